@@ -1,0 +1,240 @@
+// The EngineContext header that begins the host's block, and the fixed-layout
+// records it embeds. Internal to the engine: natives see only engine.h.
+#pragma once
+
+#include <cstddef>
+
+#include "engine/engine.h"
+
+// Where the next code word is: a space and a byte offset from that space's
+// base, so a position survives a move of the block.
+enum CodeSpace : uint32_t {
+  kNoCode = 0,
+  kCodeArea = 1,
+  kDataStackCode = 3,
+  kHeapCode = 4,
+  kStaticCode = 5,
+};
+
+struct ProgramCounter {
+  uint32_t space;
+  uint8_t safe;  // may run in a nested RunInterpreter
+  uint8_t pad[3];
+  int32_t offset;
+};
+static_assert(sizeof(ProgramCounter) == 12);
+
+struct RandomGeneratorState {
+  uint32_t a;
+  uint32_t b;
+};
+
+// Saved with the engine state and copied on every thread switch: fixed
+// 160-byte layout of forty 32-bit words, stack bases as offsets from the context.
+struct ThreadRecord {
+  int32_t descBase;  // 0
+  int32_t descCapacity;
+  int32_t descLength;
+  int32_t frameIndex;
+  int32_t dataBase;  // 4
+  int32_t dataCapacity;
+  int32_t dataTop;
+  RandomGeneratorState uniform;  // 7
+  RandomGeneratorState normal;   // 9
+  uint32_t pcSpace;              // 11
+  int32_t pcSafe;
+  int32_t pcOffset;
+  int32_t errorCode;  // 14
+  int32_t errorFunction;
+  int32_t errorPosition;
+  char failingName[32];  // 17
+  int32_t next;          // 25: heap index of the next thread, 0 ends the list
+  int32_t id;
+  int32_t reserved1;
+  double sliceUsed;  // 28
+  double totalTime;  // 30
+  int32_t schedulingCounter;  // 32
+  int32_t priority;           // 1..41
+  int32_t clockState;         // offset from the context start
+  int32_t reserved2;
+  double wakeTime;   // 36: -1 when awake
+  double lastSleep;  // 38
+};
+static_assert(sizeof(ThreadRecord) == 160);
+static_assert(offsetof(ThreadRecord, uniform) == 7 * 4);
+static_assert(offsetof(ThreadRecord, pcSpace) == 11 * 4);
+static_assert(offsetof(ThreadRecord, failingName) == 17 * 4);
+static_assert(offsetof(ThreadRecord, next) == 25 * 4);
+static_assert(offsetof(ThreadRecord, sliceUsed) == 28 * 4);
+static_assert(offsetof(ThreadRecord, schedulingCounter) == 32 * 4);
+static_assert(offsetof(ThreadRecord, wakeTime) == 36 * 4);
+
+struct DisplayFormatSettings {
+  int32_t digits;
+  uint8_t format;     // format letter
+  uint8_t imagUnit;   // 'i' or 'j'
+  uint8_t loose;
+  uint8_t pad;
+  int32_t hostWords[2];
+};
+
+struct LibraryListEntry;
+struct NamedItem;
+
+using ClockCallback = double (*)(void* state, int processTime, int reset);
+using BreakPollCallback = bool (*)(void* userData);
+using SliceTestCallback = bool (*)(intptr_t arg);
+using CharsetBomTest = int (*)(const uint8_t* bytes, int length);
+using CharsetDecoder = int (*)(const uint8_t* bytes, int length, uint16_t* out);
+using CharsetEncoder = int (*)(const uint16_t* chars, int length, uint8_t* out);
+
+struct PendingCall {
+  void* function;
+  void* argument;
+};
+constexpr int kPendingCallQueue = 16;
+
+constexpr int kFailingNameBytes = 68;
+
+struct EngineContext {
+  ServiceTable services;  // must stay first: extensions find it at offset 0
+
+  // descriptor stack: 32-bit words; values take three, frames more
+  int32_t* descBase;
+  int32_t descCapacity;
+  int32_t descLength;
+  int32_t frameIndex;
+
+  // data stack: 8-byte cells
+  Cell* dataBase;
+  int32_t dataCapacity;
+  int32_t dataTop;
+
+  // variable heap
+  Cell* heapBase;
+  int32_t heapSize;
+
+  // code area: entry table, compiled code growing up, symbols growing down
+  int16_t* codeBase;
+  int32_t codeSize;        // 16-bit words
+  int32_t entryCapacity;   // function-store entries
+  int32_t entriesInUse;
+  int32_t codeTop;         // words from the area start
+  int32_t symbolBytes;     // size of the symbol area, negated
+
+  // native registry
+  LibraryListEntry* libraries;
+  int32_t libraryCount;
+  int32_t runningNativeClass;
+  void* nativeUserData;
+
+  // named items
+  NamedItem* namedItems;
+  int32_t namedItemCount;
+
+  // clock
+  ClockCallback clock;
+  void* clockData;
+  int32_t clockStateSize;
+
+  // pending calls
+  void* pendingResolver;
+  EngineContext* pendingTarget;
+  PendingCall pendingCalls[kPendingCallQueue];
+  int32_t pendingCount;
+
+  // threads
+  ThreadRecord mainThread;
+  int32_t currentThread;   // heap index, 0 the main thread
+  int32_t threadListHead;  // heap index, 0 when there are none
+  int32_t nextThreadId;
+  double mainSliceUsed;
+  double timeSlice;  // seconds
+  SliceTestCallback sliceTest;
+  intptr_t sliceArg;  // without a callback: the switch-request flag
+  int32_t semaphoreTable;  // heap index, -1 none
+  int32_t semaphoreCapacity;
+  int32_t lastSemaphoreId;
+
+  // random generators
+  RandomGeneratorState uniformRandom;
+  RandomGeneratorState normalRandom;
+
+  // execution
+  ProgramCounter pc;
+  uint8_t running;
+
+  // error state
+  int32_t errorCode;
+  int32_t errorFunction;
+  int32_t errorPosition;
+  char failingName[kFailingNameBytes];
+  int32_t lastErrorRecord;     // heap index, -1 none
+  int32_t currentErrorRecord;  // heap index, -1 none
+
+  // compiler settings
+  uint8_t lineInfo;
+  int32_t optimisationLevel;
+  uint8_t discardAssert;
+  uint8_t ignorePrivate;
+
+  // break polling
+  BreakPollCallback breakPoll;
+  void* breakPollData;
+
+  // charsets; all null means plain 8-bit text
+  CharsetBomTest charsetBom;
+  CharsetDecoder charsetDecode;
+  CharsetEncoder charsetEncode;
+
+  DisplayFormatSettings display;
+
+  // descriptors
+  int32_t nextDescriptor;
+  int32_t redirect[2];      // where descriptors 1 and 2 go
+  uint8_t redirectCopy[2];  // also write to the original
+  uint8_t* memoryBuffer;    // behind descriptor 5
+  int32_t memoryCapacity;
+  int32_t* memoryPosition;
+
+  // source suffixes
+  const char* librarySuffix;
+  const char* helpSuffix;
+
+  // debugger
+  int32_t breakpointList;  // heap index, -1 none
+  int32_t breakpointCount;
+  uint8_t breakpointFlag;
+  int32_t profilerFunction;
+  int32_t profilerHeap;
+  int32_t echo;
+};
+static_assert(offsetof(EngineContext, services) == 0);
+
+// What the header takes of the block; regions start right after it.
+constexpr size_t kContextHeaderBytes = (sizeof(EngineContext) + 7) & ~size_t{7};
+static_assert(kContextHeaderBytes + 1024 < kMinEngineBlockBytes);
+
+// First cell of every heap block: bits 0-29 cells after the header, bit 30 in use, bit 31 mark.
+constexpr uint32_t kHeapCountMask = 0x3FFFFFFF;
+constexpr uint32_t kHeapInUse = 0x40000000;
+constexpr uint32_t kHeapMark = 0x80000000;
+
+// One function-store entry takes 8 code words.
+constexpr int kEntryWords = 8;
+
+// Free code-area words between the compiled code and the symbol area. One
+// word is always held back, so code and symbols never touch.
+inline int32_t FreeCodeWords(const EngineContext* ctx) {
+  return ctx->codeSize - ctx->codeTop - (-ctx->symbolBytes) / 2 - 1;
+}
+
+// The sizes InitEngineContext gives the regions for R bytes after the header.
+struct RegionSizes {
+  int32_t dataCells;
+  int32_t heapCells;
+  int32_t descWords;
+  int32_t codeWords;
+  int32_t entryCapacity;
+};
+RegionSizes PartitionRegions(int64_t regionBytes);

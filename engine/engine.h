@@ -1,0 +1,256 @@
+// The language engine's public face: status codes, the layout of values, the
+// ServiceTable through which natives and extension libraries reach the engine,
+// and the entry points a host calls. Everything the engine owns lives in one
+// memory block that the host supplies; this header never exposes its header
+// fields, only the table at its start.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct EngineContext;
+
+using StatusCode = int32_t;
+
+// Interned names are negative offsets from the end of the symbol area; 0 is no name.
+using SymbolId = int32_t;
+
+// ---------------------------------------------------------------------------
+// Status codes. Codes 1..1000 index the engine's message table; negative codes
+// are user error identifiers (their SymbolId).
+
+constexpr StatusCode kOk = 0;
+constexpr StatusCode kDescStackFull = 1;
+constexpr StatusCode kDescStackFullToo = 2;
+constexpr StatusCode kDataStackFull = 3;
+constexpr StatusCode kDataStackFullToo = 4;
+constexpr StatusCode kHeapFull = 5;
+constexpr StatusCode kCodeOverflow = 6;
+constexpr StatusCode kSymbTableTooLarge = 7;
+constexpr StatusCode kWrongTypeInternal = 43;  // an accessor's answer; handlers report 44
+constexpr StatusCode kWrongType = 44;
+constexpr StatusCode kBadArg = 107;
+constexpr StatusCode kNullName = 204;
+constexpr StatusCode kNameTooLong = 205;
+constexpr StatusCode kNotMine = 300;    // source hook: try the next one
+constexpr StatusCode kBadFileId = 301;  // stream hook: not my descriptor
+constexpr StatusCode kSuspended = 500;
+constexpr StatusCode kHalted = 501;
+constexpr StatusCode kWouldBlock = 502;
+constexpr StatusCode kWaitingForInput = 503;
+constexpr StatusCode kYield = 504;
+constexpr StatusCode kDebugStop = 505;
+constexpr StatusCode kInitError = 600;
+
+// ---------------------------------------------------------------------------
+// Values. A value is a ValueDescriptor (three 32-bit words on the descriptor
+// stack) plus a run of 8-byte cells on the data stack. Composite values embed
+// their elements, so a nested value is one contiguous run of cells.
+
+union Cell {
+  double f;
+  int64_t i;
+  uint64_t u;
+  int32_t iw[2];
+  uint32_t w[2];
+  uint16_t h[4];
+  uint8_t b[8];
+};
+static_assert(sizeof(Cell) == 8);
+
+// Flags of descriptor word 0. No flag but kComplex: a plain 2-D double matrix.
+enum ValueKind : uint32_t {
+  kComplex = 0x01,    // only on plain double matrices
+  kBoxed = 0x02,      // the cells hold a typed payload
+  kComposite = 0x04,  // the cells hold a sequence of elements
+  kLink = 0x08,       // global/persistent link in the heap; a reference on the stack
+  kVoid = 0x10,       // no value; never displayed
+  kTagged = 0x20,     // no cells, the integer in word 2
+};
+
+struct ValueDescriptor {
+  uint32_t kind;
+  int32_t cells;
+  int32_t extra;  // columns of a plain matrix, subtype, or the tagged integer
+};
+static_assert(sizeof(ValueDescriptor) == 12);
+
+enum BoxedSubtype : int32_t {
+  kInlineFunction = 1,
+  kFunctionRef = 2,
+  kNumericArray = 3,  // integer classes, single, double with more than 2 dims
+  kCharArray = 4,
+  kLogicalArray = 5,
+  kFirstNativeClass = 6,  // objects of native libraries: the subtype is the class id
+};
+
+// Composite subtypes; a negative subtype is an object whose class is that SymbolId.
+enum CompositeSubtype : int32_t {
+  kList = 0,
+  kStruct = 1,
+  kCellArray = 2,
+  kStructArray = 3,
+  kFreeList = 4,
+};
+
+enum ElementClass : uint32_t {
+  kInt8 = 1,
+  kInt16 = 2,
+  kInt32 = 4,
+  kInt64 = 8,
+  kUint8 = 129,   // also the class of logical arrays
+  kUint16 = 130,  // also the class of character arrays
+  kUint32 = 132,
+  kUint64 = 136,
+  kDouble = 64,
+  kComplexDouble = 65,
+  kSingle = 66,
+  kComplexSingle = 67,
+};
+
+// Each element of a composite: the element's own descriptor plus its field name.
+struct CompositeElementHeader {
+  uint32_t kind;
+  int32_t cells;
+  int32_t extra;
+  SymbolId name;  // 0 for unnamed elements
+};
+static_assert(sizeof(CompositeElementHeader) == 2 * sizeof(Cell));
+
+constexpr int64_t kMaxIntegerElements = 100'000'000;       // integer, char, logical; status 3 beyond
+constexpr int64_t kMaxFloatArrayElements = 1'073'741'823;  // boxed double/single; status 109 beyond
+constexpr int64_t kMaxPlainCells = 2'147'483'647;          // plain double matrix; status 3 beyond
+constexpr int kMaxDims = 32;
+
+// Bytes one element of a class takes (real and imaginary part together).
+constexpr int ElementBytes(uint32_t cls) {
+  switch (cls) {
+    case kDouble: return 8;
+    case kComplexDouble: return 16;
+    case kSingle: return 4;
+    case kComplexSingle: return 8;
+    default: return static_cast<int>(cls & 0x7F);
+  }
+}
+
+constexpr bool IsKnownElementClass(uint32_t cls) {
+  switch (cls) {
+    case kInt8: case kInt16: case kInt32: case kInt64:
+    case kUint8: case kUint16: case kUint32: case kUint64:
+    case kDouble: case kComplexDouble: case kSingle: case kComplexSingle: return true;
+    default: return false;
+  }
+}
+
+constexpr bool IsComplexClass(uint32_t cls) { return cls == kComplexDouble || cls == kComplexSingle; }
+
+// The ArrayHeader is {class, ndims, dims...} padded to whole cells; the
+// elements start at this payload cell.
+constexpr int ArrayDataCell(int ndims) { return (ndims + 3) / 2; }
+
+// Payload cells of a boxed array: header cells plus the element bytes rounded up.
+constexpr int64_t ArrayPayloadCells(uint32_t cls, int ndims, int64_t count) {
+  return ArrayDataCell(ndims) + (count * ElementBytes(cls) + 7) / 8;
+}
+
+// Rows of a plain double matrix: cells / columns, halved when complex.
+inline int32_t PlainRows(const ValueDescriptor& d) {
+  if (d.extra == 0) return 0;
+  return d.cells / d.extra / ((d.kind & kComplex) ? 2 : 1);
+}
+
+// Writes {class, ndims, dims..., pad} at the start of a boxed array's payload
+// and returns the cell at which the elements start.
+Cell* WriteArrayHeader(Cell* payload, uint32_t cls, const uint32_t* dims, int ndims);
+
+// Brings a dimension list to the constructors' canonical form: at least two
+// dimensions, trailing ones beyond the second dropped, any zero making 0 x 0.
+// Returns the new number of dimensions.
+int NormalizeDimensions(uint32_t* dims, int ndims);
+
+// Storage index of 0-based subscripts: pages of rows x columns, each row by
+// row, the third dimension varying fastest among the pages.
+int64_t ArrayElementIndex(const uint32_t* dims, int ndims, const uint32_t* subs);
+
+// ---------------------------------------------------------------------------
+// The ServiceTable: the engine's entry points in a fixed slot order, at the
+// very start of the context. Natives and extension libraries call through it.
+
+enum class Service : int {
+  GetEngineVersionText, ResolveFunctionName, CallFunctionValue, FindNativeFunction,
+  GetNativeRecordByIndex, CallNativeFunction, CallFunctionByName, CompileTextInCallerScope,
+  IsSafeDataExpression, DiscardEvalFrame, ClearError, RunInterpreter,
+  RaiseErrorWithIdentifier, IsAnyFunctionActive, PollBreak, GetDescriptorStackLength,
+  UnwindFrames, GetExecutionPosition, SetExecutionPosition, CheckArgTypes,
+  PushRealScalar, PushInf, PushNaN, PushLogicalScalar,
+  PushComplexScalar, PushEmptyMatrix, PushVoidValue, PushTaggedInteger,
+  GetTaggedInteger, PushDoubleMatrix, PushDoubleArray, PushSingleArray,
+  PushIntegerArray, PushCharArray, PushCharRow, PushLogicalArray,
+  PopDoubleMatrix, PopRealScalar, PopComplexScalar, GetIntegerScalarArg,
+  PopIntegerScalar, PopBoolean, PopConditionValue, GetDoubleMatrixArg,
+  GetRealScalarArg, GetBooleanArg, GetArgDims, GetDoubleArrayArg,
+  GetSingleArrayArg, GetIntegerArrayArg, UnifyNumericArgs, CheckElementwiseArgs,
+  DropImaginaryPart, MakeTopComplex, IsCharArg, IsLogicalArg,
+  ConvertArgsToFloat, ConvertArgToIntegerClass, ConvertArgToLogical, PushStringFromBytes,
+  PushStringFromWideText, ReserveStringBuffer, FinishStringBuffer, ReserveWideStringBuffer,
+  FinishWideStringBuffer, ReserveEncodedTextBuffer, FinishUtf8TextBuffer, PushStringFromUtf8,
+  PopStringToBuffer, CopyStringArgToBuffer, GetStringArg, EncodeCharArg,
+  GetScratchAtDataEnd, GetFreeDataSpace, DropArgsUnderResults, RotateValues,
+  ReverseValues, DuplicateValues, TransposeTopMatrix, MakeListFromValues,
+  GetListArg, PushEmptyCellArray, ReshapeTopValue, ReshapeTopCellArray,
+  ConvertTopToStructArray, IsListOrCellArg, IsStructArg, IsObjectArg,
+  GetCellArgInfo, PushListElement, PushStructField, ExplodeTopList,
+  GetStructFieldName, GetValueSize, CopyValueOut, PushCopiedValue,
+  ApplyOptionSet, PushOptionValue, PopRealScalarOrDefault, GetRealOption,
+  GetBooleanOption, WriteToDescriptor, WriteNumberToDescriptor, WriteNewlineToDescriptor,
+  SetDescriptorBuffering, ControlDescriptor, ReadFromDescriptor, AllocateDescriptorRange,
+  PushNativeObject, GetNativeObjectArg, CallNativeByNameAndKind, FindNamedItem,
+  GetPendingCallAccess, SumArgumentValueSizes, CopyArgumentValuesOut,
+  Count
+};
+constexpr int kServiceCount = static_cast<int>(Service::Count);
+static_assert(kServiceCount == 115);
+
+// Slots hold functions of many signatures; callers cast to the slot's type.
+using ServiceFn = void (*)();
+
+struct ServiceTable {
+  ServiceFn slot[kServiceCount];
+};
+
+// The table sits at offset 0 of every context, so an extension needs nothing
+// else of the context's layout to find it.
+inline const ServiceTable* GetServiceTable(const EngineContext* ctx) {
+  return reinterpret_cast<const ServiceTable*>(ctx);
+}
+
+template <class Fn>
+Fn GetService(const EngineContext* ctx, Service s) {
+  return reinterpret_cast<Fn>(GetServiceTable(ctx)->slot[static_cast<int>(s)]);
+}
+
+// ---------------------------------------------------------------------------
+// Bringing a context to life.
+
+// The smallest block InitEngineContext accepts.
+constexpr size_t kMinEngineBlockBytes = 7336;
+
+// Lays out a fresh engine in the block and stores the context pointer (the
+// block's own address) in *out first. 600 for a block under the minimum size,
+// a block not aligned to 8 bytes, or opcode tables that fail their self-check;
+// the block is then left untouched.
+StatusCode InitEngineContext(void* block, size_t bytes, EngineContext** out);
+
+void FillServiceTable(EngineContext* ctx);
+
+const char* GetEngineVersionText();
+
+// ---------------------------------------------------------------------------
+// Symbols.
+
+SymbolId FindSymbol(const EngineContext* ctx, const char* name, int length);
+StatusCode InternSymbol(EngineContext* ctx, const char* name, int length, int maxLength, SymbolId* out);
+
+// The text of an id: its length and a pointer to its first byte (no terminator).
+int SymbolLength(const EngineContext* ctx, SymbolId id);
+const char* SymbolText(const EngineContext* ctx, SymbolId id);

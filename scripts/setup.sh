@@ -2,7 +2,8 @@
 # Installs the Debian packages the build needs, only those that are missing.
 set -euo pipefail
 
-packages=(cmake g++ make libgtest-dev libbenchmark-dev zlib1g-dev ccache)
+packages=(cmake g++ make libgtest-dev libbenchmark-dev zlib1g-dev ccache
+  liblapack-dev libopenblas-dev)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -84,9 +84,12 @@ struct NamedItem;
 using ClockCallback = double (*)(void* state, int processTime, int reset);
 using BreakPollCallback = bool (*)(void* userData);
 using SliceTestCallback = bool (*)(intptr_t arg);
-using CharsetBomTest = int (*)(const uint8_t* bytes, int length);
-using CharsetDecoder = int (*)(const uint8_t* bytes, int length, uint16_t* out);
-using CharsetEncoder = int (*)(const uint16_t* chars, int length, uint8_t* out);
+// Charset callbacks: the leading bytes to skip; one character decoded at
+// *position (always consuming a byte); one character encoded at *position,
+// false when it did not fit.
+using CharsetBomTest = int (*)(const char* text, int length);
+using CharsetDecoder = bool (*)(const char* text, uint16_t* out, int* position, int length);
+using CharsetEncoder = bool (*)(uint16_t ch, char* buffer, int* position, int size);
 
 struct PendingCall {
   void* function;

@@ -27,9 +27,19 @@ constexpr StatusCode kDataStackFullToo = 4;
 constexpr StatusCode kHeapFull = 5;
 constexpr StatusCode kCodeOverflow = 6;
 constexpr StatusCode kSymbTableTooLarge = 7;
+constexpr StatusCode kIncompSize = 20;
+constexpr StatusCode kBadSize = 21;
+constexpr StatusCode kNonMatrix = 25;
+constexpr StatusCode kIndexOutOfRange = 29;
+constexpr StatusCode kUndefField = 39;
+constexpr StatusCode kWrongBoolType = 42;
 constexpr StatusCode kWrongTypeInternal = 43;  // an accessor's answer; handlers report 44
 constexpr StatusCode kWrongType = 44;
+constexpr StatusCode kNonIntArg = 102;
+constexpr StatusCode kOutOfRangeArg = 103;
+constexpr StatusCode kNonScalarArg = 104;
 constexpr StatusCode kBadArg = 107;
+constexpr StatusCode kObjTooLarge = 109;
 constexpr StatusCode kNullName = 204;
 constexpr StatusCode kNameTooLong = 205;
 constexpr StatusCode kNotMine = 300;    // source hook: try the next one
@@ -254,3 +264,137 @@ StatusCode InternSymbol(EngineContext* ctx, const char* name, int length, int ma
 // The text of an id: its length and a pointer to its first byte (no terminator).
 int SymbolLength(const EngineContext* ctx, SymbolId id);
 const char* SymbolText(const EngineContext* ctx, SymbolId id);
+
+// ---------------------------------------------------------------------------
+// The value stack. Positions count from the top: 0 is the last value pushed,
+// so a native's first input is at position nargin - 1. A push that hands back
+// data pointers leaves the data for the caller to fill before the next push;
+// pointers into the stacks are good until the next push or rearrangement. A
+// push or conversion that fails for lack of room changes nothing (1: the
+// descriptor stack, 3: the data stack), so the host can grow and repeat.
+// Getters answer 43 for a value of another kind and change nothing. Out
+// pointers may be null unless noted.
+
+// Construction.
+StatusCode PushEmptyMatrix(EngineContext* ctx);
+StatusCode PushVoidValue(EngineContext* ctx);
+StatusCode PushTaggedInteger(EngineContext* ctx, int32_t v);
+bool GetTaggedInteger(EngineContext* ctx, int position, int32_t* v);
+StatusCode PushRealScalar(EngineContext* ctx, double x);
+StatusCode PushInf(EngineContext* ctx);
+StatusCode PushNaN(EngineContext* ctx);
+StatusCode PushLogicalScalar(EngineContext* ctx, uint8_t b);
+StatusCode PushComplexScalar(EngineContext* ctx, double re, double im);
+StatusCode PushZeroMatrix(EngineContext* ctx, int32_t m, int32_t n, bool complex);
+// re is always written; im, when asked for, makes the matrix complex.
+StatusCode PushDoubleMatrix(EngineContext* ctx, int32_t m, int32_t n, double** re, double** im);
+StatusCode PushDoubleArray(EngineContext* ctx, int ndims, const int32_t* dims, double** re, double** im);
+StatusCode PushSingleArray(EngineContext* ctx, int ndims, const int32_t* dims, float** re, float** im);
+StatusCode PushIntegerArray(EngineContext* ctx, int ndims, const int32_t* dims, int elementBytes, bool isUnsigned,
+                            void** data);
+StatusCode PushCharArray(EngineContext* ctx, int ndims, const int32_t* dims, uint16_t** data);
+StatusCode PushCharRow(EngineContext* ctx, int32_t n, uint16_t** data);
+StatusCode PushLogicalArray(EngineContext* ctx, int ndims, const int32_t* dims, uint8_t** data);
+StatusCode PushBoxedValue(EngineContext* ctx, int32_t subtype, int64_t bytes, void** payload);
+StatusCode PushNativeObject(EngineContext* ctx, int64_t bytes, void** payload);
+
+// Popping and reading. Pops remove the value only on success.
+StatusCode PopDoubleMatrix(EngineContext* ctx, int32_t* m, int32_t* n, double** re, double** im);
+StatusCode PopRealScalar(EngineContext* ctx, double* x);
+StatusCode PopComplexScalar(EngineContext* ctx, double* re, double* im);
+StatusCode GetRealScalarArg(EngineContext* ctx, int position, double* x);
+StatusCode GetIntegerScalarArg(EngineContext* ctx, int position, int32_t* i);
+StatusCode PopIntegerScalar(EngineContext* ctx, int32_t* i);
+StatusCode GetBooleanArg(EngineContext* ctx, int position, uint8_t* b);
+StatusCode PopBoolean(EngineContext* ctx, uint8_t* b);
+StatusCode TestArgAllNonzero(EngineContext* ctx, int position, uint8_t* b);
+StatusCode PopConditionValue(EngineContext* ctx, uint8_t* b);
+StatusCode GetDoubleMatrixArg(EngineContext* ctx, int position, int32_t* m, int32_t* n, double** re, double** im);
+// dims must have room for the value's dimensions (kMaxDims always suffices).
+StatusCode GetArgDims(EngineContext* ctx, int position, int* ndims, int32_t* dims, int64_t* count);
+StatusCode GetDoubleArrayArg(EngineContext* ctx, int position, int* ndims, int32_t* dims, int64_t* count,
+                             double** re, double** im);
+StatusCode GetSingleArrayArg(EngineContext* ctx, int position, int* ndims, int32_t* dims, int64_t* count,
+                             float** re, float** im);
+StatusCode GetIntegerArrayArg(EngineContext* ctx, int position, int* ndims, int32_t* dims, int64_t* count,
+                              int* elementBytes, bool* isUnsigned, void** data);
+StatusCode GetBoxedArg(EngineContext* ctx, int position, int32_t* subtype, int64_t* bytes, void** payload);
+StatusCode GetNativeObjectArg(EngineContext* ctx, int position, int64_t* bytes, void** payload);
+
+bool IsCharArg(EngineContext* ctx, int position);
+bool IsLogicalArg(EngineContext* ctx, int position);
+bool IsListOrCellArg(EngineContext* ctx, int position);
+bool IsStructArg(EngineContext* ctx, int position);
+bool IsObjectArg(EngineContext* ctx, int position);
+
+// Checks the top nargin arguments against a letter string (see valuestack.cpp);
+// 0 or 44.
+StatusCode CheckArgTypes(EngineContext* ctx, int nargin, const char* spec);
+
+// Numeric classes. Conversions that change a value's size rotate it to the
+// top, convert it there and rotate it back, so other values keep their places.
+StatusCode UnifyNumericArgs(EngineContext* ctx, int n);
+StatusCode CheckElementwiseArgs(EngineContext* ctx, int n, int* ndims, int32_t* dims, int64_t* count,
+                                double** re, double** im, float** sre, float** sim, void** ints,
+                                int* elementBytes, bool* isUnsigned, uint8_t* isArray);
+StatusCode DropImaginaryPart(EngineContext* ctx);
+StatusCode MakeTopComplex(EngineContext* ctx, void** imag);
+// position >= 0 converts that argument; -n converts the top n.
+StatusCode ConvertArgsToFloat(EngineContext* ctx, int position, bool toSingle, bool* converted);
+StatusCode ConvertArgToIntegerClass(EngineContext* ctx, int position, int elementBytes, bool isUnsigned, bool check);
+StatusCode ConvertArgToLogical(EngineContext* ctx, int position);
+
+// Strings: character arrays hold 16-bit codes; 8-bit text is widened byte by
+// byte and narrowed to the low byte. A length of -1 means NUL-terminated.
+StatusCode PushStringFromBytes(EngineContext* ctx, int64_t length, const char* text);
+StatusCode PushStringFromWideText(EngineContext* ctx, int64_t length, const uint16_t* text);
+StatusCode PushStringFromUtf8(EngineContext* ctx, int64_t length, const char* text);
+StatusCode PushStringFromCharsetText(EngineContext* ctx, int64_t length, const char* text);
+// Reserve a row to write into (-1: all free space, -2: half of it), then
+// Finish with the number of units written.
+StatusCode ReserveStringBuffer(EngineContext* ctx, int64_t* length, char** buffer);
+StatusCode FinishStringBuffer(EngineContext* ctx, int64_t n);
+StatusCode ReserveWideStringBuffer(EngineContext* ctx, int64_t* length, uint16_t** buffer);
+StatusCode FinishWideStringBuffer(EngineContext* ctx, int64_t n);
+StatusCode ReserveEncodedTextBuffer(EngineContext* ctx, int64_t* length, char** buffer);
+StatusCode FinishUtf8TextBuffer(EngineContext* ctx, int64_t n);
+StatusCode FinishCharsetTextBuffer(EngineContext* ctx, int64_t n);
+StatusCode CopyStringArgToBuffer(EngineContext* ctx, int position, char* buffer, int64_t size, int64_t* length);
+StatusCode PopStringToBuffer(EngineContext* ctx, char* buffer, int64_t size, int64_t* length);
+// Narrows the argument in place: the value is spent afterwards; drop it.
+StatusCode GetStringArg(EngineContext* ctx, int position, const char** text, int64_t* length);
+StatusCode EncodeCharArg(EngineContext* ctx, int position, bool addNul, uint8_t** data, int64_t* length);
+
+// Composites.
+StatusCode GetListArg(EngineContext* ctx, int position, int32_t* count, CompositeElementHeader** first);
+StatusCode GetCompositeInfo(const ValueDescriptor* d, CompositeElementHeader* first, char selector, int* ndims,
+                            int32_t* dims, int64_t* count, int32_t* fieldCount, CompositeElementHeader** firstItem);
+StatusCode GetCompositeArgInfo(EngineContext* ctx, int position, char selector, int* ndims, int32_t* dims,
+                               int64_t* count, int32_t* fieldCount, CompositeElementHeader** firstItem);
+StatusCode GetCellArgInfo(EngineContext* ctx, int position, int* ndims, int32_t* dims, int64_t* count,
+                          int32_t* fieldCount, CompositeElementHeader** firstItem);
+StatusCode MakeListFromValues(EngineContext* ctx, int n, bool append, const char* name, int nameLength);
+StatusCode PushEmptyCellArray(EngineContext* ctx, int ndims, const int32_t* dims);
+StatusCode ReshapeTopValue(EngineContext* ctx, int ndims, const int32_t* dims);
+StatusCode ReshapeTopCellArray(EngineContext* ctx, int ndims, const int32_t* dims);
+StatusCode ConvertTopToStructArray(EngineContext* ctx);
+StatusCode PushListElement(EngineContext* ctx, int position, int32_t index);
+StatusCode PushStructField(EngineContext* ctx, int position, const char* name, int length);
+StatusCode ExplodeTopList(EngineContext* ctx, int32_t* count);
+StatusCode GetStructFieldName(EngineContext* ctx, int position, int32_t index, const char** name, int* length);
+StatusCode GetInlineFunctionParts(EngineContext* ctx, int position, const int16_t** code, const char** source,
+                                  int* sourceLength, Cell** captured);
+
+// Copies out of the stacks: three doubles holding the descriptor words, then the cells.
+StatusCode GetValueSize(EngineContext* ctx, int position, int64_t* size);
+StatusCode CopyValueOut(EngineContext* ctx, int position, double* copy);
+StatusCode PushCopiedValue(EngineContext* ctx, const double* copy);
+
+// Stack operations.
+StatusCode GetScratchAtDataEnd(EngineContext* ctx, int64_t n, Cell** pointer);
+StatusCode GetFreeDataSpace(EngineContext* ctx, int64_t* bytes, Cell** pointer);
+StatusCode DropArgsUnderResults(EngineContext* ctx, int k, int n);
+StatusCode RotateValues(EngineContext* ctx, int n, int k);
+StatusCode ReverseValues(EngineContext* ctx, int n);
+StatusCode DuplicateValues(EngineContext* ctx, int d, int k);
+StatusCode TransposeTopMatrix(EngineContext* ctx);

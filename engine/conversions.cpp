@@ -1,0 +1,426 @@
+// Numeric class conversions on the value stack: unifying argument classes,
+// float and integer conversions, logical conversion, real and complex parts,
+// and gathering the data of elementwise arguments. A converted value is built
+// above the original and then takes its place.
+#include <cmath>
+#include <cstring>
+
+#include "engine/valuestack.h"
+
+namespace {
+
+// Where the elements of a numeric, character or logical value are.
+struct Source {
+  uint32_t cls;  // kDouble / kComplexDouble for plain matrices too
+  int ndims;
+  uint32_t dims[kMaxDims];
+  int64_t count;
+  const uint8_t* data;
+  bool plain;
+};
+
+bool ReadSource(EngineContext* ctx, int position, Source* s) {
+  const ValueDescriptor& d = *DescriptorAt(ctx, position);
+  Cell* data = DataAt(ctx, position);
+  if (IsPlainMatrix(d)) {
+    s->plain = true;
+    s->cls = (d.kind & kComplex) ? kComplexDouble : kDouble;
+    s->ndims = 2;
+    s->dims[0] = static_cast<uint32_t>(PlainRows(d));
+    s->dims[1] = static_cast<uint32_t>(d.extra);
+    s->count = int64_t{s->dims[0]} * s->dims[1];
+    s->data = reinterpret_cast<const uint8_t*>(data);
+    return true;
+  }
+  if (!IsBoxedArray(d)) return false;
+  const ArrayView a = ReadArray(data);
+  s->plain = false;
+  s->cls = a.cls;
+  s->ndims = a.ndims;
+  std::memcpy(s->dims, a.dims, a.ndims * sizeof(uint32_t));
+  s->count = a.count;
+  s->data = reinterpret_cast<const uint8_t*>(a.data);
+  return true;
+}
+
+bool IsFloatClass(uint32_t cls) {
+  return cls == kDouble || cls == kComplexDouble || cls == kSingle || cls == kComplexSingle;
+}
+
+double RealPart(const Source& s, int64_t k) {
+  switch (s.cls) {
+    case kDouble:
+    case kComplexDouble: return reinterpret_cast<const double*>(s.data)[k];
+    case kSingle:
+    case kComplexSingle: return reinterpret_cast<const float*>(s.data)[k];
+  }
+  return 0.0;
+}
+
+double ImagPart(const Source& s, int64_t k) {
+  if (s.cls == kComplexDouble) return reinterpret_cast<const double*>(s.data)[s.count + k];
+  if (s.cls == kComplexSingle) return reinterpret_cast<const float*>(s.data)[s.count + k];
+  return 0.0;
+}
+
+// An integer element, exactly.
+__int128 IntegerElement(const Source& s, int64_t k) {
+  const uint8_t* p = s.data;
+  switch (s.cls) {
+    case kInt8: return reinterpret_cast<const int8_t*>(p)[k];
+    case kUint8: return p[k];
+    case kInt16: return reinterpret_cast<const int16_t*>(p)[k];
+    case kUint16: return reinterpret_cast<const uint16_t*>(p)[k];
+    case kInt32: return reinterpret_cast<const int32_t*>(p)[k];
+    case kUint32: return reinterpret_cast<const uint32_t*>(p)[k];
+    case kInt64: return reinterpret_cast<const int64_t*>(p)[k];
+    case kUint64: return reinterpret_cast<const uint64_t*>(p)[k];
+  }
+  return 0;
+}
+
+double ElementValue(const Source& s, int64_t k) {
+  return IsFloatClass(s.cls) ? RealPart(s, k) : static_cast<double>(IntegerElement(s, k));
+}
+
+// Pushes an array of the source's shape: a double result of at most two
+// dimensions is a plain matrix, everything else boxed.
+StatusCode PushShaped(EngineContext* ctx, const Source& s, int32_t subtype, uint32_t cls, Cell** data) {
+  if ((cls == kDouble || cls == kComplexDouble) && s.ndims == 2) {
+    double* re = nullptr;
+    double* im = nullptr;
+    StatusCode st = PushDoubleMatrix(ctx, static_cast<int32_t>(s.dims[0]), static_cast<int32_t>(s.dims[1]), &re,
+                                     cls == kComplexDouble ? &im : nullptr);
+    if (st != kOk) return st;
+    *data = reinterpret_cast<Cell*>(re);
+    return kOk;
+  }
+  return PushArray(ctx, subtype, cls, s.dims, s.ndims, data);
+}
+
+// Cells of the value a conversion builds from s.
+int64_t ResultCells(const Source& s, uint32_t target) {
+  if ((target == kDouble || target == kComplexDouble) && s.ndims == 2)
+    return s.count * (target == kComplexDouble && s.count > 0 ? 2 : 1);
+  return ArrayPayloadCells(target, s.ndims, s.count);
+}
+
+uint32_t FloatTarget(const Source& s, bool toSingle) {
+  const bool complex = IsComplexClass(s.cls);
+  return toSingle ? (complex ? kComplexSingle : kSingle) : (complex ? kComplexDouble : kDouble);
+}
+
+// Values already of the target class stay as they are.
+bool FloatUnchanged(const Source& s, uint32_t target, bool toSingle) {
+  return s.cls == target && (toSingle || s.plain || s.ndims > 2);
+}
+
+// Integer classes of one size share their bytes: only the class word changes.
+bool IntegerInPlace(const Source& s, uint32_t target) {
+  return !IsFloatClass(s.cls) && (s.cls & 0x7F) == (target & 0x7F);
+}
+
+// Converts the top value to double or single in place of itself.
+StatusCode ConvertTopToFloat(EngineContext* ctx, bool toSingle, bool* changed) {
+  Source s;
+  if (!ReadSource(ctx, 0, &s)) return kWrongTypeInternal;
+  const bool complex = IsComplexClass(s.cls);
+  const uint32_t target = FloatTarget(s, toSingle);
+  if (FloatUnchanged(s, target, toSingle)) return kOk;
+  Cell* out = nullptr;
+  if (StatusCode st = PushShaped(ctx, s, kNumericArray, target, &out); st != kOk) return st;
+  ReadSource(ctx, 1, &s);
+  const int parts = complex ? 2 : 1;
+  for (int part = 0; part < parts; ++part)
+    for (int64_t k = 0; k < s.count; ++k) {
+      const double x = part == 0 ? ElementValue(s, k) : ImagPart(s, k);
+      if (toSingle)
+        reinterpret_cast<float*>(out)[part * s.count + k] = static_cast<float>(x);
+      else
+        reinterpret_cast<double*>(out)[part * s.count + k] = x;
+    }
+  if (changed) *changed = true;
+  return DropArgsUnderResults(ctx, 1, 1);
+}
+
+// Converting the values at positions first..last one after the other builds
+// each result above the top before its original goes; checks beforehand that
+// every step has room, so a run that would fail changes nothing.
+template <class Target>
+StatusCode CheckConversionRoom(EngineContext* ctx, int first, int last, Target target) {
+  if (ctx->descLength + 3 >= ctx->descCapacity) return kDescStackFull;
+  int64_t grown = 0;
+  for (int p = first; p <= last; ++p) {
+    Source s;
+    if (!ReadSource(ctx, p, &s)) return kWrongTypeInternal;
+    const uint32_t cls = target(s);
+    if (cls == 0) continue;  // converted in place or left alone
+    const int64_t cells = ResultCells(s, cls);
+    if (grown + cells >= FreeDataCells(ctx)) return kDataStackFull;
+    grown += cells - DescriptorAt(ctx, p)->cells;
+  }
+  return kOk;
+}
+
+template <class F>
+StatusCode AtPosition(EngineContext* ctx, int position, F convert) {
+  RotateValues(ctx, position + 1, 1);
+  const StatusCode st = convert();
+  RotateValues(ctx, position + 1, position);
+  return st;
+}
+
+// The integer a float element becomes before it is cut to the target width:
+// truncated toward zero; NaN, infinities and magnitudes from 2^63 on become -2^63.
+int64_t TruncateToInt64(double x) {
+  if (!(std::fabs(x) < 9223372036854775808.0)) return INT64_MIN;
+  return static_cast<int64_t>(x);
+}
+
+StatusCode CheckIntegerRange(const Source& s, int bytes, bool isUnsigned) {
+  const __int128 hi = isUnsigned ? ((__int128{1} << (8 * bytes)) - 1) : ((__int128{1} << (8 * bytes - 1)) - 1);
+  const __int128 lo = isUnsigned ? 0 : -(__int128{1} << (8 * bytes - 1));
+  for (int64_t k = 0; k < s.count; ++k) {
+    if (IsFloatClass(s.cls)) {
+      const double x = RealPart(s, k);
+      if (!std::isfinite(x)) return kOutOfRangeArg;
+      if (x != std::trunc(x)) return kNonIntArg;
+      if (x < static_cast<double>(lo) || x > static_cast<double>(hi)) return kOutOfRangeArg;
+    } else {
+      const __int128 v = IntegerElement(s, k);
+      if (v < lo || v > hi) return kOutOfRangeArg;
+    }
+  }
+  return kOk;
+}
+
+StatusCode ConvertTopToInteger(EngineContext* ctx, int bytes, bool isUnsigned, bool check) {
+  Source s;
+  if (!ReadSource(ctx, 0, &s)) return kWrongTypeInternal;
+  if (check)
+    if (StatusCode st = CheckIntegerRange(s, bytes, isUnsigned); st != kOk) return st;
+  const uint32_t target = static_cast<uint32_t>(bytes) + (isUnsigned ? 128 : 0);
+  if (IntegerInPlace(s, target)) {
+    Cell* payload = TopData(ctx);
+    reinterpret_cast<uint32_t*>(payload)[0] = target;
+    DescriptorAt(ctx, 0)->extra = kNumericArray;
+    return kOk;
+  }
+  Cell* out = nullptr;
+  if (StatusCode st = PushArray(ctx, kNumericArray, target, s.dims, s.ndims, &out); st != kOk) return st;
+  ReadSource(ctx, 1, &s);
+  auto* o = reinterpret_cast<uint8_t*>(out);
+  for (int64_t k = 0; k < s.count; ++k) {
+    const uint64_t v = IsFloatClass(s.cls) ? static_cast<uint64_t>(TruncateToInt64(RealPart(s, k)))
+                                           : static_cast<uint64_t>(IntegerElement(s, k));
+    std::memcpy(o + k * bytes, &v, bytes);  // little-endian: the low bytes
+  }
+  return DropArgsUnderResults(ctx, 1, 1);
+}
+
+}  // namespace
+
+StatusCode ConvertArgsToFloat(EngineContext* ctx, int position, bool toSingle, bool* converted) {
+  if (converted) *converted = false;
+  const int first = position >= 0 ? position : 0;
+  const int last = position >= 0 ? position : -position - 1;
+  StatusCode room = CheckConversionRoom(ctx, first, last, [&](const Source& s) {
+    const uint32_t target = FloatTarget(s, toSingle);
+    return FloatUnchanged(s, target, toSingle) ? 0u : target;
+  });
+  if (room != kOk) return room;
+  for (int p = first; p <= last; ++p) {
+    StatusCode st = AtPosition(ctx, p, [&] { return ConvertTopToFloat(ctx, toSingle, converted); });
+    if (st != kOk) return st;
+  }
+  return kOk;
+}
+
+StatusCode ConvertArgToIntegerClass(EngineContext* ctx, int position, int elementBytes, bool isUnsigned, bool check) {
+  if (elementBytes != 1 && elementBytes != 2 && elementBytes != 4 && elementBytes != 8) return kBadArg;
+  return AtPosition(ctx, position, [&] { return ConvertTopToInteger(ctx, elementBytes, isUnsigned, check); });
+}
+
+StatusCode UnifyNumericArgs(EngineContext* ctx, int n) {
+  bool anyDouble = false, anySingle = false;
+  int bytes = 0;
+  bool isUnsigned = false;
+  for (int p = 0; p < n; ++p) {
+    Source s;
+    if (!ReadSource(ctx, p, &s)) return kWrongTypeInternal;
+    if (s.cls == kDouble || s.cls == kComplexDouble) {
+      anyDouble = true;
+    } else if (s.cls == kSingle || s.cls == kComplexSingle) {
+      anySingle = true;
+    } else {
+      const int b = static_cast<int>(s.cls & 0x7F);
+      const bool u = (s.cls & 0x80) != 0;
+      if (b > bytes) bytes = b, isUnsigned = u;
+      else if (b == bytes) isUnsigned |= u;
+    }
+  }
+  if (anyDouble || anySingle) return ConvertArgsToFloat(ctx, -n, !anyDouble, nullptr);
+  const uint32_t target = static_cast<uint32_t>(bytes) + (isUnsigned ? 128 : 0);
+  if (StatusCode st = CheckConversionRoom(ctx, 0, n - 1, [&](const Source& s) { return IntegerInPlace(s, target) ? 0u : target; });
+      st != kOk)
+    return st;
+  for (int p = 0; p < n; ++p)
+    if (StatusCode st = ConvertArgToIntegerClass(ctx, p, bytes, isUnsigned, false); st != kOk) return st;
+  return kOk;
+}
+
+StatusCode ConvertArgToLogical(EngineContext* ctx, int position) {
+  Source s;
+  if (!ReadSource(ctx, position, &s)) return kWrongTypeInternal;
+  if (s.cls == kSingle || s.cls == kComplexSingle) return kWrongTypeInternal;
+  ValueDescriptor& d = *DescriptorAt(ctx, position);
+  if (s.cls == kInt8 || s.cls == kUint8) {
+    // One byte per element already: rewrite the bytes and the class in place.
+    Cell* payload = DataAt(ctx, position);
+    reinterpret_cast<uint32_t*>(payload)[0] = kUint8;
+    uint8_t* p = reinterpret_cast<uint8_t*>(ReadArray(payload).data);
+    for (int64_t k = 0; k < s.count; ++k) p[k] = p[k] != 0;
+    d.extra = kLogicalArray;
+    return kOk;
+  }
+  return AtPosition(ctx, position, [&] {
+    Source t;
+    ReadSource(ctx, 0, &t);
+    Cell* out = nullptr;
+    if (StatusCode st = PushArray(ctx, kLogicalArray, kUint8, t.dims, t.ndims, &out); st != kOk) return st;
+    ReadSource(ctx, 1, &t);
+    auto* o = reinterpret_cast<uint8_t*>(out);
+    for (int64_t k = 0; k < t.count; ++k) {
+      if (IsFloatClass(t.cls)) {
+        const double re = RealPart(t, k), im = ImagPart(t, k);
+        o[k] = (re < 0 || re > 0 || im < 0 || im > 0) ? 1 : 0;  // NaN is false
+      } else {
+        o[k] = IntegerElement(t, k) != 0;
+      }
+    }
+    return DropArgsUnderResults(ctx, 1, 1);
+  });
+}
+
+StatusCode DropImaginaryPart(EngineContext* ctx) {
+  ValueDescriptor& d = *DescriptorAt(ctx, 0);
+  if (IsPlainMatrix(d)) {
+    if (d.kind & kComplex) {
+      ctx->dataTop -= d.cells / 2;
+      d.cells /= 2;
+      d.kind = 0;
+    }
+    return kOk;
+  }
+  if (!IsBoxedArray(d) || d.extra != kNumericArray) return kWrongTypeInternal;
+  Cell* payload = TopData(ctx);
+  const ArrayView a = ReadArray(payload);
+  if (!IsFloatClass(a.cls)) return kWrongTypeInternal;
+  if (!IsComplexClass(a.cls)) return kOk;
+  const uint32_t real = a.cls == kComplexDouble ? kDouble : kSingle;
+  const int64_t cells = ArrayPayloadCells(real, a.ndims, a.count);
+  reinterpret_cast<uint32_t*>(payload)[0] = real;
+  // Keep the padding after the last real element zero.
+  const int64_t realBytes = a.count * ElementBytes(real);
+  auto* bytes = reinterpret_cast<uint8_t*>(a.data);
+  const int64_t endBytes = (cells - ArrayDataCell(a.ndims)) * 8;
+  std::memset(bytes + realBytes, 0, endBytes - realBytes);
+  ctx->dataTop -= static_cast<int32_t>(d.cells - cells);
+  d.cells = static_cast<int32_t>(cells);
+  return kOk;
+}
+
+StatusCode MakeTopComplex(EngineContext* ctx, void** imag) {
+  ValueDescriptor& d = *DescriptorAt(ctx, 0);
+  if (IsPlainMatrix(d)) {
+    Cell* data = TopData(ctx);
+    if (d.kind & kComplex) {
+      if (imag) *imag = data + d.cells / 2;
+      return kOk;
+    }
+    if (d.cells >= FreeDataCells(ctx)) return kDataStackFull;
+    std::memset(data + d.cells, 0, int64_t{d.cells} * sizeof(Cell));
+    if (imag) *imag = data + d.cells;
+    ctx->dataTop += d.cells;
+    if (d.cells > 0) d.kind = kComplex;  // an empty matrix never carries the flag
+    d.cells *= 2;
+    return kOk;
+  }
+  if (!IsBoxedArray(d) || d.extra != kNumericArray) return kWrongTypeInternal;
+  Cell* payload = TopData(ctx);
+  const ArrayView a = ReadArray(payload);
+  if (!IsFloatClass(a.cls)) return kWrongTypeInternal;
+  const int half = a.cls == kDouble || a.cls == kComplexDouble ? 8 : 4;
+  if (IsComplexClass(a.cls)) {
+    if (imag) *imag = reinterpret_cast<uint8_t*>(a.data) + a.count * half;
+    return kOk;
+  }
+  const uint32_t complexCls = a.cls == kDouble ? kComplexDouble : kComplexSingle;
+  const int64_t cells = ArrayPayloadCells(complexCls, a.ndims, a.count);
+  const int64_t grow = cells - d.cells;
+  if (grow >= FreeDataCells(ctx)) return kDataStackFull;
+  reinterpret_cast<uint32_t*>(payload)[0] = complexCls;
+  auto* im = reinterpret_cast<uint8_t*>(a.data) + a.count * half;
+  std::memset(im, 0, (cells - ArrayDataCell(a.ndims)) * 8 - a.count * half);
+  ctx->dataTop += static_cast<int32_t>(grow);
+  d.cells = static_cast<int32_t>(cells);
+  if (imag) *imag = im;
+  return kOk;
+}
+
+StatusCode CheckElementwiseArgs(EngineContext* ctx, int n, int* ndims, int32_t* dims, int64_t* count, double** re,
+                                double** im, float** sre, float** sim, void** ints, int* elementBytes,
+                                bool* isUnsigned, uint8_t* isArray) {
+  int nd = 2;
+  int32_t shape[kMaxDims] = {1, 1};
+  int64_t total = 1;
+  bool seen = false;
+  for (int i = 0; i < n; ++i) {
+    if (re) re[i] = nullptr;
+    if (im) im[i] = nullptr;
+    if (sre) sre[i] = nullptr;
+    if (sim) sim[i] = nullptr;
+    if (ints) ints[i] = nullptr;
+    int k = 0;
+    int32_t d[kMaxDims];
+    int64_t c = 0;
+    StatusCode st = kWrongTypeInternal;
+    if (re || !ints) {
+      double* r = nullptr;
+      double* m = nullptr;
+      st = GetDoubleArrayArg(ctx, i, &k, d, &c, &r, &m);
+      if (st == kOk) {
+        if (re) re[i] = r;
+        if (im) im[i] = m;
+      }
+    }
+    if (st != kOk && sre) {
+      st = GetSingleArrayArg(ctx, i, &k, d, &c, &sre[i], sim ? &sim[i] : nullptr);
+    }
+    if (st != kOk && ints) {
+      int b = 0;
+      bool u = false;
+      st = GetIntegerArrayArg(ctx, i, &k, d, &c, &b, &u, &ints[i]);
+      if (st == kOk) {
+        if (elementBytes) elementBytes[i] = b;
+        if (isUnsigned) isUnsigned[i] = u;
+      }
+    }
+    if (st != kOk) return st;
+    const bool array = c != 1;
+    if (isArray) isArray[i] = array ? 1 : 0;
+    if (!array) continue;
+    if (!seen) {
+      seen = true;
+      nd = k;
+      std::memcpy(shape, d, k * sizeof(int32_t));
+      total = c;
+      continue;
+    }
+    if (c != total || k != nd || std::memcmp(shape, d, k * sizeof(int32_t)) != 0) return kIncompSize;
+  }
+  if (ndims) *ndims = nd;
+  if (dims) std::memcpy(dims, shape, nd * sizeof(int32_t));
+  if (count) *count = total;
+  return kOk;
+}

@@ -354,13 +354,13 @@ enum class Op : uint16_t {
 // the instruction's length.
 enum OperandKind : int32_t {
   kNoOperands = 0,
-  kWords = 1,       // n signed words
-  kPairs = 2,       // n 32-bit values as two words (unused)
-  kInt32s = 3,      // n 32-bit integers, low word first
-  kInt64s = 4,      // n 64-bit integers, four words each
-  kDoubles = 5,     // n doubles, each 8-byte aligned by Nops before the opcode
-  kBytes = 6,       // a length word L, then L bytes two per word, low byte first
-  kChars16 = 7,     // a length word L, then L 16-bit characters
+  kWords = 1,    // n signed words
+  kPairs = 2,    // n 32-bit values as two words (unused)
+  kInt32s = 3,   // n 32-bit integers, low word first
+  kInt64s = 4,   // n 64-bit integers, four words each
+  kDoubles = 5,  // n doubles, each 8-byte aligned by Nops before the opcode
+  kBytes = 6,    // a length word L, then L bytes two per word, low byte first
+  kChars16 = 7,  // a length word L, then L 16-bit characters
 };
 
 // Stack effect: inputs * 16 + outputs; a nibble of 15 means the count is an
@@ -442,8 +442,8 @@ void GetOpcodeName(const EngineContext* ctx, int opcode, bool operatorForm, char
 
 // The n-th name the function listing enumerates: builtins first, then the
 // natives of every library; null past the end.
-const char* GetBuiltinNameByIndex(const EngineContext* ctx, int n, bool operatorForm,
-                                  const char** library, bool* sandboxAllowed);
+const char* GetBuiltinNameByIndex(const EngineContext* ctx, int n, bool operatorForm, const char** library,
+                                  bool* sandboxAllowed);
 
 bool IsMultiValueInstruction(int opcode);
 bool IsPureCode(const int16_t* code, int length);

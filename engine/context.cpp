@@ -1,9 +1,10 @@
 // Laying out a fresh engine in the host's block: the partition of the regions,
 // the header's initial values and the version text.
+#include "engine/context.h"
+
 #include <cstring>
 
 #include "engine/bytecode.h"
-#include "engine/context.h"
 
 namespace {
 

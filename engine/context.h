@@ -51,8 +51,8 @@ struct ThreadRecord {
   int32_t next;          // 25: heap index of the next thread, 0 ends the list
   int32_t id;
   int32_t reserved1;
-  double sliceUsed;  // 28
-  double totalTime;  // 30
+  double sliceUsed;           // 28
+  double totalTime;           // 30
   int32_t schedulingCounter;  // 32
   int32_t priority;           // 1..41
   int32_t clockState;         // offset from the context start
@@ -71,8 +71,8 @@ static_assert(offsetof(ThreadRecord, wakeTime) == 36 * 4);
 
 struct DisplayFormatSettings {
   int32_t digits;
-  uint8_t format;     // format letter
-  uint8_t imagUnit;   // 'i' or 'j'
+  uint8_t format;    // format letter
+  uint8_t imagUnit;  // 'i' or 'j'
   uint8_t loose;
   uint8_t pad;
   int32_t hostWords[2];
@@ -119,11 +119,11 @@ struct EngineContext {
 
   // code area: entry table, compiled code growing up, symbols growing down
   int16_t* codeBase;
-  int32_t codeSize;        // 16-bit words
-  int32_t entryCapacity;   // function-store entries
+  int32_t codeSize;       // 16-bit words
+  int32_t entryCapacity;  // function-store entries
   int32_t entriesInUse;
-  int32_t codeTop;         // words from the area start
-  int32_t symbolBytes;     // size of the symbol area, negated
+  int32_t codeTop;      // words from the area start
+  int32_t symbolBytes;  // size of the symbol area, negated
 
   // native registry
   LibraryListEntry* libraries;
@@ -154,7 +154,7 @@ struct EngineContext {
   double mainSliceUsed;
   double timeSlice;  // seconds
   SliceTestCallback sliceTest;
-  intptr_t sliceArg;  // without a callback: the switch-request flag
+  intptr_t sliceArg;       // without a callback: the switch-request flag
   int32_t semaphoreTable;  // heap index, -1 none
   int32_t semaphoreCapacity;
   int32_t lastSemaphoreId;

@@ -50,9 +50,11 @@ bool IsFloatClass(uint32_t cls) {
 double RealPart(const Source& s, int64_t k) {
   switch (s.cls) {
     case kDouble:
-    case kComplexDouble: return reinterpret_cast<const double*>(s.data)[k];
+    case kComplexDouble:
+      return reinterpret_cast<const double*>(s.data)[k];
     case kSingle:
-    case kComplexSingle: return reinterpret_cast<const float*>(s.data)[k];
+    case kComplexSingle:
+      return reinterpret_cast<const float*>(s.data)[k];
   }
   return 0.0;
 }
@@ -67,14 +69,22 @@ double ImagPart(const Source& s, int64_t k) {
 __int128 IntegerElement(const Source& s, int64_t k) {
   const uint8_t* p = s.data;
   switch (s.cls) {
-    case kInt8: return reinterpret_cast<const int8_t*>(p)[k];
-    case kUint8: return p[k];
-    case kInt16: return reinterpret_cast<const int16_t*>(p)[k];
-    case kUint16: return reinterpret_cast<const uint16_t*>(p)[k];
-    case kInt32: return reinterpret_cast<const int32_t*>(p)[k];
-    case kUint32: return reinterpret_cast<const uint32_t*>(p)[k];
-    case kInt64: return reinterpret_cast<const int64_t*>(p)[k];
-    case kUint64: return reinterpret_cast<const uint64_t*>(p)[k];
+    case kInt8:
+      return reinterpret_cast<const int8_t*>(p)[k];
+    case kUint8:
+      return p[k];
+    case kInt16:
+      return reinterpret_cast<const int16_t*>(p)[k];
+    case kUint16:
+      return reinterpret_cast<const uint16_t*>(p)[k];
+    case kInt32:
+      return reinterpret_cast<const int32_t*>(p)[k];
+    case kUint32:
+      return reinterpret_cast<const uint32_t*>(p)[k];
+    case kInt64:
+      return reinterpret_cast<const int64_t*>(p)[k];
+    case kUint64:
+      return reinterpret_cast<const uint64_t*>(p)[k];
   }
   return 0;
 }
@@ -255,13 +265,16 @@ StatusCode UnifyNumericArgs(EngineContext* ctx, int n) {
     } else {
       const int b = static_cast<int>(s.cls & 0x7F);
       const bool u = (s.cls & 0x80) != 0;
-      if (b > bytes) bytes = b, isUnsigned = u;
-      else if (b == bytes) isUnsigned |= u;
+      if (b > bytes)
+        bytes = b, isUnsigned = u;
+      else if (b == bytes)
+        isUnsigned |= u;
     }
   }
   if (anyDouble || anySingle) return ConvertArgsToFloat(ctx, -n, !anyDouble, nullptr);
   const uint32_t target = static_cast<uint32_t>(bytes) + (isUnsigned ? 128 : 0);
-  if (StatusCode st = CheckConversionRoom(ctx, 0, n - 1, [&](const Source& s) { return IntegerInPlace(s, target) ? 0u : target; });
+  if (StatusCode st =
+          CheckConversionRoom(ctx, 0, n - 1, [&](const Source& s) { return IntegerInPlace(s, target) ? 0u : target; });
       st != kOk)
     return st;
   for (int p = 0; p < n; ++p)
@@ -369,8 +382,8 @@ StatusCode MakeTopComplex(EngineContext* ctx, void** imag) {
 }
 
 StatusCode CheckElementwiseArgs(EngineContext* ctx, int n, int* ndims, int32_t* dims, int64_t* count, double** re,
-                                double** im, float** sre, float** sim, void** ints, int* elementBytes,
-                                bool* isUnsigned, uint8_t* isArray) {
+                                double** im, float** sre, float** sim, void** ints, int* elementBytes, bool* isUnsigned,
+                                uint8_t* isArray) {
   int nd = 2;
   int32_t shape[kMaxDims] = {1, 1};
   int64_t total = 1;

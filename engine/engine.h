@@ -135,20 +135,36 @@ constexpr int kMaxDims = 32;
 // Bytes one element of a class takes (real and imaginary part together).
 constexpr int ElementBytes(uint32_t cls) {
   switch (cls) {
-    case kDouble: return 8;
-    case kComplexDouble: return 16;
-    case kSingle: return 4;
-    case kComplexSingle: return 8;
-    default: return static_cast<int>(cls & 0x7F);
+    case kDouble:
+      return 8;
+    case kComplexDouble:
+      return 16;
+    case kSingle:
+      return 4;
+    case kComplexSingle:
+      return 8;
+    default:
+      return static_cast<int>(cls & 0x7F);
   }
 }
 
 constexpr bool IsKnownElementClass(uint32_t cls) {
   switch (cls) {
-    case kInt8: case kInt16: case kInt32: case kInt64:
-    case kUint8: case kUint16: case kUint32: case kUint64:
-    case kDouble: case kComplexDouble: case kSingle: case kComplexSingle: return true;
-    default: return false;
+    case kInt8:
+    case kInt16:
+    case kInt32:
+    case kInt64:
+    case kUint8:
+    case kUint16:
+    case kUint32:
+    case kUint64:
+    case kDouble:
+    case kComplexDouble:
+    case kSingle:
+    case kComplexSingle:
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -187,35 +203,121 @@ int64_t ArrayElementIndex(const uint32_t* dims, int ndims, const uint32_t* subs)
 // very start of the context. Natives and extension libraries call through it.
 
 enum class Service : int {
-  GetEngineVersionText, ResolveFunctionName, CallFunctionValue, FindNativeFunction,
-  GetNativeRecordByIndex, CallNativeFunction, CallFunctionByName, CompileTextInCallerScope,
-  IsSafeDataExpression, DiscardEvalFrame, ClearError, RunInterpreter,
-  RaiseErrorWithIdentifier, IsAnyFunctionActive, PollBreak, GetDescriptorStackLength,
-  UnwindFrames, GetExecutionPosition, SetExecutionPosition, CheckArgTypes,
-  PushRealScalar, PushInf, PushNaN, PushLogicalScalar,
-  PushComplexScalar, PushEmptyMatrix, PushVoidValue, PushTaggedInteger,
-  GetTaggedInteger, PushDoubleMatrix, PushDoubleArray, PushSingleArray,
-  PushIntegerArray, PushCharArray, PushCharRow, PushLogicalArray,
-  PopDoubleMatrix, PopRealScalar, PopComplexScalar, GetIntegerScalarArg,
-  PopIntegerScalar, PopBoolean, PopConditionValue, GetDoubleMatrixArg,
-  GetRealScalarArg, GetBooleanArg, GetArgDims, GetDoubleArrayArg,
-  GetSingleArrayArg, GetIntegerArrayArg, UnifyNumericArgs, CheckElementwiseArgs,
-  DropImaginaryPart, MakeTopComplex, IsCharArg, IsLogicalArg,
-  ConvertArgsToFloat, ConvertArgToIntegerClass, ConvertArgToLogical, PushStringFromBytes,
-  PushStringFromWideText, ReserveStringBuffer, FinishStringBuffer, ReserveWideStringBuffer,
-  FinishWideStringBuffer, ReserveEncodedTextBuffer, FinishUtf8TextBuffer, PushStringFromUtf8,
-  PopStringToBuffer, CopyStringArgToBuffer, GetStringArg, EncodeCharArg,
-  GetScratchAtDataEnd, GetFreeDataSpace, DropArgsUnderResults, RotateValues,
-  ReverseValues, DuplicateValues, TransposeTopMatrix, MakeListFromValues,
-  GetListArg, PushEmptyCellArray, ReshapeTopValue, ReshapeTopCellArray,
-  ConvertTopToStructArray, IsListOrCellArg, IsStructArg, IsObjectArg,
-  GetCellArgInfo, PushListElement, PushStructField, ExplodeTopList,
-  GetStructFieldName, GetValueSize, CopyValueOut, PushCopiedValue,
-  ApplyOptionSet, PushOptionValue, PopRealScalarOrDefault, GetRealOption,
-  GetBooleanOption, WriteToDescriptor, WriteNumberToDescriptor, WriteNewlineToDescriptor,
-  SetDescriptorBuffering, ControlDescriptor, ReadFromDescriptor, AllocateDescriptorRange,
-  PushNativeObject, GetNativeObjectArg, CallNativeByNameAndKind, FindNamedItem,
-  GetPendingCallAccess, SumArgumentValueSizes, CopyArgumentValuesOut,
+  GetEngineVersionText,
+  ResolveFunctionName,
+  CallFunctionValue,
+  FindNativeFunction,
+  GetNativeRecordByIndex,
+  CallNativeFunction,
+  CallFunctionByName,
+  CompileTextInCallerScope,
+  IsSafeDataExpression,
+  DiscardEvalFrame,
+  ClearError,
+  RunInterpreter,
+  RaiseErrorWithIdentifier,
+  IsAnyFunctionActive,
+  PollBreak,
+  GetDescriptorStackLength,
+  UnwindFrames,
+  GetExecutionPosition,
+  SetExecutionPosition,
+  CheckArgTypes,
+  PushRealScalar,
+  PushInf,
+  PushNaN,
+  PushLogicalScalar,
+  PushComplexScalar,
+  PushEmptyMatrix,
+  PushVoidValue,
+  PushTaggedInteger,
+  GetTaggedInteger,
+  PushDoubleMatrix,
+  PushDoubleArray,
+  PushSingleArray,
+  PushIntegerArray,
+  PushCharArray,
+  PushCharRow,
+  PushLogicalArray,
+  PopDoubleMatrix,
+  PopRealScalar,
+  PopComplexScalar,
+  GetIntegerScalarArg,
+  PopIntegerScalar,
+  PopBoolean,
+  PopConditionValue,
+  GetDoubleMatrixArg,
+  GetRealScalarArg,
+  GetBooleanArg,
+  GetArgDims,
+  GetDoubleArrayArg,
+  GetSingleArrayArg,
+  GetIntegerArrayArg,
+  UnifyNumericArgs,
+  CheckElementwiseArgs,
+  DropImaginaryPart,
+  MakeTopComplex,
+  IsCharArg,
+  IsLogicalArg,
+  ConvertArgsToFloat,
+  ConvertArgToIntegerClass,
+  ConvertArgToLogical,
+  PushStringFromBytes,
+  PushStringFromWideText,
+  ReserveStringBuffer,
+  FinishStringBuffer,
+  ReserveWideStringBuffer,
+  FinishWideStringBuffer,
+  ReserveEncodedTextBuffer,
+  FinishUtf8TextBuffer,
+  PushStringFromUtf8,
+  PopStringToBuffer,
+  CopyStringArgToBuffer,
+  GetStringArg,
+  EncodeCharArg,
+  GetScratchAtDataEnd,
+  GetFreeDataSpace,
+  DropArgsUnderResults,
+  RotateValues,
+  ReverseValues,
+  DuplicateValues,
+  TransposeTopMatrix,
+  MakeListFromValues,
+  GetListArg,
+  PushEmptyCellArray,
+  ReshapeTopValue,
+  ReshapeTopCellArray,
+  ConvertTopToStructArray,
+  IsListOrCellArg,
+  IsStructArg,
+  IsObjectArg,
+  GetCellArgInfo,
+  PushListElement,
+  PushStructField,
+  ExplodeTopList,
+  GetStructFieldName,
+  GetValueSize,
+  CopyValueOut,
+  PushCopiedValue,
+  ApplyOptionSet,
+  PushOptionValue,
+  PopRealScalarOrDefault,
+  GetRealOption,
+  GetBooleanOption,
+  WriteToDescriptor,
+  WriteNumberToDescriptor,
+  WriteNewlineToDescriptor,
+  SetDescriptorBuffering,
+  ControlDescriptor,
+  ReadFromDescriptor,
+  AllocateDescriptorRange,
+  PushNativeObject,
+  GetNativeObjectArg,
+  CallNativeByNameAndKind,
+  FindNamedItem,
+  GetPendingCallAccess,
+  SumArgumentValueSizes,
+  CopyArgumentValuesOut,
   Count
 };
 constexpr int kServiceCount = static_cast<int>(Service::Count);
@@ -312,10 +414,10 @@ StatusCode PopConditionValue(EngineContext* ctx, uint8_t* b);
 StatusCode GetDoubleMatrixArg(EngineContext* ctx, int position, int32_t* m, int32_t* n, double** re, double** im);
 // dims must have room for the value's dimensions (kMaxDims always suffices).
 StatusCode GetArgDims(EngineContext* ctx, int position, int* ndims, int32_t* dims, int64_t* count);
-StatusCode GetDoubleArrayArg(EngineContext* ctx, int position, int* ndims, int32_t* dims, int64_t* count,
-                             double** re, double** im);
-StatusCode GetSingleArrayArg(EngineContext* ctx, int position, int* ndims, int32_t* dims, int64_t* count,
-                             float** re, float** im);
+StatusCode GetDoubleArrayArg(EngineContext* ctx, int position, int* ndims, int32_t* dims, int64_t* count, double** re,
+                             double** im);
+StatusCode GetSingleArrayArg(EngineContext* ctx, int position, int* ndims, int32_t* dims, int64_t* count, float** re,
+                             float** im);
 StatusCode GetIntegerArrayArg(EngineContext* ctx, int position, int* ndims, int32_t* dims, int64_t* count,
                               int* elementBytes, bool* isUnsigned, void** data);
 StatusCode GetBoxedArg(EngineContext* ctx, int position, int32_t* subtype, int64_t* bytes, void** payload);
@@ -334,9 +436,9 @@ StatusCode CheckArgTypes(EngineContext* ctx, int nargin, const char* spec);
 // Numeric classes. Conversions that change a value's size rotate it to the
 // top, convert it there and rotate it back, so other values keep their places.
 StatusCode UnifyNumericArgs(EngineContext* ctx, int n);
-StatusCode CheckElementwiseArgs(EngineContext* ctx, int n, int* ndims, int32_t* dims, int64_t* count,
-                                double** re, double** im, float** sre, float** sim, void** ints,
-                                int* elementBytes, bool* isUnsigned, uint8_t* isArray);
+StatusCode CheckElementwiseArgs(EngineContext* ctx, int n, int* ndims, int32_t* dims, int64_t* count, double** re,
+                                double** im, float** sre, float** sim, void** ints, int* elementBytes, bool* isUnsigned,
+                                uint8_t* isArray);
 StatusCode DropImaginaryPart(EngineContext* ctx);
 StatusCode MakeTopComplex(EngineContext* ctx, void** imag);
 // position >= 0 converts that argument; -n converts the top n.
@@ -398,3 +500,6 @@ StatusCode RotateValues(EngineContext* ctx, int n, int k);
 StatusCode ReverseValues(EngineContext* ctx, int n);
 StatusCode DuplicateValues(EngineContext* ctx, int d, int k);
 StatusCode TransposeTopMatrix(EngineContext* ctx);
+
+// Number and text formatting shared by every builtin that writes or reads text.
+#include "engine/textformat.h"

@@ -6,339 +6,339 @@
 #include "engine/context.h"
 
 constexpr OpcodeRecord kOpcodeTable[kOpcodeCount] = {
-    {0, 0, 0, Effect(0, 0), kPure},  // Nop
-    {1, 0, 0, Effect(0, 1), kPure},  // PushZero
-    {2, 0, 0, Effect(0, 1), kPure},  // PushOne
-    {3, 0, 0, Effect(0, 1), kPure},  // i/j
-    {4, 0, 0, Effect(0, 1), kPure},  // pi
-    {5, 0, 0, Effect(0, 1), kPure},  // goldenratio
-    {6, 1, 1, Effect(kByOperand, 1), kPure},  // inf/Inf
-    {7, 1, 1, Effect(kByOperand, 1), kPure},  // nan/NaN
-    {8, 1, 1, Effect(kByOperand, 1), kPure},  // realmin
-    {9, 1, 1, Effect(kByOperand, 1), kPure},  // realmax
-    {10, 1, 1, Effect(kByOperand, 1), kPure},  // eps
-    {11, 1, 1, Effect(kByOperand, 1), kPure},  // true
-    {12, 1, 1, Effect(kByOperand, 1), kPure},  // false
-    {13, 1, 1, kIrregular, kPure},  // PushSmallInt
-    {14, 1, 1, kIrregular, kPure},  // PushSmallImag
-    {15, 5, 1, kIrregular, kPure},  // PushDouble
-    {16, 5, 1, kIrregular, kPure},  // PushImagDouble
-    {17, 5, 1, kIrregular, kPure},  // PushSingle
-    {18, 5, 1, kIrregular, kPure},  // PushImagSingle
-    {19, 1, 1, kIrregular, kPure},  // PushInt8
-    {20, 1, 1, kIrregular, kPure},  // PushInt16
-    {21, 1, 1, kIrregular, kPure},  // PushInt32
-    {22, 1, 1, kIrregular, kPure},  // PushUint8
-    {23, 1, 1, kIrregular, kPure},  // PushUint16
-    {24, 1, 1, kIrregular, kPure},  // PushUint32
-    {25, 3, 1, kIrregular, kPure},  // PushInt32Wide
-    {26, 3, 1, kIrregular, kPure},  // PushUint32Wide
-    {27, 1, 1, kIrregular, kPure},  // PushInt64
-    {28, 1, 1, kIrregular, kPure},  // PushUint64
-    {29, 4, 1, kIrregular, kPure},  // PushInt64Wide
-    {30, 4, 1, kIrregular, kPure},  // PushUint64Wide
-    {31, 1, 3, kIrregular, kPure},  // PushSmallRange
-    {32, 6, 1, kIrregular, kPure},  // PushString8
-    {33, 7, 1, kIrregular, kPure},  // PushString16
-    {34, 0, 0, kIrregular, kPure},  // PushVoid
-    {35, 6, 1, kIrregular, 0},  // PrintText8
-    {36, 7, 1, kIrregular, 0},  // PrintText16
-    {37, 0, 0, Effect(1, 0), kPure},  // Drop
-    {38, 1, 2, Effect(kByOperand, kByOperand), kPure},  // Dup
-    {39, 1, 2, kIrregular, kPure},  // Rotate
-    {40, 0, 0, Effect(1, 0), 0},  // disp
-    {41, 1, 1, Effect(kByOperand, 0), 0},  // format
-    {42, 1, 1, Effect(kByOperand, 1), 0},  // sprintf
-    {43, 1, 2, Effect(kByOperand, kByOperand), 0},  // fprintf
-    {44, 1, 1, Effect(2, kByOperand), kPure},  // sscanf
-    {45, 1, 2, Effect(kByOperand, kByOperand), 0},  // fscanf
-    {46, 1, 1, Effect(kByOperand, 1), 0},  // fgetl
-    {47, 1, 1, Effect(kByOperand, 1), 0},  // fgets
-    {48, 1, 2, Effect(kByOperand, kByOperand), 0},  // fread
-    {49, 1, 2, Effect(kByOperand, kByOperand), kPure},  // sread
-    {50, 1, 1, Effect(kByOperand, 1), 0},  // fwrite
-    {51, 1, 1, Effect(kByOperand, 1), kPure},  // swrite
-    {52, 1, 1, Effect(kByOperand, 1), kPure},  // bwrite
-    {53, 0, 0, Effect(1, 0), 0},  // fclose
-    {54, 1, 2, Effect(kByOperand, kByOperand), 0},  // redirect
-    {55, 0, 0, Effect(1, 0), 0},  // fflush
-    {56, 1, 2, Effect(kByOperand, kByOperand), 0},  // fseek
-    {57, 0, 0, Effect(1, 1), 0},  // ftell
-    {58, 0, 0, Effect(1, 1), 0},  // feof
-    {59, 1, 1, Effect(kByOperand, 0), 0},  // clc
-    {60, 0, 0, Effect(0, 0), kPure},  // PushEmpty
-    {61, 1, 1, Effect(kByOperand, 1), kPure},  // horzcat
-    {62, 1, 1, Effect(kByOperand, 1), kPure},  // vertcat
-    {63, 1, 1, Effect(kByOperand, 1), kPure},  // cat
-    {64, 1, 1, Effect(kByOperand, 1), kPure},  // MakeList
-    {65, 0, 0, Effect(2, 1), kPure},  // AppendToList
-    {66, 1, 1, Effect(kByOperand, 1), kPure},  // JoinValuesToList
-    {67, 1, 1, Effect(kByOperand, 1), kPure},  // join
-    {68, 1, 1, Effect(kByOperand, 1), kPure},  // cell
-    {69, 0, 0, Effect(1, 1), kPure},  // ndims
-    {70, 1, 2, Effect(kByOperand, kByOperand), kPure},  // size
-    {71, 0, 0, Effect(1, 1), kPure},  // length
-    {72, 0, 0, Effect(1, 1), kPure},  // numel
-    {73, 1, 1, Effect(kByOperand, 1), kPure},  // reshape
-    {74, 0, 0, Effect(1, 1), kPure},  // squeeze
-    {75, 0, 0, Effect(2, 1), kPure},  // permute
-    {76, 0, 0, Effect(2, 1), kPure},  // ipermute
-    {77, 1, 1, Effect(kByOperand, 1), kPure},  // zeros
-    {78, 1, 1, Effect(kByOperand, 1), kPure},  // ones
-    {79, 1, 1, Effect(kByOperand, 1), kPure},  // eye
-    {80, 1, 1, Effect(kByOperand, 1), 0},  // rand
-    {81, 1, 1, Effect(kByOperand, 1), 0},  // randn
-    {82, 0, 0, Effect(1, 1), kPure},  // magic
-    {83, 1, 1, Effect(kByOperand, 1), kPure},  // colon
-    {84, 1, 1, Effect(kByOperand, 1), kPure},  // sub2ind
-    {85, 1, 1, Effect(2, kByOperand), kPure},  // ind2sub
-    {86, 1, 2, kIrregular, 0},  // DeclareGlobal
-    {87, 1, 1, Effect(kByOperand, 0), 0},  // clear
-    {88, 1, 1, kIrregular, kPure},  // LoadVar
-    {89, 0, 0, Effect(2, 1), kPure},  // subsref
-    {90, 1, 1, kIrregular, 0},  // StoreVar
-    {91, 0, 0, Effect(3, 1), kPure},  // subsasgn
-    {92, 1, 1, kIrregular, 0},  // DisplayStored
-    {93, 1, 1, kIrregular, 0},  // StoreAnsDisplay
-    {94, 1, 1, kIrregular, 0},  // DisplayVar
-    {95, 1, 1, kIrregular, 0},  // IncrementVar
-    {96, 1, 1, kIrregular, 0},  // DecrementVar
-    {97, 1, 1, kIrregular, 0},  // ClearVar
-    {98, 1, 1, kIrregular, kPure},  // GetField
-    {99, 0, 0, Effect(2, 1), kPure},  // GetDynamicField
-    {100, 1, 3, kIrregular, kPure},  // IndexValue
-    {101, 1, 2, kIrregular, kPure},  // CellIndexValue
-    {102, 1, 3, kIrregular, kPure},  // IndexGetField
-    {103, 1, 2, kIrregular, kPure},  // IndexGetDynamicField
-    {104, 1, 3, kIrregular, kPure},  // IndexBeginning
-    {105, 1, 3, kIrregular, kPure},  // IndexEnd
-    {106, 1, 3, kIrregular, kPure},  // IndexMatrixRow
-    {107, 1, 3, kIrregular, kPure},  // IndexMatrixCol
-    {108, 1, 1, kIrregular, kPure},  // RefVar
-    {109, 1, 1, kIrregular, kPure},  // RefVarForAssign
-    {110, 0, 0, kIrregular, kPure},  // EndRef
-    {111, 1, 3, kIrregular, kPure},  // IndexVar
-    {112, 0, 0, kIrregular, 0},  // EndRefAssign
-    {113, 1, 2, kIrregular, 0},  // IndexVarForAssign
-    {114, 1, 1, Effect(kByOperand, 1), kPure},  // nargin
-    {115, 1, 1, Effect(kByOperand, 1), kPure},  // nargout
+    {0, 0, 0, Effect(0, 0), kPure},                      // Nop
+    {1, 0, 0, Effect(0, 1), kPure},                      // PushZero
+    {2, 0, 0, Effect(0, 1), kPure},                      // PushOne
+    {3, 0, 0, Effect(0, 1), kPure},                      // i/j
+    {4, 0, 0, Effect(0, 1), kPure},                      // pi
+    {5, 0, 0, Effect(0, 1), kPure},                      // goldenratio
+    {6, 1, 1, Effect(kByOperand, 1), kPure},             // inf/Inf
+    {7, 1, 1, Effect(kByOperand, 1), kPure},             // nan/NaN
+    {8, 1, 1, Effect(kByOperand, 1), kPure},             // realmin
+    {9, 1, 1, Effect(kByOperand, 1), kPure},             // realmax
+    {10, 1, 1, Effect(kByOperand, 1), kPure},            // eps
+    {11, 1, 1, Effect(kByOperand, 1), kPure},            // true
+    {12, 1, 1, Effect(kByOperand, 1), kPure},            // false
+    {13, 1, 1, kIrregular, kPure},                       // PushSmallInt
+    {14, 1, 1, kIrregular, kPure},                       // PushSmallImag
+    {15, 5, 1, kIrregular, kPure},                       // PushDouble
+    {16, 5, 1, kIrregular, kPure},                       // PushImagDouble
+    {17, 5, 1, kIrregular, kPure},                       // PushSingle
+    {18, 5, 1, kIrregular, kPure},                       // PushImagSingle
+    {19, 1, 1, kIrregular, kPure},                       // PushInt8
+    {20, 1, 1, kIrregular, kPure},                       // PushInt16
+    {21, 1, 1, kIrregular, kPure},                       // PushInt32
+    {22, 1, 1, kIrregular, kPure},                       // PushUint8
+    {23, 1, 1, kIrregular, kPure},                       // PushUint16
+    {24, 1, 1, kIrregular, kPure},                       // PushUint32
+    {25, 3, 1, kIrregular, kPure},                       // PushInt32Wide
+    {26, 3, 1, kIrregular, kPure},                       // PushUint32Wide
+    {27, 1, 1, kIrregular, kPure},                       // PushInt64
+    {28, 1, 1, kIrregular, kPure},                       // PushUint64
+    {29, 4, 1, kIrregular, kPure},                       // PushInt64Wide
+    {30, 4, 1, kIrregular, kPure},                       // PushUint64Wide
+    {31, 1, 3, kIrregular, kPure},                       // PushSmallRange
+    {32, 6, 1, kIrregular, kPure},                       // PushString8
+    {33, 7, 1, kIrregular, kPure},                       // PushString16
+    {34, 0, 0, kIrregular, kPure},                       // PushVoid
+    {35, 6, 1, kIrregular, 0},                           // PrintText8
+    {36, 7, 1, kIrregular, 0},                           // PrintText16
+    {37, 0, 0, Effect(1, 0), kPure},                     // Drop
+    {38, 1, 2, Effect(kByOperand, kByOperand), kPure},   // Dup
+    {39, 1, 2, kIrregular, kPure},                       // Rotate
+    {40, 0, 0, Effect(1, 0), 0},                         // disp
+    {41, 1, 1, Effect(kByOperand, 0), 0},                // format
+    {42, 1, 1, Effect(kByOperand, 1), 0},                // sprintf
+    {43, 1, 2, Effect(kByOperand, kByOperand), 0},       // fprintf
+    {44, 1, 1, Effect(2, kByOperand), kPure},            // sscanf
+    {45, 1, 2, Effect(kByOperand, kByOperand), 0},       // fscanf
+    {46, 1, 1, Effect(kByOperand, 1), 0},                // fgetl
+    {47, 1, 1, Effect(kByOperand, 1), 0},                // fgets
+    {48, 1, 2, Effect(kByOperand, kByOperand), 0},       // fread
+    {49, 1, 2, Effect(kByOperand, kByOperand), kPure},   // sread
+    {50, 1, 1, Effect(kByOperand, 1), 0},                // fwrite
+    {51, 1, 1, Effect(kByOperand, 1), kPure},            // swrite
+    {52, 1, 1, Effect(kByOperand, 1), kPure},            // bwrite
+    {53, 0, 0, Effect(1, 0), 0},                         // fclose
+    {54, 1, 2, Effect(kByOperand, kByOperand), 0},       // redirect
+    {55, 0, 0, Effect(1, 0), 0},                         // fflush
+    {56, 1, 2, Effect(kByOperand, kByOperand), 0},       // fseek
+    {57, 0, 0, Effect(1, 1), 0},                         // ftell
+    {58, 0, 0, Effect(1, 1), 0},                         // feof
+    {59, 1, 1, Effect(kByOperand, 0), 0},                // clc
+    {60, 0, 0, Effect(0, 0), kPure},                     // PushEmpty
+    {61, 1, 1, Effect(kByOperand, 1), kPure},            // horzcat
+    {62, 1, 1, Effect(kByOperand, 1), kPure},            // vertcat
+    {63, 1, 1, Effect(kByOperand, 1), kPure},            // cat
+    {64, 1, 1, Effect(kByOperand, 1), kPure},            // MakeList
+    {65, 0, 0, Effect(2, 1), kPure},                     // AppendToList
+    {66, 1, 1, Effect(kByOperand, 1), kPure},            // JoinValuesToList
+    {67, 1, 1, Effect(kByOperand, 1), kPure},            // join
+    {68, 1, 1, Effect(kByOperand, 1), kPure},            // cell
+    {69, 0, 0, Effect(1, 1), kPure},                     // ndims
+    {70, 1, 2, Effect(kByOperand, kByOperand), kPure},   // size
+    {71, 0, 0, Effect(1, 1), kPure},                     // length
+    {72, 0, 0, Effect(1, 1), kPure},                     // numel
+    {73, 1, 1, Effect(kByOperand, 1), kPure},            // reshape
+    {74, 0, 0, Effect(1, 1), kPure},                     // squeeze
+    {75, 0, 0, Effect(2, 1), kPure},                     // permute
+    {76, 0, 0, Effect(2, 1), kPure},                     // ipermute
+    {77, 1, 1, Effect(kByOperand, 1), kPure},            // zeros
+    {78, 1, 1, Effect(kByOperand, 1), kPure},            // ones
+    {79, 1, 1, Effect(kByOperand, 1), kPure},            // eye
+    {80, 1, 1, Effect(kByOperand, 1), 0},                // rand
+    {81, 1, 1, Effect(kByOperand, 1), 0},                // randn
+    {82, 0, 0, Effect(1, 1), kPure},                     // magic
+    {83, 1, 1, Effect(kByOperand, 1), kPure},            // colon
+    {84, 1, 1, Effect(kByOperand, 1), kPure},            // sub2ind
+    {85, 1, 1, Effect(2, kByOperand), kPure},            // ind2sub
+    {86, 1, 2, kIrregular, 0},                           // DeclareGlobal
+    {87, 1, 1, Effect(kByOperand, 0), 0},                // clear
+    {88, 1, 1, kIrregular, kPure},                       // LoadVar
+    {89, 0, 0, Effect(2, 1), kPure},                     // subsref
+    {90, 1, 1, kIrregular, 0},                           // StoreVar
+    {91, 0, 0, Effect(3, 1), kPure},                     // subsasgn
+    {92, 1, 1, kIrregular, 0},                           // DisplayStored
+    {93, 1, 1, kIrregular, 0},                           // StoreAnsDisplay
+    {94, 1, 1, kIrregular, 0},                           // DisplayVar
+    {95, 1, 1, kIrregular, 0},                           // IncrementVar
+    {96, 1, 1, kIrregular, 0},                           // DecrementVar
+    {97, 1, 1, kIrregular, 0},                           // ClearVar
+    {98, 1, 1, kIrregular, kPure},                       // GetField
+    {99, 0, 0, Effect(2, 1), kPure},                     // GetDynamicField
+    {100, 1, 3, kIrregular, kPure},                      // IndexValue
+    {101, 1, 2, kIrregular, kPure},                      // CellIndexValue
+    {102, 1, 3, kIrregular, kPure},                      // IndexGetField
+    {103, 1, 2, kIrregular, kPure},                      // IndexGetDynamicField
+    {104, 1, 3, kIrregular, kPure},                      // IndexBeginning
+    {105, 1, 3, kIrregular, kPure},                      // IndexEnd
+    {106, 1, 3, kIrregular, kPure},                      // IndexMatrixRow
+    {107, 1, 3, kIrregular, kPure},                      // IndexMatrixCol
+    {108, 1, 1, kIrregular, kPure},                      // RefVar
+    {109, 1, 1, kIrregular, kPure},                      // RefVarForAssign
+    {110, 0, 0, kIrregular, kPure},                      // EndRef
+    {111, 1, 3, kIrregular, kPure},                      // IndexVar
+    {112, 0, 0, kIrregular, 0},                          // EndRefAssign
+    {113, 1, 2, kIrregular, 0},                          // IndexVarForAssign
+    {114, 1, 1, Effect(kByOperand, 1), kPure},           // nargin
+    {115, 1, 1, Effect(kByOperand, 1), kPure},           // nargout
     {116, 1, 2, Effect(kByOperand, kByOperand), kPure},  // deal
-    {117, 0, 0, Effect(0, 1), kPure},  // variables
-    {118, 0, 0, Effect(1, 1), kPure},  // uplus
-    {119, 0, 0, Effect(1, 1), kPure},  // uminus
-    {120, 0, 0, Effect(1, 1), kPure},  // conj
-    {121, 0, 0, Effect(2, 1), kPure},  // complex
-    {122, 0, 0, Effect(1, 1), kPure},  // real
-    {123, 0, 0, Effect(1, 1), kPure},  // imag
-    {124, 0, 0, Effect(1, 1), kPure},  // abs
-    {125, 0, 0, Effect(1, 1), kPure},  // angle
-    {126, 0, 0, Effect(1, 1), kPure},  // sign
-    {127, 0, 0, Effect(1, 1), kPure},  // ctranspose
-    {128, 0, 0, Effect(1, 1), kPure},  // transpose
-    {129, 0, 0, Effect(1, 1), kPure},  // fliplr
-    {130, 0, 0, Effect(1, 1), kPure},  // flipud
-    {131, 0, 0, Effect(2, 1), kPure},  // flipdim
-    {132, 1, 1, Effect(kByOperand, 1), kPure},  // rot90
+    {117, 0, 0, Effect(0, 1), kPure},                    // variables
+    {118, 0, 0, Effect(1, 1), kPure},                    // uplus
+    {119, 0, 0, Effect(1, 1), kPure},                    // uminus
+    {120, 0, 0, Effect(1, 1), kPure},                    // conj
+    {121, 0, 0, Effect(2, 1), kPure},                    // complex
+    {122, 0, 0, Effect(1, 1), kPure},                    // real
+    {123, 0, 0, Effect(1, 1), kPure},                    // imag
+    {124, 0, 0, Effect(1, 1), kPure},                    // abs
+    {125, 0, 0, Effect(1, 1), kPure},                    // angle
+    {126, 0, 0, Effect(1, 1), kPure},                    // sign
+    {127, 0, 0, Effect(1, 1), kPure},                    // ctranspose
+    {128, 0, 0, Effect(1, 1), kPure},                    // transpose
+    {129, 0, 0, Effect(1, 1), kPure},                    // fliplr
+    {130, 0, 0, Effect(1, 1), kPure},                    // flipud
+    {131, 0, 0, Effect(2, 1), kPure},                    // flipdim
+    {132, 1, 1, Effect(kByOperand, 1), kPure},           // rot90
     {133, 1, 2, Effect(kByOperand, kByOperand), kPure},  // sort
-    {134, 1, 1, Effect(1, kByOperand), kPure},  // unique
-    {135, 1, 1, Effect(2, kByOperand), kPure},  // union
-    {136, 1, 1, Effect(2, kByOperand), kPure},  // intersect
-    {137, 1, 1, Effect(2, kByOperand), kPure},  // setdiff
-    {138, 1, 1, Effect(2, kByOperand), kPure},  // setxor
-    {139, 0, 0, Effect(2, 1), kPure},  // ismember
-    {140, 0, 0, Effect(1, 1), kPure},  // fix
-    {141, 0, 0, Effect(1, 1), kPure},  // floor
-    {142, 0, 0, Effect(1, 1), kPure},  // ceil
-    {143, 0, 0, Effect(1, 1), kPure},  // round
-    {144, 0, 0, Effect(1, 1), kPure},  // exp
-    {145, 0, 0, Effect(1, 1), kPure},  // expm1
-    {146, 0, 0, Effect(1, 1), kPure},  // log
-    {147, 0, 0, Effect(1, 1), kPure},  // log10
-    {148, 0, 0, Effect(1, 1), kPure},  // log1p
-    {149, 0, 0, Effect(1, 1), kPure},  // log2
-    {150, 0, 0, Effect(1, 1), kPure},  // reallog
-    {151, 0, 0, Effect(1, 1), kPure},  // sin
-    {152, 0, 0, Effect(1, 1), kPure},  // cos
-    {153, 0, 0, Effect(1, 1), kPure},  // tan
-    {154, 0, 0, Effect(1, 1), kPure},  // sec
-    {155, 0, 0, Effect(1, 1), kPure},  // csc
-    {156, 0, 0, Effect(1, 1), kPure},  // cot
-    {157, 0, 0, Effect(1, 1), kPure},  // sinh
-    {158, 0, 0, Effect(1, 1), kPure},  // cosh
-    {159, 0, 0, Effect(1, 1), kPure},  // tanh
-    {160, 0, 0, Effect(1, 1), kPure},  // sech
-    {161, 0, 0, Effect(1, 1), kPure},  // csch
-    {162, 0, 0, Effect(1, 1), kPure},  // coth
-    {163, 0, 0, Effect(1, 1), kPure},  // asin
-    {164, 0, 0, Effect(1, 1), kPure},  // acos
-    {165, 0, 0, Effect(1, 1), kPure},  // atan
-    {166, 0, 0, Effect(1, 1), kPure},  // asec
-    {167, 0, 0, Effect(1, 1), kPure},  // acsc
-    {168, 0, 0, Effect(1, 1), kPure},  // acot
-    {169, 0, 0, Effect(2, 1), kPure},  // atan2
-    {170, 0, 0, Effect(1, 1), kPure},  // asinh
-    {171, 0, 0, Effect(1, 1), kPure},  // acosh
-    {172, 0, 0, Effect(1, 1), kPure},  // atanh
-    {173, 0, 0, Effect(1, 1), kPure},  // asech
-    {174, 0, 0, Effect(1, 1), kPure},  // acsch
-    {175, 0, 0, Effect(1, 1), kPure},  // acoth
-    {176, 0, 0, Effect(1, 1), kPure},  // sinc
-    {177, 0, 0, Effect(1, 1), kPure},  // sqrt
-    {178, 0, 0, Effect(1, 1), kPure},  // realsqrt
-    {179, 0, 0, Effect(1, 1), kPure},  // det
-    {180, 1, 1, Effect(kByOperand, 1), kPure},  // sum
-    {181, 1, 1, Effect(kByOperand, 1), kPure},  // prod
-    {182, 1, 1, Effect(kByOperand, 1), kPure},  // mean
-    {183, 1, 1, Effect(kByOperand, 1), kPure},  // var
-    {184, 1, 1, Effect(kByOperand, 1), kPure},  // std
-    {185, 1, 1, Effect(kByOperand, 1), kPure},  // moment
-    {186, 1, 1, Effect(kByOperand, 1), kPure},  // skewness
-    {187, 1, 1, Effect(kByOperand, 1), kPure},  // kurtosis
-    {188, 1, 1, Effect(kByOperand, 1), kPure},  // cov
-    {189, 1, 1, Effect(kByOperand, 1), kPure},  // cumsum
-    {190, 1, 1, Effect(kByOperand, 1), kPure},  // cumprod
-    {191, 1, 1, Effect(kByOperand, 1), kPure},  // diag
-    {192, 1, 1, Effect(kByOperand, 1), kPure},  // tril
-    {193, 1, 1, Effect(kByOperand, 1), kPure},  // triu
-    {194, 1, 1, Effect(kByOperand, 1), kPure},  // repmat
+    {134, 1, 1, Effect(1, kByOperand), kPure},           // unique
+    {135, 1, 1, Effect(2, kByOperand), kPure},           // union
+    {136, 1, 1, Effect(2, kByOperand), kPure},           // intersect
+    {137, 1, 1, Effect(2, kByOperand), kPure},           // setdiff
+    {138, 1, 1, Effect(2, kByOperand), kPure},           // setxor
+    {139, 0, 0, Effect(2, 1), kPure},                    // ismember
+    {140, 0, 0, Effect(1, 1), kPure},                    // fix
+    {141, 0, 0, Effect(1, 1), kPure},                    // floor
+    {142, 0, 0, Effect(1, 1), kPure},                    // ceil
+    {143, 0, 0, Effect(1, 1), kPure},                    // round
+    {144, 0, 0, Effect(1, 1), kPure},                    // exp
+    {145, 0, 0, Effect(1, 1), kPure},                    // expm1
+    {146, 0, 0, Effect(1, 1), kPure},                    // log
+    {147, 0, 0, Effect(1, 1), kPure},                    // log10
+    {148, 0, 0, Effect(1, 1), kPure},                    // log1p
+    {149, 0, 0, Effect(1, 1), kPure},                    // log2
+    {150, 0, 0, Effect(1, 1), kPure},                    // reallog
+    {151, 0, 0, Effect(1, 1), kPure},                    // sin
+    {152, 0, 0, Effect(1, 1), kPure},                    // cos
+    {153, 0, 0, Effect(1, 1), kPure},                    // tan
+    {154, 0, 0, Effect(1, 1), kPure},                    // sec
+    {155, 0, 0, Effect(1, 1), kPure},                    // csc
+    {156, 0, 0, Effect(1, 1), kPure},                    // cot
+    {157, 0, 0, Effect(1, 1), kPure},                    // sinh
+    {158, 0, 0, Effect(1, 1), kPure},                    // cosh
+    {159, 0, 0, Effect(1, 1), kPure},                    // tanh
+    {160, 0, 0, Effect(1, 1), kPure},                    // sech
+    {161, 0, 0, Effect(1, 1), kPure},                    // csch
+    {162, 0, 0, Effect(1, 1), kPure},                    // coth
+    {163, 0, 0, Effect(1, 1), kPure},                    // asin
+    {164, 0, 0, Effect(1, 1), kPure},                    // acos
+    {165, 0, 0, Effect(1, 1), kPure},                    // atan
+    {166, 0, 0, Effect(1, 1), kPure},                    // asec
+    {167, 0, 0, Effect(1, 1), kPure},                    // acsc
+    {168, 0, 0, Effect(1, 1), kPure},                    // acot
+    {169, 0, 0, Effect(2, 1), kPure},                    // atan2
+    {170, 0, 0, Effect(1, 1), kPure},                    // asinh
+    {171, 0, 0, Effect(1, 1), kPure},                    // acosh
+    {172, 0, 0, Effect(1, 1), kPure},                    // atanh
+    {173, 0, 0, Effect(1, 1), kPure},                    // asech
+    {174, 0, 0, Effect(1, 1), kPure},                    // acsch
+    {175, 0, 0, Effect(1, 1), kPure},                    // acoth
+    {176, 0, 0, Effect(1, 1), kPure},                    // sinc
+    {177, 0, 0, Effect(1, 1), kPure},                    // sqrt
+    {178, 0, 0, Effect(1, 1), kPure},                    // realsqrt
+    {179, 0, 0, Effect(1, 1), kPure},                    // det
+    {180, 1, 1, Effect(kByOperand, 1), kPure},           // sum
+    {181, 1, 1, Effect(kByOperand, 1), kPure},           // prod
+    {182, 1, 1, Effect(kByOperand, 1), kPure},           // mean
+    {183, 1, 1, Effect(kByOperand, 1), kPure},           // var
+    {184, 1, 1, Effect(kByOperand, 1), kPure},           // std
+    {185, 1, 1, Effect(kByOperand, 1), kPure},           // moment
+    {186, 1, 1, Effect(kByOperand, 1), kPure},           // skewness
+    {187, 1, 1, Effect(kByOperand, 1), kPure},           // kurtosis
+    {188, 1, 1, Effect(kByOperand, 1), kPure},           // cov
+    {189, 1, 1, Effect(kByOperand, 1), kPure},           // cumsum
+    {190, 1, 1, Effect(kByOperand, 1), kPure},           // cumprod
+    {191, 1, 1, Effect(kByOperand, 1), kPure},           // diag
+    {192, 1, 1, Effect(kByOperand, 1), kPure},           // tril
+    {193, 1, 1, Effect(kByOperand, 1), kPure},           // triu
+    {194, 1, 1, Effect(kByOperand, 1), kPure},           // repmat
     {195, 1, 2, Effect(kByOperand, kByOperand), kPure},  // ndgrid
     {196, 1, 2, Effect(kByOperand, kByOperand), kPure},  // meshgrid
-    {197, 0, 0, Effect(1, 1), kPure},  // trace
-    {198, 1, 1, Effect(kByOperand, 1), kPure},  // diff
-    {199, 0, 0, Effect(2, 1), kPure},  // kron
-    {200, 0, 0, Effect(1, 1), kPure},  // ischar
-    {201, 0, 0, Effect(1, 1), kPure},  // setstr
-    {202, 1, 1, Effect(kByOperand, 1), kPure},  // char
-    {203, 0, 0, Effect(1, 1), kPure},  // double
-    {204, 0, 0, Effect(1, 1), kPure},  // single
-    {205, 0, 0, Effect(1, 1), kPure},  // int8
-    {206, 0, 0, Effect(1, 1), kPure},  // int16
-    {207, 0, 0, Effect(1, 1), kPure},  // int32
-    {208, 0, 0, Effect(1, 1), kPure},  // uint8
-    {209, 0, 0, Effect(1, 1), kPure},  // uint16
-    {210, 0, 0, Effect(1, 1), kPure},  // uint32
-    {211, 0, 0, Effect(1, 1), kPure},  // int64
-    {212, 0, 0, Effect(1, 1), kPure},  // uint64
-    {213, 0, 0, Effect(1, 1), kPure},  // isnumeric
-    {214, 0, 0, Effect(1, 1), kPure},  // isfloat
-    {215, 0, 0, Effect(1, 1), kPure},  // isinteger
-    {216, 0, 0, Effect(1, 1), kPure},  // isscalar
-    {217, 0, 0, Effect(1, 1), kPure},  // isvector
-    {218, 0, 0, Effect(1, 1), kPure},  // swapbytes
-    {219, 0, 0, Effect(2, 1), kPure},  // cast
-    {220, 0, 0, Effect(2, 1), kPure},  // typecast
-    {221, 0, 0, Effect(1, 1), kPure},  // isletter
-    {222, 0, 0, Effect(1, 1), kPure},  // isdigit
-    {223, 0, 0, Effect(1, 1), kPure},  // isspace
-    {224, 0, 0, Effect(1, 1), kPure},  // upper
-    {225, 0, 0, Effect(1, 1), kPure},  // lower
-    {226, 1, 1, Effect(kByOperand, 1), kPure},  // strcmp
-    {227, 1, 1, Effect(kByOperand, 1), kPure},  // strcmpi
-    {228, 0, 0, Effect(2, 1), kPure},  // findstr
-    {229, 1, 1, Effect(kByOperand, 1), kPure},  // strmatch
-    {230, 0, 0, Effect(1, 1), kPure},  // deblank
-    {231, 0, 0, Effect(1, 1), kPure},  // strtrim
+    {197, 0, 0, Effect(1, 1), kPure},                    // trace
+    {198, 1, 1, Effect(kByOperand, 1), kPure},           // diff
+    {199, 0, 0, Effect(2, 1), kPure},                    // kron
+    {200, 0, 0, Effect(1, 1), kPure},                    // ischar
+    {201, 0, 0, Effect(1, 1), kPure},                    // setstr
+    {202, 1, 1, Effect(kByOperand, 1), kPure},           // char
+    {203, 0, 0, Effect(1, 1), kPure},                    // double
+    {204, 0, 0, Effect(1, 1), kPure},                    // single
+    {205, 0, 0, Effect(1, 1), kPure},                    // int8
+    {206, 0, 0, Effect(1, 1), kPure},                    // int16
+    {207, 0, 0, Effect(1, 1), kPure},                    // int32
+    {208, 0, 0, Effect(1, 1), kPure},                    // uint8
+    {209, 0, 0, Effect(1, 1), kPure},                    // uint16
+    {210, 0, 0, Effect(1, 1), kPure},                    // uint32
+    {211, 0, 0, Effect(1, 1), kPure},                    // int64
+    {212, 0, 0, Effect(1, 1), kPure},                    // uint64
+    {213, 0, 0, Effect(1, 1), kPure},                    // isnumeric
+    {214, 0, 0, Effect(1, 1), kPure},                    // isfloat
+    {215, 0, 0, Effect(1, 1), kPure},                    // isinteger
+    {216, 0, 0, Effect(1, 1), kPure},                    // isscalar
+    {217, 0, 0, Effect(1, 1), kPure},                    // isvector
+    {218, 0, 0, Effect(1, 1), kPure},                    // swapbytes
+    {219, 0, 0, Effect(2, 1), kPure},                    // cast
+    {220, 0, 0, Effect(2, 1), kPure},                    // typecast
+    {221, 0, 0, Effect(1, 1), kPure},                    // isletter
+    {222, 0, 0, Effect(1, 1), kPure},                    // isdigit
+    {223, 0, 0, Effect(1, 1), kPure},                    // isspace
+    {224, 0, 0, Effect(1, 1), kPure},                    // upper
+    {225, 0, 0, Effect(1, 1), kPure},                    // lower
+    {226, 1, 1, Effect(kByOperand, 1), kPure},           // strcmp
+    {227, 1, 1, Effect(kByOperand, 1), kPure},           // strcmpi
+    {228, 0, 0, Effect(2, 1), kPure},                    // findstr
+    {229, 1, 1, Effect(kByOperand, 1), kPure},           // strmatch
+    {230, 0, 0, Effect(1, 1), kPure},                    // deblank
+    {231, 0, 0, Effect(1, 1), kPure},                    // strtrim
     {232, 1, 2, Effect(kByOperand, kByOperand), kPure},  // strtok
-    {233, 0, 0, Effect(2, 1), kPure},  // plus
-    {234, 0, 0, Effect(2, 1), kPure},  // minus
-    {235, 0, 0, Effect(2, 1), kPure},  // mtimes
-    {236, 0, 0, Effect(2, 1), kPure},  // mrdivide
-    {237, 0, 0, Effect(2, 1), kPure},  // mldivide
-    {238, 0, 0, Effect(2, 1), kPure},  // times
-    {239, 0, 0, Effect(2, 1), kPure},  // rdivide
-    {240, 0, 0, Effect(2, 1), kPure},  // ldivide
-    {241, 0, 0, Effect(2, 1), kPure},  // rem
-    {242, 0, 0, Effect(2, 1), kPure},  // mod
-    {243, 1, 1, Effect(kByOperand, 1), kPure},  // conv
-    {244, 1, 1, Effect(kByOperand, 1), kPure},  // conv2
-    {245, 1, 1, Effect(2, kByOperand), kPure},  // deconv
+    {233, 0, 0, Effect(2, 1), kPure},                    // plus
+    {234, 0, 0, Effect(2, 1), kPure},                    // minus
+    {235, 0, 0, Effect(2, 1), kPure},                    // mtimes
+    {236, 0, 0, Effect(2, 1), kPure},                    // mrdivide
+    {237, 0, 0, Effect(2, 1), kPure},                    // mldivide
+    {238, 0, 0, Effect(2, 1), kPure},                    // times
+    {239, 0, 0, Effect(2, 1), kPure},                    // rdivide
+    {240, 0, 0, Effect(2, 1), kPure},                    // ldivide
+    {241, 0, 0, Effect(2, 1), kPure},                    // rem
+    {242, 0, 0, Effect(2, 1), kPure},                    // mod
+    {243, 1, 1, Effect(kByOperand, 1), kPure},           // conv
+    {244, 1, 1, Effect(kByOperand, 1), kPure},           // conv2
+    {245, 1, 1, Effect(2, kByOperand), kPure},           // deconv
     {246, 1, 2, Effect(kByOperand, kByOperand), kPure},  // filter
-    {247, 0, 0, Effect(2, 1), kPure},  // addpol
-    {248, 0, 0, Effect(2, 1), kPure},  // mpower
-    {249, 0, 0, Effect(2, 1), kPure},  // power
-    {250, 0, 0, Effect(2, 1), kPure},  // realpow
-    {251, 0, 0, Effect(1, 1), kPure},  // inv
-    {252, 0, 0, Effect(2, 1), kPure},  // eq
-    {253, 0, 0, Effect(2, 1), kPure},  // ne
-    {254, 0, 0, Effect(2, 1), kPure},  // same
-    {255, 0, 0, Effect(2, 1), kPure},  // unsame
-    {256, 0, 0, Effect(2, 1), kPure},  // lt
-    {257, 0, 0, Effect(2, 1), kPure},  // gt
-    {258, 0, 0, Effect(2, 1), kPure},  // le
-    {259, 0, 0, Effect(2, 1), kPure},  // ge
-    {260, 0, 0, Effect(2, 1), kPure},  // and
-    {261, 0, 0, Effect(2, 1), kPure},  // or
-    {262, 0, 0, Effect(2, 1), kPure},  // xor
-    {263, 0, 0, Effect(1, 1), kPure},  // not
-    {264, 1, 1, Effect(kByOperand, 1), kPure},  // any
-    {265, 1, 1, Effect(kByOperand, 1), kPure},  // all
+    {247, 0, 0, Effect(2, 1), kPure},                    // addpol
+    {248, 0, 0, Effect(2, 1), kPure},                    // mpower
+    {249, 0, 0, Effect(2, 1), kPure},                    // power
+    {250, 0, 0, Effect(2, 1), kPure},                    // realpow
+    {251, 0, 0, Effect(1, 1), kPure},                    // inv
+    {252, 0, 0, Effect(2, 1), kPure},                    // eq
+    {253, 0, 0, Effect(2, 1), kPure},                    // ne
+    {254, 0, 0, Effect(2, 1), kPure},                    // same
+    {255, 0, 0, Effect(2, 1), kPure},                    // unsame
+    {256, 0, 0, Effect(2, 1), kPure},                    // lt
+    {257, 0, 0, Effect(2, 1), kPure},                    // gt
+    {258, 0, 0, Effect(2, 1), kPure},                    // le
+    {259, 0, 0, Effect(2, 1), kPure},                    // ge
+    {260, 0, 0, Effect(2, 1), kPure},                    // and
+    {261, 0, 0, Effect(2, 1), kPure},                    // or
+    {262, 0, 0, Effect(2, 1), kPure},                    // xor
+    {263, 0, 0, Effect(1, 1), kPure},                    // not
+    {264, 1, 1, Effect(kByOperand, 1), kPure},           // any
+    {265, 1, 1, Effect(kByOperand, 1), kPure},           // all
     {266, 1, 2, Effect(kByOperand, kByOperand), kPure},  // min
     {267, 1, 2, Effect(kByOperand, kByOperand), kPure},  // max
-    {268, 1, 1, Effect(kByOperand, 1), kPure},  // cross
-    {269, 1, 1, Effect(kByOperand, 1), kPure},  // dot
+    {268, 1, 1, Effect(kByOperand, 1), kPure},           // cross
+    {269, 1, 1, Effect(kByOperand, 1), kPure},           // dot
     {270, 1, 2, Effect(kByOperand, kByOperand), kPure},  // find
-    {271, 0, 0, Effect(1, 1), kPure},  // nnz
-    {272, 0, 0, Effect(1, 1), kPure},  // isempty
-    {273, 0, 0, Effect(1, 1), kPure},  // islogical
-    {274, 0, 0, Effect(1, 1), kPure},  // logical
-    {275, 0, 0, Effect(1, 1), kPure},  // isfinite
-    {276, 0, 0, Effect(1, 1), kPure},  // isinf
-    {277, 0, 0, Effect(1, 1), kPure},  // isnan
-    {278, 1, 1, Effect(kByOperand, 1), kPure},  // exist
-    {279, 1, 1, Effect(kByOperand, 1), kPure},  // num2list
-    {280, 1, 1, Effect(kByOperand, 1), kPure},  // num2cell
-    {281, 0, 0, Effect(1, 1), kPure},  // list2num
-    {282, 0, 0, Effect(1, 1), kPure},  // islist
-    {283, 0, 0, Effect(1, 1), kPure},  // iscell
-    {284, 0, 0, Effect(2, 1), kPure},  // replist
-    {285, 1, 1, Effect(kByOperand, 1), kPure},  // struct
-    {286, 1, 1, Effect(kByOperand, 1), kPure},  // structarray
-    {287, 0, 0, Effect(1, 1), kPure},  // struct2cell
-    {288, 1, 1, Effect(kByOperand, 1), kPure},  // cell2struct
-    {289, 0, 0, Effect(1, 1), kPure},  // isstruct
-    {290, 0, 0, Effect(2, 1), kPure},  // isfield
-    {291, 0, 0, Effect(2, 1), kPure},  // getfield
-    {292, 0, 0, Effect(3, 1), kPure},  // setfield
-    {293, 0, 0, Effect(2, 1), kPure},  // rmfield
-    {294, 0, 0, Effect(1, 1), kPure},  // fieldnames
+    {271, 0, 0, Effect(1, 1), kPure},                    // nnz
+    {272, 0, 0, Effect(1, 1), kPure},                    // isempty
+    {273, 0, 0, Effect(1, 1), kPure},                    // islogical
+    {274, 0, 0, Effect(1, 1), kPure},                    // logical
+    {275, 0, 0, Effect(1, 1), kPure},                    // isfinite
+    {276, 0, 0, Effect(1, 1), kPure},                    // isinf
+    {277, 0, 0, Effect(1, 1), kPure},                    // isnan
+    {278, 1, 1, Effect(kByOperand, 1), kPure},           // exist
+    {279, 1, 1, Effect(kByOperand, 1), kPure},           // num2list
+    {280, 1, 1, Effect(kByOperand, 1), kPure},           // num2cell
+    {281, 0, 0, Effect(1, 1), kPure},                    // list2num
+    {282, 0, 0, Effect(1, 1), kPure},                    // islist
+    {283, 0, 0, Effect(1, 1), kPure},                    // iscell
+    {284, 0, 0, Effect(2, 1), kPure},                    // replist
+    {285, 1, 1, Effect(kByOperand, 1), kPure},           // struct
+    {286, 1, 1, Effect(kByOperand, 1), kPure},           // structarray
+    {287, 0, 0, Effect(1, 1), kPure},                    // struct2cell
+    {288, 1, 1, Effect(kByOperand, 1), kPure},           // cell2struct
+    {289, 0, 0, Effect(1, 1), kPure},                    // isstruct
+    {290, 0, 0, Effect(2, 1), kPure},                    // isfield
+    {291, 0, 0, Effect(2, 1), kPure},                    // getfield
+    {292, 0, 0, Effect(3, 1), kPure},                    // setfield
+    {293, 0, 0, Effect(2, 1), kPure},                    // rmfield
+    {294, 0, 0, Effect(1, 1), kPure},                    // fieldnames
     {295, 1, 2, Effect(kByOperand, kByOperand), kPure},  // orderfields
-    {296, 1, 1, Effect(kByOperand, 1), kPure},  // class
-    {297, 0, 0, Effect(1, 1), kPure},  // isobject
-    {298, 0, 0, Effect(2, 1), kPure},  // isa
-    {299, 1, 1, Effect(1, kByOperand), kPure},  // methods
-    {300, 1, 1, Effect(1, kByOperand), 0},  // eval
-    {301, 1, 2, Effect(kByOperand, kByOperand), 0},  // feval
-    {302, 1, 2, Effect(kByOperand, kByOperand), 0},  // builtin
-    {303, 1, 1, Effect(kByOperand, 1), kPure},  // inline
-    {304, 0, 0, Effect(1, 1), 0},  // str2fun
-    {305, 1, 1, Effect(1, 1), 0},  // MakeFunctionRef
-    {306, 0, 0, Effect(1, 1), kPure},  // fun2str
-    {307, 1, 1, kIrregular, 0},  // Jump
-    {308, 1, 1, kIrregular, 0},  // JumpIfTrue
-    {309, 1, 1, kIrregular, 0},  // JumpIfFalse
-    {310, 1, 1, kIrregular, 0},  // SkipOperand
-    {311, 1, 1, kIrregular, 0},  // CaseTest
-    {312, 1, 1, kIrregular, 0},  // ForNext
-    {313, 1, 1, kIrregular, 0},  // ForNextRange
-    {314, 1, 1, kIrregular, kPure},  // RangeIterator
-    {315, 0, 0, kIrregular, 0},  // RangeLastValue
-    {316, 1, 1, kIrregular, 0},  // OrElseJump
-    {317, 1, 1, kIrregular, 0},  // AndAlsoJump
-    {318, 1, 3, kIrregular, 0},  // CallFunction
-    {319, 1, 3, kIrregular, 0},  // ReservedCall
-    {320, 1, 2, kIrregular, 0},  // CallByValue
-    {321, 0, 0, kIrregular, 0},  // Return
-    {322, 0, 0, kIrregular, 0},  // EndOfCode
-    {323, 1, 1, kIrregular, 0},  // error
-    {324, 1, 1, kIrregular, 0},  // warning
-    {325, 0, 0, kIrregular, 0},  // rethrow
-    {326, 1, 1, kIrregular, kPure},  // lasterr
-    {327, 0, 0, kIrregular, kPure},  // lasterror
-    {328, 1, 2, kIrregular, 0},  // TryMark
-    {329, 1, 2, kIrregular, kPure},  // LineMarker
-    {330, 0, 0, Effect(0, 1), kPure},  // info
-    {331, 1, 1, kIrregular, kPure},  // assert
-    {332, 0, 0, kIrregular, 0},  // EndOfThreadCode
+    {296, 1, 1, Effect(kByOperand, 1), kPure},           // class
+    {297, 0, 0, Effect(1, 1), kPure},                    // isobject
+    {298, 0, 0, Effect(2, 1), kPure},                    // isa
+    {299, 1, 1, Effect(1, kByOperand), kPure},           // methods
+    {300, 1, 1, Effect(1, kByOperand), 0},               // eval
+    {301, 1, 2, Effect(kByOperand, kByOperand), 0},      // feval
+    {302, 1, 2, Effect(kByOperand, kByOperand), 0},      // builtin
+    {303, 1, 1, Effect(kByOperand, 1), kPure},           // inline
+    {304, 0, 0, Effect(1, 1), 0},                        // str2fun
+    {305, 1, 1, Effect(1, 1), 0},                        // MakeFunctionRef
+    {306, 0, 0, Effect(1, 1), kPure},                    // fun2str
+    {307, 1, 1, kIrregular, 0},                          // Jump
+    {308, 1, 1, kIrregular, 0},                          // JumpIfTrue
+    {309, 1, 1, kIrregular, 0},                          // JumpIfFalse
+    {310, 1, 1, kIrregular, 0},                          // SkipOperand
+    {311, 1, 1, kIrregular, 0},                          // CaseTest
+    {312, 1, 1, kIrregular, 0},                          // ForNext
+    {313, 1, 1, kIrregular, 0},                          // ForNextRange
+    {314, 1, 1, kIrregular, kPure},                      // RangeIterator
+    {315, 0, 0, kIrregular, 0},                          // RangeLastValue
+    {316, 1, 1, kIrregular, 0},                          // OrElseJump
+    {317, 1, 1, kIrregular, 0},                          // AndAlsoJump
+    {318, 1, 3, kIrregular, 0},                          // CallFunction
+    {319, 1, 3, kIrregular, 0},                          // ReservedCall
+    {320, 1, 2, kIrregular, 0},                          // CallByValue
+    {321, 0, 0, kIrregular, 0},                          // Return
+    {322, 0, 0, kIrregular, 0},                          // EndOfCode
+    {323, 1, 1, kIrregular, 0},                          // error
+    {324, 1, 1, kIrregular, 0},                          // warning
+    {325, 0, 0, kIrregular, 0},                          // rethrow
+    {326, 1, 1, kIrregular, kPure},                      // lasterr
+    {327, 0, 0, kIrregular, kPure},                      // lasterror
+    {328, 1, 2, kIrregular, 0},                          // TryMark
+    {329, 1, 2, kIrregular, kPure},                      // LineMarker
+    {330, 0, 0, Effect(0, 1), kPure},                    // info
+    {331, 1, 1, kIrregular, kPure},                      // assert
+    {332, 0, 0, kIrregular, 0},                          // EndOfThreadCode
 };
 
 constexpr BuiltinRecord kBuiltinTable[kBuiltinCount + 1] = {
@@ -939,38 +939,17 @@ constexpr const char* kMachineOpcodeNames[kOpcodeCount] = {
 };
 
 constexpr OperatorRecord kOperatorTable[kOperatorCount + 1] = {
-    {kInfix, 8, ";", "vertcat"},
-    {kInfix, 10, ",", "horzcat"},
-    {kInfix, 12, ":", "colon"},
-    {kSpecial, 12, "?", "***"},
-    {kSpecial, 13, "||", "***"},
-    {kSpecial, 14, "&&", "***"},
-    {kInfix, 15, "|", "or"},
-    {kInfix, 17, "&", "and"},
-    {kInfix, 19, "<=", "le"},
-    {kInfix, 19, "<", "lt"},
-    {kInfix, 19, ">=", "ge"},
-    {kInfix, 19, ">", "gt"},
-    {kInfix, 19, "===", "same"},
-    {kInfix, 19, "==", "eq"},
-    {kInfix, 19, "~==", "unsame"},
-    {kInfix, 19, "~=", "ne"},
-    {kInfix, 20, "+", "plus"},
-    {kInfix, 20, "-", "minus"},
-    {kInfix, 21, "*", "mtimes"},
-    {kInfix, 21, "/", "mrdivide"},
-    {kInfix, 21, "\\", "mldivide"},
-    {kInfix, 21, ".*", "times"},
-    {kInfix, 21, "./", "rdivide"},
-    {kInfix, 21, ".\\", "ldivide"},
-    {kInfix, 23, "^", "mpower"},
-    {kInfix, 23, ".^", "power"},
-    {kPrefix, 18, "~", "not"},
-    {kPrefix, 22, "-", "uminus"},
-    {kPrefix, 22, "+", "uplus"},
-    {kPostfix, 24, "'", "ctranspose"},
-    {kPostfix, 24, ".'", "transpose"},
-    {kEndOfOperators, 0, "", ""},
+    {kInfix, 8, ";", "vertcat"},       {kInfix, 10, ",", "horzcat"},  {kInfix, 12, ":", "colon"},
+    {kSpecial, 12, "?", "***"},        {kSpecial, 13, "||", "***"},   {kSpecial, 14, "&&", "***"},
+    {kInfix, 15, "|", "or"},           {kInfix, 17, "&", "and"},      {kInfix, 19, "<=", "le"},
+    {kInfix, 19, "<", "lt"},           {kInfix, 19, ">=", "ge"},      {kInfix, 19, ">", "gt"},
+    {kInfix, 19, "===", "same"},       {kInfix, 19, "==", "eq"},      {kInfix, 19, "~==", "unsame"},
+    {kInfix, 19, "~=", "ne"},          {kInfix, 20, "+", "plus"},     {kInfix, 20, "-", "minus"},
+    {kInfix, 21, "*", "mtimes"},       {kInfix, 21, "/", "mrdivide"}, {kInfix, 21, "\\", "mldivide"},
+    {kInfix, 21, ".*", "times"},       {kInfix, 21, "./", "rdivide"}, {kInfix, 21, ".\\", "ldivide"},
+    {kInfix, 23, "^", "mpower"},       {kInfix, 23, ".^", "power"},   {kPrefix, 18, "~", "not"},
+    {kPrefix, 22, "-", "uminus"},      {kPrefix, 22, "+", "uplus"},   {kPostfix, 24, "'", "ctranspose"},
+    {kPostfix, 24, ".'", "transpose"}, {kEndOfOperators, 0, "", ""},
 };
 
 namespace {
@@ -1055,14 +1034,20 @@ int GetInstructionLength(const int16_t* code) {
   const OpcodeRecord& r = RecordOf(op);
   const int n = r.count;
   switch (r.kind) {
-    case kNoOperands: return 1;
-    case kWords: return n + 1;
+    case kNoOperands:
+      return 1;
+    case kWords:
+      return n + 1;
     case kPairs:
-    case kInt32s: return 2 * n + 1;
+    case kInt32s:
+      return 2 * n + 1;
     case kInt64s:
-    case kDoubles: return 4 * n + 1;
-    case kBytes: return 2 + (static_cast<uint16_t>(code[1]) + 1) / 2;
-    case kChars16: return 2 + static_cast<uint16_t>(code[1]);
+    case kDoubles:
+      return 4 * n + 1;
+    case kBytes:
+      return 2 + (static_cast<uint16_t>(code[1]) + 1) / 2;
+    case kChars16:
+      return 2 + static_cast<uint16_t>(code[1]);
   }
   return 1;
 }

@@ -151,3 +151,44 @@ StatusCode PushCopiedValue(EngineContext* ctx, const double* copy) {
   std::memcpy(data, copy + 3, cells * sizeof(Cell));
   return kOk;
 }
+
+StatusCode ReshapeTopValue(EngineContext* ctx, int ndims, const int32_t* dims) {
+  if (ndims > 16) return kOutOfRangeArg;
+  const ValueDescriptor d = *DescriptorAt(ctx, 0);
+  if (IsComposite(d)) return ReshapeTopCellArray(ctx, ndims, dims);
+  if (!IsPlainMatrix(d) && !IsBoxedArray(d)) return kWrongTypeInternal;
+
+  Cell* payload = TopData(ctx);
+  const bool plain = IsPlainMatrix(d);
+  const uint32_t cls = plain ? ((d.kind & kComplex) ? kComplexDouble : kDouble) : ReadArray(payload).cls;
+  const int64_t count = plain ? int64_t{PlainRows(d)} * d.extra : ReadArray(payload).count;
+  const int64_t oldHeader = plain ? 0 : ArrayDataCell(ReadArray(payload).ndims);
+  const int64_t elementCells = d.cells - oldHeader;
+
+  uint32_t shape[kMaxDims];
+  int n = 2;
+  if (dims == nullptr) {
+    shape[0] = static_cast<uint32_t>(count);
+    shape[1] = count > 0 ? 1 : 0;
+  } else {
+    int64_t want = 0;
+    n = NormalizeCallerDims(ndims, dims, shape, &want);
+    if (want != count) return kBadSize;
+  }
+  const bool toPlain = (cls == kDouble || cls == kComplexDouble) && n == 2;
+  const int64_t newHeader = toPlain ? 0 : ArrayDataCell(n);
+  const int64_t grow = newHeader - oldHeader;
+  if (grow > 0 && grow >= FreeDataCells(ctx)) return kDataStackFull;
+
+  std::memmove(payload + newHeader, payload + oldHeader, elementCells * sizeof(Cell));
+  ctx->dataTop += static_cast<int32_t>(grow);
+  ValueDescriptor& top = *DescriptorAt(ctx, 0);
+  if (toPlain) {
+    top = {cls == kComplexDouble && count > 0 ? uint32_t{kComplex} : 0u, static_cast<int32_t>(elementCells),
+           static_cast<int32_t>(shape[1])};
+    return kOk;
+  }
+  WriteArrayHeader(payload, cls, shape, n);
+  top = {kBoxed, static_cast<int32_t>(newHeader + elementCells), plain ? int32_t{kNumericArray} : d.extra};
+  return kOk;
+}

@@ -41,21 +41,32 @@ Scalar ElementAsDouble(const ValueDescriptor& d, Cell* data, int64_t k) {
   const ArrayView a = ReadArray(data);
   const uint8_t* p = reinterpret_cast<const uint8_t*>(a.data);
   switch (a.cls) {
-    case kDouble: return {a.data[k].f, 0.0};
-    case kComplexDouble: return {a.data[k].f, a.data[a.count + k].f};
-    case kSingle: return {reinterpret_cast<const float*>(p)[k], 0.0};
+    case kDouble:
+      return {a.data[k].f, 0.0};
+    case kComplexDouble:
+      return {a.data[k].f, a.data[a.count + k].f};
+    case kSingle:
+      return {reinterpret_cast<const float*>(p)[k], 0.0};
     case kComplexSingle: {
       const float* f = reinterpret_cast<const float*>(p);
       return {f[k], f[a.count + k]};
     }
-    case kInt8: return {static_cast<double>(reinterpret_cast<const int8_t*>(p)[k]), 0.0};
-    case kUint8: return {static_cast<double>(p[k]), 0.0};
-    case kInt16: return {static_cast<double>(reinterpret_cast<const int16_t*>(p)[k]), 0.0};
-    case kUint16: return {static_cast<double>(reinterpret_cast<const uint16_t*>(p)[k]), 0.0};
-    case kInt32: return {static_cast<double>(reinterpret_cast<const int32_t*>(p)[k]), 0.0};
-    case kUint32: return {static_cast<double>(reinterpret_cast<const uint32_t*>(p)[k]), 0.0};
-    case kInt64: return {static_cast<double>(reinterpret_cast<const int64_t*>(p)[k]), 0.0};
-    case kUint64: return {static_cast<double>(reinterpret_cast<const uint64_t*>(p)[k]), 0.0};
+    case kInt8:
+      return {static_cast<double>(reinterpret_cast<const int8_t*>(p)[k]), 0.0};
+    case kUint8:
+      return {static_cast<double>(p[k]), 0.0};
+    case kInt16:
+      return {static_cast<double>(reinterpret_cast<const int16_t*>(p)[k]), 0.0};
+    case kUint16:
+      return {static_cast<double>(reinterpret_cast<const uint16_t*>(p)[k]), 0.0};
+    case kInt32:
+      return {static_cast<double>(reinterpret_cast<const int32_t*>(p)[k]), 0.0};
+    case kUint32:
+      return {static_cast<double>(reinterpret_cast<const uint32_t*>(p)[k]), 0.0};
+    case kInt64:
+      return {static_cast<double>(reinterpret_cast<const int64_t*>(p)[k]), 0.0};
+    case kUint64:
+      return {static_cast<double>(reinterpret_cast<const uint64_t*>(p)[k]), 0.0};
   }
   return {0.0, 0.0};
 }
@@ -153,7 +164,8 @@ StatusCode PushZeroMatrix(EngineContext* ctx, int32_t m, int32_t n, bool complex
   const int64_t cells = int64_t{m} * n * (complex ? 2 : 1);
   if (cells > kMaxPlainCells) return kDataStackFull;
   Cell* c = nullptr;
-  if (StatusCode st = PushValue(ctx, complex ? uint32_t{kComplex} : 0u, cells, n, Room::kStrict, &c); st != kOk) return st;
+  if (StatusCode st = PushValue(ctx, complex ? uint32_t{kComplex} : 0u, cells, n, Room::kStrict, &c); st != kOk)
+    return st;
   std::memset(c, 0, cells * sizeof(Cell));
   return kOk;
 }
@@ -179,8 +191,7 @@ StatusCode PushDoubleArray(EngineContext* ctx, int ndims, const int32_t* dims, d
   if (count > kMaxFloatArrayElements) return kObjTooLarge;
   if (n == 2) return PushDoubleMatrix(ctx, static_cast<int32_t>(d[0]), static_cast<int32_t>(d[1]), re, im);
   Cell* data = nullptr;
-  if (StatusCode st = PushArray(ctx, kNumericArray, im ? kComplexDouble : kDouble, d, n, &data); st != kOk)
-    return st;
+  if (StatusCode st = PushArray(ctx, kNumericArray, im ? kComplexDouble : kDouble, d, n, &data); st != kOk) return st;
   if (re) *re = &data->f;
   if (im) *im = &data[count].f;
   return kOk;
@@ -302,13 +313,27 @@ StatusCode GetIntegerScalarArg(EngineContext* ctx, int position, int32_t* i) {
   const uint8_t* p = reinterpret_cast<const uint8_t*>(ReadArray(data).data);
   int64_t v = 0;
   switch (cls) {
-    case kInt8: v = static_cast<int8_t>(p[0]); break;
-    case kUint8: v = p[0]; break;
-    case kInt16: v = *reinterpret_cast<const int16_t*>(p); break;
-    case kUint16: v = *reinterpret_cast<const uint16_t*>(p); break;
-    case kInt32: v = *reinterpret_cast<const int32_t*>(p); break;
-    case kUint32: v = *reinterpret_cast<const uint32_t*>(p); break;
-    case kInt64: v = *reinterpret_cast<const int64_t*>(p); break;
+    case kInt8:
+      v = static_cast<int8_t>(p[0]);
+      break;
+    case kUint8:
+      v = p[0];
+      break;
+    case kInt16:
+      v = *reinterpret_cast<const int16_t*>(p);
+      break;
+    case kUint16:
+      v = *reinterpret_cast<const uint16_t*>(p);
+      break;
+    case kInt32:
+      v = *reinterpret_cast<const int32_t*>(p);
+      break;
+    case kUint32:
+      v = *reinterpret_cast<const uint32_t*>(p);
+      break;
+    case kInt64:
+      v = *reinterpret_cast<const int64_t*>(p);
+      break;
     case kUint64: {
       const uint64_t u = *reinterpret_cast<const uint64_t*>(p);
       if (u > uint64_t{INT32_MAX}) return kOutOfRangeArg;
@@ -387,8 +412,7 @@ StatusCode GetArgDims(EngineContext* ctx, int position, int* ndims, int32_t* dim
   if (IsComposite(d)) {
     int n = 0;
     int64_t c = 0;
-    if (StatusCode st = GetCompositeArgInfo(ctx, position, '?', &n, dims, &c, nullptr, nullptr); st != kOk)
-      return st;
+    if (StatusCode st = GetCompositeArgInfo(ctx, position, '?', &n, dims, &c, nullptr, nullptr); st != kOk) return st;
     if (ndims) *ndims = n;
     if (count) *count = c;
     return kOk;
@@ -415,8 +439,8 @@ StatusCode GetArrayOf(EngineContext* ctx, int position, uint32_t realCls, uint32
 
 }  // namespace
 
-StatusCode GetDoubleArrayArg(EngineContext* ctx, int position, int* ndims, int32_t* dims, int64_t* count,
-                             double** re, double** im) {
+StatusCode GetDoubleArrayArg(EngineContext* ctx, int position, int* ndims, int32_t* dims, int64_t* count, double** re,
+                             double** im) {
   const ValueDescriptor& d = *DescriptorAt(ctx, position);
   if (IsPlainMatrix(d)) {
     int32_t m = 0, n = 0;
@@ -437,8 +461,8 @@ StatusCode GetDoubleArrayArg(EngineContext* ctx, int position, int* ndims, int32
   return kOk;
 }
 
-StatusCode GetSingleArrayArg(EngineContext* ctx, int position, int* ndims, int32_t* dims, int64_t* count,
-                             float** re, float** im) {
+StatusCode GetSingleArrayArg(EngineContext* ctx, int position, int* ndims, int32_t* dims, int64_t* count, float** re,
+                             float** im) {
   Cell* data = nullptr;
   bool complex = false;
   int64_t c = 0;
@@ -478,8 +502,7 @@ StatusCode GetBoxedArg(EngineContext* ctx, int position, int32_t* subtype, int64
 
 StatusCode GetNativeObjectArg(EngineContext* ctx, int position, int64_t* bytes, void** payload) {
   const ValueDescriptor& d = *DescriptorAt(ctx, position);
-  if (d.kind != kBoxed || d.extra < kFirstNativeClass || d.extra != ctx->runningNativeClass)
-    return kWrongTypeInternal;
+  if (d.kind != kBoxed || d.extra < kFirstNativeClass || d.extra != ctx->runningNativeClass) return kWrongTypeInternal;
   return GetBoxedArg(ctx, position, nullptr, bytes, payload);
 }
 
@@ -540,27 +563,48 @@ int MatchesLetter(EngineContext* ctx, int position, char letter) {
   uint32_t cls = 0;
   if (IsBoxedArray(d)) cls = ReadArray(DataAt(ctx, position)).cls;
   switch (letter) {
-    case '?': return true;
-    case 'A': return plain || (d.kind == kBoxed && d.extra == kNumericArray && (cls == kDouble || cls == kComplexDouble));
-    case 'a': return (plain && !complex) || (d.kind == kBoxed && d.extra == kNumericArray && cls == kDouble);
-    case 'B': return d.kind == kBoxed && d.extra == kNumericArray && (cls == kSingle || cls == kComplexSingle);
-    case 'b': return d.kind == kBoxed && d.extra == kNumericArray && cls == kSingle;
-    case 'C': return plain;
-    case 'c': return plain && d.cells == (complex ? 2 : 1);
-    case 'R': return plain && !complex;
-    case 'r': return plain && !complex && d.cells == 1;
-    case 'I': return plain && !complex && AllInt32(d, DataAt(ctx, position));
-    case 'i': return plain && !complex && d.cells == 1 && AllInt32(d, DataAt(ctx, position));
-    case 'j': return IsBoxedArray(d) && IsIntegerClass(cls);
-    case 'L': return d.kind == kBoxed && d.extra == kLogicalArray;
-    case 'S': return d.kind == kBoxed && d.extra == kCharArray;
-    case 's': return d.kind == kBoxed && d.extra == kCharArray && ReadArray(DataAt(ctx, position)).count == 1;
-    case 'E': return d.kind == kComposite && (d.extra == kList || d.extra == kCellArray);
-    case 'l': return d.kind == kComposite && d.extra == kList;
-    case 'e': return d.kind == kComposite && d.extra == kCellArray;
-    case 'T': return d.kind == kComposite && (d.extra == kStruct || d.extra == kStructArray);
-    case 't': return d.kind == kComposite && d.extra == kStruct;
-    case 'f': return d.kind == kBoxed && (d.extra == kInlineFunction || d.extra == kFunctionRef);
+    case '?':
+      return true;
+    case 'A':
+      return plain || (d.kind == kBoxed && d.extra == kNumericArray && (cls == kDouble || cls == kComplexDouble));
+    case 'a':
+      return (plain && !complex) || (d.kind == kBoxed && d.extra == kNumericArray && cls == kDouble);
+    case 'B':
+      return d.kind == kBoxed && d.extra == kNumericArray && (cls == kSingle || cls == kComplexSingle);
+    case 'b':
+      return d.kind == kBoxed && d.extra == kNumericArray && cls == kSingle;
+    case 'C':
+      return plain;
+    case 'c':
+      return plain && d.cells == (complex ? 2 : 1);
+    case 'R':
+      return plain && !complex;
+    case 'r':
+      return plain && !complex && d.cells == 1;
+    case 'I':
+      return plain && !complex && AllInt32(d, DataAt(ctx, position));
+    case 'i':
+      return plain && !complex && d.cells == 1 && AllInt32(d, DataAt(ctx, position));
+    case 'j':
+      return IsBoxedArray(d) && IsIntegerClass(cls);
+    case 'L':
+      return d.kind == kBoxed && d.extra == kLogicalArray;
+    case 'S':
+      return d.kind == kBoxed && d.extra == kCharArray;
+    case 's':
+      return d.kind == kBoxed && d.extra == kCharArray && ReadArray(DataAt(ctx, position)).count == 1;
+    case 'E':
+      return d.kind == kComposite && (d.extra == kList || d.extra == kCellArray);
+    case 'l':
+      return d.kind == kComposite && d.extra == kList;
+    case 'e':
+      return d.kind == kComposite && d.extra == kCellArray;
+    case 'T':
+      return d.kind == kComposite && (d.extra == kStruct || d.extra == kStructArray);
+    case 't':
+      return d.kind == kComposite && d.extra == kStruct;
+    case 'f':
+      return d.kind == kBoxed && (d.extra == kInlineFunction || d.extra == kFunctionRef);
   }
   return -1;
 }

@@ -1,12 +1,12 @@
 // Laying out a fresh engine: the partition of a block into regions, the
 // smallest block, and the header a new context starts from.
+#include "engine/context.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
-
-#include "engine/context.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ TEST(Partition, RegionSizesFollowTheProportions) {
     int64_t leftover;
   };
   const Case kCases[] = {
-      {6144, {96, 288, 192, 1152, 9}, 0},           // entry capacity from C/128: C/256 is below 100
+      {6144, {96, 288, 192, 1152, 9}, 0},  // entry capacity from C/128: C/256 is below 100
       {64344, {1000, 3016, 2008, 12088, 94}, 8},
       {1 << 20, {16384, 49152, 32768, 196608, 768}, 0},  // C/256 is at least 100
   };

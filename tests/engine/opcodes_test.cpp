@@ -32,8 +32,7 @@ TEST(OpcodeTables, CorruptedTablesGive600) {
       {"operands without a kind", [](auto& ops, auto&) { ops[13].kind = 0; }},
       {"kind without operands", [](auto& ops, auto&) { ops[13].count = 0; }},
       {"fixed input count disagrees", [](auto&, auto& bs) { bs[0].inputs = 2; }},  // abs takes 1
-      {"fixed output count disagrees",
-       [](auto& ops, auto&) { ops[static_cast<int>(Op::Plus)].effect = Effect(2, 2); }},
+      {"fixed output count disagrees", [](auto& ops, auto&) { ops[static_cast<int>(Op::Plus)].effect = Effect(2, 2); }},
       {"variable counts disagree with the operand count",
        [](auto& ops, auto&) { ops[static_cast<int>(Op::Feval)].count = 1; }},
   };
@@ -111,10 +110,9 @@ TEST(Instructions, OpcodeNames) {
     const char* want;
   };
   const Case kCases[] = {
-      {Op::Uminus, true, "-"},    {Op::Plus, true, "+"},      {Op::Sin, true, "sin"},
-      {Op::Plus, false, "plus"},  {Op::I, false, "i"},        {Op::Inf, false, "inf"},
-      {Op::Not, true, "~"},       {Op::Transpose, true, ".'"}, {Op::Jump, false, ""},
-      {Op::PushZero, true, ""},
+      {Op::Uminus, true, "-"}, {Op::Plus, true, "+"},    {Op::Sin, true, "sin"}, {Op::Plus, false, "plus"},
+      {Op::I, false, "i"},     {Op::Inf, false, "inf"},  {Op::Not, true, "~"},   {Op::Transpose, true, ".'"},
+      {Op::Jump, false, ""},   {Op::PushZero, true, ""},
   };
   for (const Case& c : kCases) {
     char name[32];
@@ -146,7 +144,7 @@ TEST(Instructions, SharedNamesAndLookup) {
     const char* name;
     Op want;
   };
-  const Case kCases[] = {{"i", Op::I}, {"j", Op::I}, {"inf", Op::Inf}, {"Inf", Op::Inf},
+  const Case kCases[] = {{"i", Op::I},     {"j", Op::I},     {"inf", Op::Inf},     {"Inf", Op::Inf},
                          {"nan", Op::Nan}, {"NaN", Op::Nan}, {"zeros", Op::Zeros}, {"sread", Op::Sread}};
   for (const Case& c : kCases) {
     const BuiltinRecord* b = FindBuiltin(c.name, static_cast<int>(std::strlen(c.name)));
@@ -160,8 +158,8 @@ TEST(Instructions, SharedNamesAndLookup) {
 TEST(Instructions, MultiValueAndPurity) {
   EXPECT_TRUE(IsMultiValueInstruction(333));
   EXPECT_TRUE(IsMultiValueInstruction(static_cast<int>(Op::CallFunction)));
-  EXPECT_TRUE(IsMultiValueInstruction(static_cast<int>(Op::Size)));     // 1-16 outputs
-  EXPECT_TRUE(IsMultiValueInstruction(static_cast<int>(Op::Deconv)));   // 1-2 outputs
+  EXPECT_TRUE(IsMultiValueInstruction(static_cast<int>(Op::Size)));    // 1-16 outputs
+  EXPECT_TRUE(IsMultiValueInstruction(static_cast<int>(Op::Deconv)));  // 1-2 outputs
   EXPECT_FALSE(IsMultiValueInstruction(static_cast<int>(Op::Plus)));
   EXPECT_FALSE(IsMultiValueInstruction(static_cast<int>(Op::Jump)));
 

@@ -39,9 +39,9 @@ TEST(Values, ElementSizes) {
     ElementClass cls;
     int bytes;
   };
-  const Case kCases[] = {{kInt8, 1},  {kInt16, 2},  {kInt32, 4},   {kInt64, 8},          {kUint8, 1},
-                         {kUint16, 2}, {kUint32, 4}, {kUint64, 8},  {kDouble, 8},         {kSingle, 4},
-                         {kComplexDouble, 16},       {kComplexSingle, 8}};
+  const Case kCases[] = {{kInt8, 1},   {kInt16, 2},  {kInt32, 4},          {kInt64, 8},
+                         {kUint8, 1},  {kUint16, 2}, {kUint32, 4},         {kUint64, 8},
+                         {kDouble, 8}, {kSingle, 4}, {kComplexDouble, 16}, {kComplexSingle, 8}};
   for (const Case& c : kCases) EXPECT_EQ(ElementBytes(c.cls), c.bytes) << c.cls;
   EXPECT_FALSE(IsKnownElementClass(3));
   EXPECT_FALSE(IsKnownElementClass(128));

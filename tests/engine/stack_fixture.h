@@ -1,0 +1,92 @@
+// A small engine for value-stack tests, with helpers to push typical values,
+// to leave a chosen number of free data cells, and to compare the stacks'
+// contents before and after an operation.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <type_traits>
+#include <vector>
+
+#include "engine/valuestack.h"
+
+class StackFixture : public ::testing::Test {
+ protected:
+  void SetUp() override { Reset(); }
+
+  void Reset() { ASSERT_EQ(InitEngineContext(block.data(), block.size() * 8, &ctx), kOk); }
+
+  ValueDescriptor Top() { return *DescriptorAt(ctx, 0); }
+  ValueDescriptor At(int position) { return *DescriptorAt(ctx, position); }
+
+  template <class T>
+  static void PushInteger(EngineContext* c, T v) {
+    void* data = nullptr;
+    ASSERT_EQ(PushIntegerArray(c, 0, nullptr, sizeof(T), std::is_unsigned_v<T>, &data), kOk);
+    std::memcpy(data, &v, sizeof v);
+  }
+
+  // A row of doubles.
+  void PushRow(std::vector<double> values) {
+    double* re = nullptr;
+    ASSERT_EQ(PushDoubleMatrix(ctx, 1, static_cast<int32_t>(values.size()), &re, nullptr), kOk);
+    std::memcpy(re, values.data(), values.size() * sizeof(double));
+  }
+
+  double TopScalar() {
+    double x = 0;
+    EXPECT_EQ(GetRealScalarArg(ctx, 0, &x), kOk);
+    return x;
+  }
+
+  enum class Kind { kScalar, kRow, kFraction, kString, kList, kStruct };
+  void PushKind(Kind k) {
+    switch (k) {
+      case Kind::kScalar:
+        PushRealScalar(ctx, 2);
+        break;
+      case Kind::kRow:
+        PushRow({1, 2});
+        break;
+      case Kind::kFraction:
+        PushRow({1, 2.5});
+        break;
+      case Kind::kString:
+        PushStringFromBytes(ctx, 3, "abc");
+        break;
+      case Kind::kList:
+        MakeListFromValues(ctx, 0, false, nullptr, 0);
+        break;
+      case Kind::kStruct:
+        PushRealScalar(ctx, 1);
+        MakeListFromValues(ctx, 1, false, "f", 1);
+        break;
+    }
+  }
+
+  // Pushes a filler matrix so that exactly freeCells data cells stay free.
+  void FillData(int64_t freeCells) {
+    const int64_t fill = FreeDataCells(ctx) - freeCells;
+    ASSERT_GE(fill, 1);
+    ASSERT_EQ(PushDoubleMatrix(ctx, 1, static_cast<int32_t>(fill), nullptr, nullptr), kOk);
+    ASSERT_EQ(FreeDataCells(ctx), freeCells);
+  }
+
+  // Everything up to each stack's top; the free space above is scratch.
+  struct Snapshot {
+    std::vector<int32_t> words;
+    std::vector<uint64_t> cells;
+    bool operator==(const Snapshot&) const = default;
+  };
+  Snapshot Take() {
+    Snapshot s;
+    s.words.assign(ctx->descBase, ctx->descBase + ctx->descLength);
+    s.cells.resize(ctx->dataTop);
+    if (ctx->dataTop > 0) std::memcpy(s.cells.data(), ctx->dataBase, ctx->dataTop * sizeof(Cell));
+    return s;
+  }
+
+  std::vector<uint64_t> block = std::vector<uint64_t>(16 * 1024);
+  EngineContext* ctx = nullptr;
+};

@@ -599,3 +599,81 @@ TEST_F(Reshape, ServicesAreReachedThroughTheTable) {
 }
 
 }  // namespace
+
+namespace {
+
+class TextBuffers : public StackFixture {
+ protected:
+  std::u16string TopText() {
+    const ArrayView a = ReadArray(TopData(ctx));
+    const auto* codes = reinterpret_cast<const char16_t*>(a.data);
+    return std::u16string(codes, codes + a.count);
+  }
+};
+
+// A two-byte charset for the test: a byte 0x80 or above leads a pair.
+bool PairDecoder(const char* text, uint16_t* out, int* position, int length) {
+  const auto* b = reinterpret_cast<const uint8_t*>(text);
+  const int p = *position;
+  if (b[p] < 0x80 || p + 1 >= length) {
+    *out = b[p];
+    *position = p + 1;
+    return true;
+  }
+  *out = static_cast<uint16_t>(b[p] << 8 | b[p + 1]);
+  *position = p + 2;
+  return true;
+}
+
+TEST_F(TextBuffers, WideAndCharsetText) {
+  const uint16_t wide[] = {0x263A, 'x', 0};
+  ASSERT_EQ(PushStringFromWideText(ctx, -1, wide), kOk);
+  EXPECT_EQ(TopText(), u"\u263Ax");
+
+  int64_t length = 5;
+  uint16_t* buffer = nullptr;
+  ASSERT_EQ(ReserveWideStringBuffer(ctx, &length, &buffer), kOk);
+  buffer[0] = 'o', buffer[1] = 'k';
+  ASSERT_EQ(FinishWideStringBuffer(ctx, 2), kOk);
+  EXPECT_EQ(TopText(), u"ok");
+  EXPECT_EQ(Top().cells, 3);
+  EXPECT_EQ(FinishWideStringBuffer(ctx, 3), kBadArg) << "more than was reserved";
+
+  ctx->charsetDecode = PairDecoder;
+  ASSERT_EQ(PushStringFromCharsetText(ctx, 4, "a\x81\x02z"), kOk);
+  EXPECT_EQ(TopText(), u"a\u8102z");
+  length = 8;
+  char* bytes = nullptr;
+  ASSERT_EQ(ReserveEncodedTextBuffer(ctx, &length, &bytes), kOk);
+  EXPECT_EQ(length, 8) << "an explicit length is taken as is";
+  std::memcpy(bytes, "\x90\x01q", 3);
+  ASSERT_EQ(FinishCharsetTextBuffer(ctx, 3), kOk);
+  EXPECT_EQ(TopText(), u"\u9001q");
+  ctx->charsetDecode = nullptr;
+  ASSERT_EQ(PushStringFromCharsetText(ctx, 2, "\x81\x02"), kOk);
+  EXPECT_EQ(TopText(), u"\u0081\u0002") << "without a charset each byte is a character";
+}
+
+TEST_F(TextBuffers, InlineFunctionParts) {
+  // {3 code words; source "x+1"; padding to 8 bytes; one captured scalar}
+  void* payload = nullptr;
+  ASSERT_EQ(PushBoxedValue(ctx, kInlineFunction, 16 + 24, &payload), kOk);
+  auto* words = static_cast<int16_t*>(payload);
+  words[0] = 3, words[1] = 10, words[2] = 20, words[3] = 30, words[4] = 3;
+  std::memcpy(words + 5, "x+1", 3);
+  auto* cells = static_cast<Cell*>(payload);
+  cells[2].u = 0, cells[3].u = 1, cells[4].f = 42.0;  // a copied value: {0, 1, 1} then its cell
+  const int16_t* code = nullptr;
+  const char* source = nullptr;
+  int sourceLength = 0;
+  Cell* captured = nullptr;
+  ASSERT_EQ(GetInlineFunctionParts(ctx, 0, &code, &source, &sourceLength, &captured), kOk);
+  EXPECT_EQ(code[2], 30);
+  EXPECT_EQ(std::string(source, sourceLength), "x+1");
+  EXPECT_EQ(captured, cells + 2);
+
+  PushRealScalar(ctx, 1);
+  EXPECT_EQ(GetInlineFunctionParts(ctx, 0, &code, &source, &sourceLength, &captured), kWrongTypeInternal);
+}
+
+}  // namespace

@@ -1,0 +1,167 @@
+// The numerical library's public face: the dense kernels (reflectors, Hessenberg,
+// QR, LU and solves, Schur forms, eigenvalues, polynomial roots, the matrix
+// exponential, SVD and Cholesky) that natives and other subsystems call.
+#pragma once
+
+#include <cstdint>
+
+// Kernel conventions. Matrices are row by row: element (i, j) of an m x n matrix
+// sits at index i*n + j. A complex matrix is two arrays of that shape, real parts
+// and imaginary parts; kernels that take one pointer for a complex matrix find the
+// imaginary block right after the real one. Kernels allocate nothing: every work
+// area is supplied by the caller (in the system, free data-stack space) and its
+// length is part of the contract stated beside each kernel. They never raise
+// errors; they return nothing or a truth value. Optional outputs are skipped when
+// passed as nullptr. A Householder reflector is (v, beta) with H = I - beta v v^T
+// (complex: v v^H); beta = 1 with v = 0 is the identity.
+
+// ---------------------------------------------------------------------------
+// Reflectors, Hessenberg reduction, QR.
+
+// The reflector mapping the n values x[0], x[s], x[2s], ... onto a multiple of e1.
+void ComputeHouseholderVector(const double* x, int n, int stride, double* v, double* beta);
+void ComputeComplexHouseholderVector(const double* xr, const double* xi, int n, int stride, double* vr, double* vi,
+                                     double* beta);
+
+// A := H A on rows r0 .. min(rows, r1) - 1 (every column); v has that many entries.
+void ApplyHouseholderLeft(double* a, int rows, int cols, const double* v, double beta, int r0, int r1);
+void ApplyComplexHouseholderLeft(double* ar, double* ai, int rows, int cols, const double* vr, const double* vi,
+                                 double beta, int r0, int r1);
+// A := A H on columns c0 .. min(cols, c1) - 1 (every row).
+void ApplyHouseholderRight(double* a, int rows, int cols, const double* v, double beta, int c0, int c1);
+void ApplyComplexHouseholderRight(double* ar, double* ai, int rows, int cols, const double* vr, const double* vi,
+                                  double beta, int c0, int c1);
+
+// A := Q^T A Q, upper Hessenberg. Scratch: n doubles (complex: 2n).
+void ReduceToHessenberg(double* a, int n, double* q, double* scratch);
+void ReduceComplexToHessenberg(double* ar, double* ai, int n, double* qr, double* qi, double* scratch);
+
+// A * P = Q * R; A (m x n) is overwritten by R, Q is m x m, perm holds the
+// 0-based input column of each output column (pivoting only when perm is given).
+// Scratch: m + n doubles (complex: 2m + n).
+void FactorRealQr(double* a, int m, int n, double* q, int32_t* perm, double* scratch);
+void FactorComplexQr(double* ar, double* ai, int m, int n, double* qr, double* qi, int32_t* perm, double* scratch);
+
+// ---------------------------------------------------------------------------
+// LU, linear solves and determinants. No singularity test: a zero pivot gives
+// infinities or NaNs. perm (n or m 4-byte integers) is caller scratch.
+
+// A (m x n) := L and U packed; row i of P*A is row perm[i] of the input.
+void FactorRealLu(double* a, int m, int n, int32_t* perm);
+void FactorComplexLu(double* ar, double* ai, int m, int n, int32_t* perm);
+
+// X = A^-1 B: A is n x n and destroyed, B (n x k) is overwritten by X. With
+// bComplex, B's imaginary block (n x k) follows it and is solved with the same A.
+void SolveRealLinearSystem(double* a, double* b, int n, int k, int32_t* perm, bool bComplex);
+// A is 2n^2 cells (real block, imaginary block), B 2nk cells.
+void SolveComplexLinearSystem(double* a, double* b, int n, int k, int32_t* perm);
+// X = B A^-1 for k right-hand rows of length n in B.
+void SolveRealRightLinearSystem(double* a, double* b, int n, int k, int32_t* perm);
+void SolveComplexRightLinearSystem(double* a, double* b, int n, int k, int32_t* perm);
+
+void ComputeRealDeterminant(double* a, double* det, int n, int32_t* perm);
+void ComputeComplexDeterminant(double* ar, double* ai, double* detRe, double* detIm, int n, int32_t* perm);
+
+// ---------------------------------------------------------------------------
+// Schur forms and functions of triangular matrices.
+
+// A = Q T Q^T with T quasi-triangular (standardised 2 x 2 blocks for complex
+// pairs); *flag = 1 when a 2 x 2 block remains. False when 100n sweeps were not
+// enough; A and Q then must not be used. Scratch: n doubles.
+bool ComputeRealSchurForm(double* a, int n, double* q, uint8_t* flag, double* scratch);
+// A = Q T Q^H, T upper triangular. Scratch: 2n doubles.
+bool ComputeComplexSchurForm(double* ar, double* ai, int n, double* qr, double* qi, double* scratch);
+// Turns a real Schur form (T, Q) into a complex triangular one; ti and qi are outputs.
+void ConvertRealSchurToComplex(double* tr, double* ti, double* qr, double* qi, int n);
+
+enum MatrixFunctionKind : int32_t {
+  kMatrixFunctionGeneral = 0,     // Parlett recurrence from the diagonal values
+  kMatrixFunctionSquareRoot = 1,  // Schur square-root recurrence
+  kMatrixFunctionLogarithm = 2,   // inverse scaling and squaring
+};
+
+// F := f(A) for A = U T U^H with T upper triangular. On entry F is zero with
+// f(T_ii) on its diagonal (principal square roots and logarithms for those
+// kinds). T is overwritten. *flag = 1 when the result has a significant
+// imaginary part. *estimate in [2^-52, 1] rates the result; 1 flags confluent
+// eigenvalues (general), a matrix without a square root, or a logarithm whose
+// scaling did not converge. Always true.
+bool ComputeTriangularMatrixFunction(double* tr, double* ti, const double* ur, const double* ui, int n, double* fr,
+                                     double* fi, MatrixFunctionKind kind, uint8_t* flag, double* estimate);
+
+// ---------------------------------------------------------------------------
+// Eigenvalues.
+
+// Cyclic Jacobi on a symmetric A (its strict upper triangle is destroyed);
+// d gets the unsorted eigenvalues, V (when given) the eigenvectors in columns.
+// Scratch: 2n doubles.
+void JacobiSymmetricEigenvalues(double* a, int n, double* d, double* v, double* scratch);
+// Eigenvalues of a general real A (destroyed); false when the iteration budget
+// ran out (re and im then incomplete). Scratch: n integers.
+bool ComputeRealEigenvalues(double* a, int n, int32_t* scratch, double* re, double* im);
+void ReduceToHessenbergByElimination(double* a, int n, int32_t* pivots);
+bool ShiftedQrEigenvalues(double* h, int n, double eps, double* re, double* im);
+
+// ---------------------------------------------------------------------------
+// Polynomials: coefficients highest power first, p[0] != 0. Roots fill re/im;
+// deflating finders fill them from the end, zero roots of trailing zero
+// coefficients first.
+
+// True when some root is complex (non-zero or NaN imaginary part).
+// Scratch: n^2 + n doubles. p may be normalised in place by the fallback.
+bool FindRealPolyRoots(double* p, int n, double* re, double* im, double* scratch);
+// Scratch: 2n^2 + 2n doubles.
+void FindComplexPolyRoots(double* pr, double* pi, int n, double* re, double* im, double* scratch);
+// p is normalised and deflated in place. True when a complex pair was found.
+bool FindRealPolyRootsByLaguerre(double* p, int n, double* re, double* im);
+void FindComplexPolyRootsByLaguerre(double* pr, double* pi, int n, double* re, double* im);
+// *y = -1 on entry selects real mode; on return -1 marks a real root, y >= 0 the
+// imaginary part of a conjugate pair. True when the iteration converged.
+bool IterateLaguerreReal(const double* p, int m, double* x, double* y);
+bool IterateLaguerreComplex(const double* pr, const double* pi, int m, double* x, double* y);
+
+void BuildPolyFromRealRoots(const double* r, int n, double* c);
+// True when the roots come in exact conjugate pairs (real coefficients).
+bool BuildPolyFromComplexRoots(const double* rr, const double* ri, int n, double* cr, double* ci);
+// det(zI - A), A destroyed. 1 when the coefficients are real, 0 when the
+// eigenvalues were no conjugate set, -1 when the eigenvalues failed (c is then
+// left unwritten). Scratch: 4n + 1 doubles.
+int ComputeRealCharPoly(double* a, int n, double* c, double* scratch);
+// Scratch: n integers.
+void ComputeComplexCharPoly(double* ar, double* ai, int n, double* cr, double* ci, int32_t* scratch);
+
+// ---------------------------------------------------------------------------
+// Balancing, exponential, norms.
+
+// A := D^-1 A D with D = diag(d) of exact powers of two; ai may be nullptr.
+void BalanceMatrix(double* ar, double* ai, int n, double* d);
+// X = exp(A); A is scaled in place. A non-finite norm gives a NaN X.
+// Work: n(2n + 1) doubles (complex: n(4n + 2)); complex A and X are 2n^2 cells.
+void ComputeRealMatrixExponential(double* a, int n, double* x, double* work);
+void ComputeComplexMatrixExponential(double* a, int n, double* x, double* work);
+double ComputeRealInfinityNorm(const double* a, int n);
+double ComputeComplexInfinityNorm(const double* ar, const double* ai, int n);
+// X = x^A = exp(ln(x) A) and z^A = exp((ln|z| + i arg z) A).
+void RaiseRealScalarToMatrix(double x, double* a, int n, double* result, double* work);
+void RaiseComplexScalarToMatrix(double zr, double zi, double* a, int n, double* result, double* work);
+
+// ---------------------------------------------------------------------------
+// Singular values and Cholesky.
+
+// A (m x n) = U diag(w) V^T; A is overwritten by U (m x n), w sorted decreasing.
+// Work: n doubles, plus n 4-byte integers after them when V is given. False when
+// a value did not converge in 30 sweeps.
+bool ComputeRealSvd(double* a, int m, int n, double* w, double* v, double* work);
+// The n singular values of a complex m x n A, decreasing (those beyond min(m, n)
+// are 0). Work: 4mn + 5n + 1 doubles. False when the iteration did not converge.
+bool ComputeComplexSingularValues(const double* ar, const double* ai, int m, int n, double* s, double* work);
+// A = U diag(s) V^H; A is destroyed. U is m x ucols (ucols >= min(m, n)), V is
+// n x vcols; s gets the first min(ucols, vcols) values. False when a value did
+// not converge in 71 sweeps. Work: 5n doubles, plus 2n^2 when m < n, plus 2n^2
+// for U when m < n and U is given, plus 2n^2 for V when vcols < n and V is given.
+bool ComputeComplexSvd(double* ar, double* ai, int m, int n, double* s, double* ur, double* ui, int ucols, double* vr,
+                       double* vi, int vcols, double* work);
+// A := R, upper triangular with R^T R = A (complex: R^H R = A), reading the
+// diagonal and upper triangle only. False when A is not positive definite.
+bool FactorRealCholesky(double* a, int n);
+bool FactorComplexCholesky(double* ar, double* ai, int n);

@@ -1,0 +1,159 @@
+// Polynomial roots by the companion matrix and by Laguerre's method: roots of
+// polynomials built from known roots must come back.
+#include <gtest/gtest.h>
+
+#include "numeric/numeric.h"
+#include "tests/numeric/testutil.h"
+
+using namespace testutil;
+
+namespace {
+
+std::vector<Cx> Collect(const Vec& re, const Vec& im) {
+  std::vector<Cx> out;
+  for (size_t i = 0; i < re.size(); ++i) out.emplace_back(re[i], im[i]);
+  return out;
+}
+
+// Real coefficients of the polynomial with the given (conjugate-closed) roots.
+Vec RealPoly(const std::vector<Cx>& roots) {
+  int n = static_cast<int>(roots.size());
+  Vec rr(n), ri(n), cr(n + 1), ci(n + 1);
+  for (int i = 0; i < n; ++i) rr[i] = roots[i].real(), ri[i] = roots[i].imag();
+  BuildPolyFromComplexRoots(rr.data(), ri.data(), n, cr.data(), ci.data());
+  return cr;
+}
+
+const std::vector<Cx> kRealRootSets[] = {
+    {1, 2, 3},
+    {-4, 0.5, Cx(1, 2), Cx(1, -2), 3},
+    {Cx(0, 1), Cx(0, -1), Cx(-2, 0.5), Cx(-2, -0.5), 7, -7},
+    {0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7},
+};
+
+}  // namespace
+
+TEST(RealRoots, CompanionMatrixRecoversKnownRoots) {
+  for (const auto& roots : kRealRootSets) {
+    int n = static_cast<int>(roots.size());
+    Vec p = RealPoly(roots), re(n), im(n), scratch(n * n + n);
+    bool complex = FindRealPolyRoots(p.data(), n, re.data(), im.data(), scratch.data());
+    EXPECT_LT(SpectrumDistance(Collect(re, im), roots), 1e-7) << n;
+    bool want = false;
+    for (Cx r : roots) want |= r.imag() != 0;
+    EXPECT_EQ(complex, want) << n;
+  }
+}
+
+TEST(RealRoots, LaguerreRecoversKnownRoots) {
+  for (const auto& roots : kRealRootSets) {
+    int n = static_cast<int>(roots.size());
+    Vec p = RealPoly(roots), re(n), im(n);
+    for (double& c : p) c *= -2.5;  // normalisation is the finder's job
+    FindRealPolyRootsByLaguerre(p.data(), n, re.data(), im.data());
+    EXPECT_LT(SpectrumDistance(Collect(re, im), roots), 1e-6) << n;
+    EXPECT_EQ(p[0], 1);
+  }
+}
+
+TEST(RealRoots, EdgeCases) {
+  Vec re(3), im(3), scratch(12);
+  Vec z3 = {1, 0, 0, 0};  // z^3: zeros from the trailing coefficients
+  EXPECT_FALSE(FindRealPolyRoots(z3.data(), 3, re.data(), im.data(), scratch.data()));
+  EXPECT_EQ(re, Vec(3, 0.0));
+  EXPECT_EQ(im, Vec(3, 0.0));
+  Vec c = {2};
+  EXPECT_FALSE(FindRealPolyRoots(c.data(), 0, re.data(), im.data(), scratch.data()));
+  // z^2 + 1 by Laguerre: straight to the formula, i first.
+  Vec q = {1, 0, 1};
+  EXPECT_TRUE(FindRealPolyRootsByLaguerre(q.data(), 2, re.data(), im.data()));
+  EXPECT_EQ(Cx(re[0], im[0]), Cx(0, 1));
+  EXPECT_EQ(Cx(re[1], im[1]), Cx(0, -1));
+  // z^2 + 1e-16: the imaginary parts fall under 1e-7, the result stays true.
+  Vec t = {1, 0, 1e-16};
+  EXPECT_TRUE(FindRealPolyRootsByLaguerre(t.data(), 2, re.data(), im.data()));
+  EXPECT_EQ(re[0], 0);
+  EXPECT_EQ(im[0], 0);
+  EXPECT_EQ(im[1], 0);
+  // Zero roots go to the end, the cubic factor's roots below them.
+  Vec p = {1, -6, 11, -6, 0, 0}, r5(5), i5(5);
+  EXPECT_FALSE(FindRealPolyRootsByLaguerre(p.data(), 5, r5.data(), i5.data()));
+  EXPECT_EQ(r5[4], 0);
+  EXPECT_EQ(r5[3], 0);
+  EXPECT_LT(SpectrumDistance(Collect(Vec(r5.begin(), r5.begin() + 3), Vec(i5.begin(), i5.begin() + 3)), {1, 2, 3}),
+            1e-9);
+}
+
+TEST(RealRoots, QuadraticAvoidsCancellation) {
+  Vec re(2), im(2);
+  Vec p = {1, -1e9, 1};
+  EXPECT_FALSE(FindRealPolyRootsByLaguerre(p.data(), 2, re.data(), im.data()));
+  EXPECT_DOUBLE_EQ(re[0], 1e9);
+  EXPECT_DOUBLE_EQ(re[1], 1e-9);
+  Vec q = {1, 1e9, 1};
+  FindRealPolyRootsByLaguerre(q.data(), 2, re.data(), im.data());
+  EXPECT_DOUBLE_EQ(re[0], -1e-9);
+  EXPECT_DOUBLE_EQ(re[1], -1e9);
+}
+
+TEST(RealRoots, NonFiniteCoefficientsEndWithoutHanging) {
+  Vec p = {1, NAN, 2, 3, 4}, re(4), im(4);
+  FindRealPolyRootsByLaguerre(p.data(), 4, re.data(), im.data());
+  Vec q = {1, 1e300, 2, 3, 4}, scratch(20);
+  FindRealPolyRoots(q.data(), 4, re.data(), im.data(), scratch.data());
+  SUCCEED();
+}
+
+TEST(LaguerreIteration, RealModeAndComplexMode) {
+  Vec p = {1, -6, 11, -6};
+  double x = 0.5, y = -1;
+  EXPECT_TRUE(IterateLaguerreReal(p.data(), 3, &x, &y));
+  EXPECT_NEAR(x, 1, 1e-8);  // within the iteration's tolerance
+  EXPECT_EQ(y, -1);
+  // z^3 - 1 from the real axis at 0.5 leaves it towards a complex root... or 1.
+  Vec c = {1, 0, 0, 1};  // z^3 + 1: roots -1 and 1/2 +- i sqrt(3)/2
+  x = 1, y = -1;
+  EXPECT_TRUE(IterateLaguerreReal(c.data(), 3, &x, &y));
+  Cx z(x, y < 0 ? 0 : y);
+  EXPECT_LT(std::abs(z * z * z + 1.0), 1e-10);
+  Vec zr = {1, 0, 1}, zi = {0, -2, 0};  // z^2 - 2i z + 1: roots i(1 +- sqrt(2))
+  x = 1, y = -1;
+  EXPECT_TRUE(IterateLaguerreComplex(zr.data(), zi.data(), 2, &x, &y));
+  Cx w(x, y);
+  EXPECT_LT(std::abs(w * w - Cx(0, 2) * w + 1.0), 1e-12);
+}
+
+TEST(ComplexRoots, CompanionAndLaguerreRecoverKnownRoots) {
+  const std::vector<Cx> roots = {Cx(1, 1), Cx(-2, 0.5), Cx(0, -3), 4, Cx(0.5, 0.5)};
+  int n = static_cast<int>(roots.size());
+  Vec rr(n), ri(n), cr(n + 1), ci(n + 1);
+  for (int i = 0; i < n; ++i) rr[i] = roots[i].real(), ri[i] = roots[i].imag();
+  EXPECT_FALSE(BuildPolyFromComplexRoots(rr.data(), ri.data(), n, cr.data(), ci.data()));
+  Vec re(n), im(n), scratch(2 * n * n + 2 * n);
+  Vec pr = cr, pi = ci;
+  FindComplexPolyRoots(pr.data(), pi.data(), n, re.data(), im.data(), scratch.data());
+  EXPECT_LT(SpectrumDistance(Collect(re, im), roots), 1e-10);
+  pr = cr, pi = ci;
+  FindComplexPolyRootsByLaguerre(pr.data(), pi.data(), n, re.data(), im.data());
+  EXPECT_LT(SpectrumDistance(Collect(re, im), roots), 1e-8);
+}
+
+TEST(ComplexRoots, EdgeCases) {
+  // Real coefficients in complex form go to the real finder: conjugate pairs.
+  Vec pr = {1, -2, 5}, pi = {0, 0, 0}, re(2), im(2);
+  FindComplexPolyRootsByLaguerre(pr.data(), pi.data(), 2, re.data(), im.data());
+  EXPECT_EQ(Cx(re[0], im[0]), Cx(1, 2));
+  EXPECT_EQ(Cx(re[1], im[1]), Cx(1, -2));
+  // A linear polynomial by Smith's division, and trailing zeros.
+  Vec lr = {0, 2, 0}, li = {2, 0, 0}, scratch(12);
+  FindComplexPolyRoots(lr.data(), li.data(), 2, re.data(), im.data(), scratch.data());
+  EXPECT_EQ(Cx(re[1], im[1]), Cx(0));
+  EXPECT_NEAR(re[0], 0, 1e-15);
+  EXPECT_NEAR(im[0], 1, 1e-15);  // 2i z + 2 = 0 at z = i
+}
+
+TEST(ComplexRoots, LaguerreStopsOnNonFiniteCoefficients) {
+  Vec pr = {1, NAN, 1, 2}, pi = {0, 1, 0, 0}, re(3), im(3);
+  FindComplexPolyRootsByLaguerre(pr.data(), pi.data(), 3, re.data(), im.data());
+  SUCCEED();
+}

@@ -555,7 +555,7 @@ bool AllInt32(const ValueDescriptor& d, const Cell* data) {
   return true;
 }
 
-// -1 for a letter the spec language does not know.
+// -1 for a letter that names no kind of argument.
 int MatchesLetter(EngineContext* ctx, int position, char letter) {
   const ValueDescriptor& d = *DescriptorAt(ctx, position);
   const bool plain = IsPlainMatrix(d);
@@ -625,7 +625,10 @@ StatusCode CheckArgTypes(EngineContext* ctx, int nargin, const char* spec) {
   bool optional = false;
   for (int arg = 0; arg < nargin; ++arg) {
     const int position = nargin - 1 - arg;
-    if (*letter == '+') --letter;  // the previous letter now covers every further argument
+    if (*letter == '+') {
+      if (letter == spec) return kWrongType;  // nothing to repeat
+      --letter;  // the previous letter now covers every further argument
+    }
     if (*letter == '*') return kOk;
     while (*letter == '[') {
       optional = true;
@@ -634,9 +637,6 @@ StatusCode CheckArgTypes(EngineContext* ctx, int nargin, const char* spec) {
     if (*letter == 0) return kOk;
     if (*letter == '*') return kOk;
     if (MatchesLetter(ctx, position, *letter) != 1) return kWrongType;
-    if (letter[1] == '+') {
-      // Stay on '+': the next argument steps back to this letter again.
-    }
     ++letter;
     if (*letter == 0) return kOk;
   }

@@ -235,6 +235,7 @@ TEST_F(ValueStack, ArgumentSpecs) {
       {"t", {Kind::kStruct}, kOk},
       {"j", {Kind::kString}, kOk},
       {"Q", {Kind::kScalar}, kWrongType},
+      {"+", {Kind::kScalar}, kWrongType},
   };
   for (const Case& c : kCases) {
     for (Kind k : c.args) PushKind(k);

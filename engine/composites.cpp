@@ -9,7 +9,6 @@
 namespace {
 
 constexpr int kHeaderCells = 2;
-constexpr int kMaxReshapeDims = 16;
 
 CompositeElementHeader* NextElement(CompositeElementHeader* e) {
   return reinterpret_cast<CompositeElementHeader*>(reinterpret_cast<Cell*>(e) + kHeaderCells + e->cells);
@@ -40,6 +39,22 @@ StatusCode PushCopy(EngineContext* ctx, uint32_t kind, int64_t cells, int32_t ex
   if (StatusCode st = PushValue(ctx, kind, cells, extra, Room::kStrict, &data); st != kOk) return st;
   std::memcpy(data, from, cells * sizeof(Cell));
   return kOk;
+}
+
+// Moves the data of n elements, from e on, down to write, closing up over
+// their headers, and records each element's descriptor when descs is given.
+// Answers the cell after the last one moved. The writes never pass the data
+// still to be read as long as write starts at or below the first element's data.
+Cell* CloseUpElements(CompositeElementHeader* e, int64_t n, Cell* write, ValueDescriptor* descs) {
+  for (int64_t k = 0; k < n; ++k) {
+    const CompositeElementHeader h = *e;
+    CompositeElementHeader* next = NextElement(e);
+    std::memmove(write, ElementData(e), int64_t{h.cells} * sizeof(Cell));
+    if (descs) *descs++ = {h.kind, h.cells, h.extra};
+    write += h.cells;
+    e = next;
+  }
+  return write;
 }
 
 // Cells a CellDimsElement of k entries takes, header included.
@@ -288,19 +303,9 @@ StatusCode ExplodeTopList(EngineContext* ctx, int32_t* count) {
   // Close up the element data over the headers, keeping the elements' order,
   // and lay their descriptors where the composite's was.
   Cell* base = TopData(ctx);
-  Cell* write = base;
-  auto* e = skipDims ? NextElement(first) : first;
-  const Cell* end = base + d.cells;
   ctx->descLength -= 3;
-  auto* desc = reinterpret_cast<ValueDescriptor*>(ctx->descBase + ctx->descLength);
-  while (reinterpret_cast<Cell*>(e) < end) {
-    const CompositeElementHeader h = *e;
-    auto* next = NextElement(e);
-    std::memmove(write, ElementData(e), int64_t{h.cells} * sizeof(Cell));
-    *desc++ = {h.kind, h.cells, h.extra};
-    write += h.cells;
-    e = next;
-  }
+  auto* descs = reinterpret_cast<ValueDescriptor*>(ctx->descBase + ctx->descLength);
+  Cell* write = CloseUpElements(skipDims ? NextElement(first) : first, n, base, descs);
   ctx->descLength += static_cast<int32_t>(3 * n);
   ctx->dataTop = static_cast<int32_t>(write - ctx->dataBase);
   if (count) *count = static_cast<int32_t>(n);
@@ -382,14 +387,7 @@ StatusCode ConvertTopToStructArray(EngineContext* ctx) {
     std::memmove(base + shift, base, d.cells * sizeof(Cell));
     item = reinterpret_cast<CompositeElementHeader*>(reinterpret_cast<Cell*>(item) + shift);
   }
-  e = item;
-  for (int64_t k = 0; k < count; ++k) {
-    const int32_t cells = e->cells;
-    CompositeElementHeader* next = NextElement(e);
-    std::memmove(write, ElementData(e), int64_t{cells} * sizeof(Cell));
-    write += cells;
-    e = next;
-  }
+  CloseUpElements(item, count, write, nullptr);
   const int32_t entries[] = {static_cast<int32_t>(count), 1, static_cast<int32_t>(fields)};
   WriteDimsElement(base, entries, 3);
   ctx->dataTop += static_cast<int32_t>(delta);

@@ -9,93 +9,9 @@
 
 namespace {
 
-// Where the elements of a numeric, character or logical value are.
-struct Source {
-  uint32_t cls;  // kDouble / kComplexDouble for plain matrices too
-  int ndims;
-  uint32_t dims[kMaxDims];
-  int64_t count;
-  const uint8_t* data;
-  bool plain;
-};
-
-bool ReadSource(EngineContext* ctx, int position, Source* s) {
-  const ValueDescriptor& d = *DescriptorAt(ctx, position);
-  Cell* data = DataAt(ctx, position);
-  if (IsPlainMatrix(d)) {
-    s->plain = true;
-    s->cls = (d.kind & kComplex) ? kComplexDouble : kDouble;
-    s->ndims = 2;
-    s->dims[0] = static_cast<uint32_t>(PlainRows(d));
-    s->dims[1] = static_cast<uint32_t>(d.extra);
-    s->count = int64_t{s->dims[0]} * s->dims[1];
-    s->data = reinterpret_cast<const uint8_t*>(data);
-    return true;
-  }
-  if (!IsBoxedArray(d)) return false;
-  const ArrayView a = ReadArray(data);
-  s->plain = false;
-  s->cls = a.cls;
-  s->ndims = a.ndims;
-  std::memcpy(s->dims, a.dims, a.ndims * sizeof(uint32_t));
-  s->count = a.count;
-  s->data = reinterpret_cast<const uint8_t*>(a.data);
-  return true;
-}
-
-bool IsFloatClass(uint32_t cls) {
-  return cls == kDouble || cls == kComplexDouble || cls == kSingle || cls == kComplexSingle;
-}
-
-double RealPart(const Source& s, int64_t k) {
-  switch (s.cls) {
-    case kDouble:
-    case kComplexDouble:
-      return reinterpret_cast<const double*>(s.data)[k];
-    case kSingle:
-    case kComplexSingle:
-      return reinterpret_cast<const float*>(s.data)[k];
-  }
-  return 0.0;
-}
-
-double ImagPart(const Source& s, int64_t k) {
-  if (s.cls == kComplexDouble) return reinterpret_cast<const double*>(s.data)[s.count + k];
-  if (s.cls == kComplexSingle) return reinterpret_cast<const float*>(s.data)[s.count + k];
-  return 0.0;
-}
-
-// An integer element, exactly.
-__int128 IntegerElement(const Source& s, int64_t k) {
-  const uint8_t* p = s.data;
-  switch (s.cls) {
-    case kInt8:
-      return reinterpret_cast<const int8_t*>(p)[k];
-    case kUint8:
-      return p[k];
-    case kInt16:
-      return reinterpret_cast<const int16_t*>(p)[k];
-    case kUint16:
-      return reinterpret_cast<const uint16_t*>(p)[k];
-    case kInt32:
-      return reinterpret_cast<const int32_t*>(p)[k];
-    case kUint32:
-      return reinterpret_cast<const uint32_t*>(p)[k];
-    case kInt64:
-      return reinterpret_cast<const int64_t*>(p)[k];
-    case kUint64:
-      return reinterpret_cast<const uint64_t*>(p)[k];
-  }
-  return 0;
-}
-
-double ElementValue(const Source& s, int64_t k) {
-  return IsFloatClass(s.cls) ? RealPart(s, k) : static_cast<double>(IntegerElement(s, k));
-}
-
 // Pushes an array of the source's shape: a double result of at most two
 // dimensions is a plain matrix, everything else boxed.
-StatusCode PushShaped(EngineContext* ctx, const Source& s, int32_t subtype, uint32_t cls, Cell** data) {
+StatusCode PushShaped(EngineContext* ctx, const NumericView& s, int32_t subtype, uint32_t cls, Cell** data) {
   if ((cls == kDouble || cls == kComplexDouble) && s.ndims == 2) {
     double* re = nullptr;
     double* im = nullptr;
@@ -109,41 +25,41 @@ StatusCode PushShaped(EngineContext* ctx, const Source& s, int32_t subtype, uint
 }
 
 // Cells of the value a conversion builds from s.
-int64_t ResultCells(const Source& s, uint32_t target) {
+int64_t ResultCells(const NumericView& s, uint32_t target) {
   if ((target == kDouble || target == kComplexDouble) && s.ndims == 2)
     return s.count * (target == kComplexDouble && s.count > 0 ? 2 : 1);
   return ArrayPayloadCells(target, s.ndims, s.count);
 }
 
-uint32_t FloatTarget(const Source& s, bool toSingle) {
+uint32_t FloatTarget(const NumericView& s, bool toSingle) {
   const bool complex = IsComplexClass(s.cls);
   return toSingle ? (complex ? kComplexSingle : kSingle) : (complex ? kComplexDouble : kDouble);
 }
 
 // Values already of the target class stay as they are.
-bool FloatUnchanged(const Source& s, uint32_t target, bool toSingle) {
+bool FloatUnchanged(const NumericView& s, uint32_t target, bool toSingle) {
   return s.cls == target && (toSingle || s.plain || s.ndims > 2);
 }
 
 // Integer classes of one size share their bytes: only the class word changes.
-bool IntegerInPlace(const Source& s, uint32_t target) {
+bool IntegerInPlace(const NumericView& s, uint32_t target) {
   return !IsFloatClass(s.cls) && (s.cls & 0x7F) == (target & 0x7F);
 }
 
 // Converts the top value to double or single in place of itself.
 StatusCode ConvertTopToFloat(EngineContext* ctx, bool toSingle, bool* changed) {
-  Source s;
-  if (!ReadSource(ctx, 0, &s)) return kWrongTypeInternal;
+  NumericView s;
+  if (!ReadNumeric(ctx, 0, &s)) return kWrongTypeInternal;
   const bool complex = IsComplexClass(s.cls);
   const uint32_t target = FloatTarget(s, toSingle);
   if (FloatUnchanged(s, target, toSingle)) return kOk;
   Cell* out = nullptr;
   if (StatusCode st = PushShaped(ctx, s, kNumericArray, target, &out); st != kOk) return st;
-  ReadSource(ctx, 1, &s);
+  ReadNumeric(ctx, 1, &s);
   const int parts = complex ? 2 : 1;
   for (int part = 0; part < parts; ++part)
     for (int64_t k = 0; k < s.count; ++k) {
-      const double x = part == 0 ? ElementValue(s, k) : ImagPart(s, k);
+      const double x = part == 0 ? RealElement(s, k) : ImagElement(s, k);
       if (toSingle)
         reinterpret_cast<float*>(out)[part * s.count + k] = static_cast<float>(x);
       else
@@ -161,8 +77,8 @@ StatusCode CheckConversionRoom(EngineContext* ctx, int first, int last, Target t
   if (ctx->descLength + 3 >= ctx->descCapacity) return kDescStackFull;
   int64_t grown = 0;
   for (int p = first; p <= last; ++p) {
-    Source s;
-    if (!ReadSource(ctx, p, &s)) return kWrongTypeInternal;
+    NumericView s;
+    if (!ReadNumeric(ctx, p, &s)) return kWrongTypeInternal;
     const uint32_t cls = target(s);
     if (cls == 0) continue;  // converted in place or left alone
     const int64_t cells = ResultCells(s, cls);
@@ -187,12 +103,12 @@ int64_t TruncateToInt64(double x) {
   return static_cast<int64_t>(x);
 }
 
-StatusCode CheckIntegerRange(const Source& s, int bytes, bool isUnsigned) {
+StatusCode CheckIntegerRange(const NumericView& s, int bytes, bool isUnsigned) {
   const __int128 hi = isUnsigned ? ((__int128{1} << (8 * bytes)) - 1) : ((__int128{1} << (8 * bytes - 1)) - 1);
   const __int128 lo = isUnsigned ? 0 : -(__int128{1} << (8 * bytes - 1));
   for (int64_t k = 0; k < s.count; ++k) {
     if (IsFloatClass(s.cls)) {
-      const double x = RealPart(s, k);
+      const double x = RealElement(s, k);
       if (!std::isfinite(x)) return kOutOfRangeArg;
       if (x != std::trunc(x)) return kNonIntArg;
       if (x < static_cast<double>(lo) || x > static_cast<double>(hi)) return kOutOfRangeArg;
@@ -205,8 +121,8 @@ StatusCode CheckIntegerRange(const Source& s, int bytes, bool isUnsigned) {
 }
 
 StatusCode ConvertTopToInteger(EngineContext* ctx, int bytes, bool isUnsigned, bool check) {
-  Source s;
-  if (!ReadSource(ctx, 0, &s)) return kWrongTypeInternal;
+  NumericView s;
+  if (!ReadNumeric(ctx, 0, &s)) return kWrongTypeInternal;
   if (check)
     if (StatusCode st = CheckIntegerRange(s, bytes, isUnsigned); st != kOk) return st;
   const uint32_t target = static_cast<uint32_t>(bytes) + (isUnsigned ? 128 : 0);
@@ -218,10 +134,10 @@ StatusCode ConvertTopToInteger(EngineContext* ctx, int bytes, bool isUnsigned, b
   }
   Cell* out = nullptr;
   if (StatusCode st = PushArray(ctx, kNumericArray, target, s.dims, s.ndims, &out); st != kOk) return st;
-  ReadSource(ctx, 1, &s);
+  ReadNumeric(ctx, 1, &s);
   auto* o = reinterpret_cast<uint8_t*>(out);
   for (int64_t k = 0; k < s.count; ++k) {
-    const uint64_t v = IsFloatClass(s.cls) ? static_cast<uint64_t>(TruncateToInt64(RealPart(s, k)))
+    const uint64_t v = IsFloatClass(s.cls) ? static_cast<uint64_t>(TruncateToInt64(RealElement(s, k)))
                                            : static_cast<uint64_t>(IntegerElement(s, k));
     std::memcpy(o + k * bytes, &v, bytes);  // little-endian: the low bytes
   }
@@ -234,7 +150,7 @@ StatusCode ConvertArgsToFloat(EngineContext* ctx, int position, bool toSingle, b
   if (converted) *converted = false;
   const int first = position >= 0 ? position : 0;
   const int last = position >= 0 ? position : -position - 1;
-  StatusCode room = CheckConversionRoom(ctx, first, last, [&](const Source& s) {
+  StatusCode room = CheckConversionRoom(ctx, first, last, [&](const NumericView& s) {
     const uint32_t target = FloatTarget(s, toSingle);
     return FloatUnchanged(s, target, toSingle) ? 0u : target;
   });
@@ -256,8 +172,8 @@ StatusCode UnifyNumericArgs(EngineContext* ctx, int n) {
   int bytes = 0;
   bool isUnsigned = false;
   for (int p = 0; p < n; ++p) {
-    Source s;
-    if (!ReadSource(ctx, p, &s)) return kWrongTypeInternal;
+    NumericView s;
+    if (!ReadNumeric(ctx, p, &s)) return kWrongTypeInternal;
     if (s.cls == kDouble || s.cls == kComplexDouble) {
       anyDouble = true;
     } else if (s.cls == kSingle || s.cls == kComplexSingle) {
@@ -273,8 +189,8 @@ StatusCode UnifyNumericArgs(EngineContext* ctx, int n) {
   }
   if (anyDouble || anySingle) return ConvertArgsToFloat(ctx, -n, !anyDouble, nullptr);
   const uint32_t target = static_cast<uint32_t>(bytes) + (isUnsigned ? 128 : 0);
-  if (StatusCode st =
-          CheckConversionRoom(ctx, 0, n - 1, [&](const Source& s) { return IntegerInPlace(s, target) ? 0u : target; });
+  if (StatusCode st = CheckConversionRoom(
+          ctx, 0, n - 1, [&](const NumericView& s) { return IntegerInPlace(s, target) ? 0u : target; });
       st != kOk)
     return st;
   for (int p = 0; p < n; ++p)
@@ -283,8 +199,8 @@ StatusCode UnifyNumericArgs(EngineContext* ctx, int n) {
 }
 
 StatusCode ConvertArgToLogical(EngineContext* ctx, int position) {
-  Source s;
-  if (!ReadSource(ctx, position, &s)) return kWrongTypeInternal;
+  NumericView s;
+  if (!ReadNumeric(ctx, position, &s)) return kWrongTypeInternal;
   if (s.cls == kSingle || s.cls == kComplexSingle) return kWrongTypeInternal;
   ValueDescriptor& d = *DescriptorAt(ctx, position);
   if (s.cls == kInt8 || s.cls == kUint8) {
@@ -297,19 +213,15 @@ StatusCode ConvertArgToLogical(EngineContext* ctx, int position) {
     return kOk;
   }
   return AtPosition(ctx, position, [&] {
-    Source t;
-    ReadSource(ctx, 0, &t);
+    NumericView t;
+    ReadNumeric(ctx, 0, &t);
     Cell* out = nullptr;
     if (StatusCode st = PushArray(ctx, kLogicalArray, kUint8, t.dims, t.ndims, &out); st != kOk) return st;
-    ReadSource(ctx, 1, &t);
+    ReadNumeric(ctx, 1, &t);
     auto* o = reinterpret_cast<uint8_t*>(out);
     for (int64_t k = 0; k < t.count; ++k) {
-      if (IsFloatClass(t.cls)) {
-        const double re = RealPart(t, k), im = ImagPart(t, k);
-        o[k] = (re < 0 || re > 0 || im < 0 || im > 0) ? 1 : 0;  // NaN is false
-      } else {
-        o[k] = IntegerElement(t, k) != 0;
-      }
+      const double re = RealElement(t, k), im = ImagElement(t, k);
+      o[k] = (re < 0 || re > 0 || im < 0 || im > 0) ? 1 : 0;  // NaN is false
     }
     return DropArgsUnderResults(ctx, 1, 1);
   });
@@ -331,15 +243,7 @@ StatusCode DropImaginaryPart(EngineContext* ctx) {
   if (!IsFloatClass(a.cls)) return kWrongTypeInternal;
   if (!IsComplexClass(a.cls)) return kOk;
   const uint32_t real = a.cls == kComplexDouble ? kDouble : kSingle;
-  const int64_t cells = ArrayPayloadCells(real, a.ndims, a.count);
-  reinterpret_cast<uint32_t*>(payload)[0] = real;
-  // Keep the padding after the last real element zero.
-  const int64_t realBytes = a.count * ElementBytes(real);
-  auto* bytes = reinterpret_cast<uint8_t*>(a.data);
-  const int64_t endBytes = (cells - ArrayDataCell(a.ndims)) * 8;
-  std::memset(bytes + realBytes, 0, endBytes - realBytes);
-  ctx->dataTop -= static_cast<int32_t>(d.cells - cells);
-  d.cells = static_cast<int32_t>(cells);
+  ResizeTopArray(ctx, kNumericArray, real, a.dims, a.ndims, a.count * ElementBytes(real));
   return kOk;
 }
 
@@ -369,15 +273,9 @@ StatusCode MakeTopComplex(EngineContext* ctx, void** imag) {
     return kOk;
   }
   const uint32_t complexCls = a.cls == kDouble ? kComplexDouble : kComplexSingle;
-  const int64_t cells = ArrayPayloadCells(complexCls, a.ndims, a.count);
-  const int64_t grow = cells - d.cells;
-  if (grow >= FreeDataCells(ctx)) return kDataStackFull;
-  reinterpret_cast<uint32_t*>(payload)[0] = complexCls;
-  auto* im = reinterpret_cast<uint8_t*>(a.data) + a.count * half;
-  std::memset(im, 0, (cells - ArrayDataCell(a.ndims)) * 8 - a.count * half);
-  ctx->dataTop += static_cast<int32_t>(grow);
-  d.cells = static_cast<int32_t>(cells);
-  if (imag) *imag = im;
+  if (ArrayPayloadCells(complexCls, a.ndims, a.count) - d.cells >= FreeDataCells(ctx)) return kDataStackFull;
+  ResizeTopArray(ctx, kNumericArray, complexCls, a.dims, a.ndims, a.count * half);
+  if (imag) *imag = reinterpret_cast<uint8_t*>(a.data) + a.count * half;
   return kOk;
 }
 

@@ -170,6 +170,12 @@ constexpr bool IsKnownElementClass(uint32_t cls) {
 
 constexpr bool IsComplexClass(uint32_t cls) { return cls == kComplexDouble || cls == kComplexSingle; }
 
+constexpr bool IsFloatClass(uint32_t cls) {
+  return cls == kDouble || cls == kComplexDouble || cls == kSingle || cls == kComplexSingle;
+}
+
+constexpr bool IsIntegerClass(uint32_t cls) { return IsKnownElementClass(cls) && !IsFloatClass(cls); }
+
 // The ArrayHeader is {class, ndims, dims...} padded to whole cells; the
 // elements start at this payload cell.
 constexpr int ArrayDataCell(int ndims) { return (ndims + 3) / 2; }

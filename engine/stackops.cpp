@@ -153,7 +153,7 @@ StatusCode PushCopiedValue(EngineContext* ctx, const double* copy) {
 }
 
 StatusCode ReshapeTopValue(EngineContext* ctx, int ndims, const int32_t* dims) {
-  if (ndims > 16) return kOutOfRangeArg;
+  if (ndims > kMaxReshapeDims) return kOutOfRangeArg;
   const ValueDescriptor d = *DescriptorAt(ctx, 0);
   if (IsComposite(d)) return ReshapeTopCellArray(ctx, ndims, dims);
   if (!IsPlainMatrix(d) && !IsBoxedArray(d)) return kWrongTypeInternal;

@@ -8,18 +8,10 @@
 
 namespace {
 
-// Rewrites the top character row to hold n characters: header, cell count and
-// the zero padding after the last code.
+// Cuts the top character row down to its first n characters.
 void ShrinkTopCharRow(EngineContext* ctx, int64_t n) {
-  ValueDescriptor& d = *DescriptorAt(ctx, 0);
-  Cell* payload = TopData(ctx);
   const uint32_t dims[] = {n > 0 ? 1u : 0u, static_cast<uint32_t>(n)};
-  WriteArrayHeader(payload, kUint16, dims, 2);
-  const int64_t cells = ArrayPayloadCells(kUint16, 2, n);
-  auto* bytes = reinterpret_cast<uint8_t*>(payload + ArrayDataCell(2));
-  std::memset(bytes + 2 * n, 0, (cells - ArrayDataCell(2)) * 8 - 2 * n);
-  ctx->dataTop -= static_cast<int32_t>(d.cells - cells);
-  d.cells = static_cast<int32_t>(cells);
+  ResizeTopArray(ctx, kCharArray, kUint16, dims, 2, 2 * n);
 }
 
 // Characters a reserve request stands for: as given, or all (-1) or half (-2)
@@ -102,13 +94,8 @@ StatusCode FinishDecoded(EngineContext* ctx, Decoder decode, int64_t n) {
   if (charRowCells >= freeAfter) return kDataStackFull;
   if (ctx->descLength + 3 >= ctx->descCapacity) return kDescStackFull;
 
-  ValueDescriptor& d = *DescriptorAt(ctx, 0);
-  Cell* payload = TopData(ctx);
-  const uint32_t dims[] = {1, static_cast<uint32_t>(n)};
-  uint8_t* bytes = reinterpret_cast<uint8_t*>(WriteArrayHeader(payload, kUint8, dims, 2));
-  std::memset(bytes + n, 0, (byteRowCells - ArrayDataCell(2)) * 8 - n);
-  ctx->dataTop -= static_cast<int32_t>(d.cells - byteRowCells);
-  d = {kBoxed, static_cast<int32_t>(byteRowCells), kNumericArray};
+  const uint32_t dims[] = {n > 0 ? 1u : 0u, static_cast<uint32_t>(n)};
+  ResizeTopArray(ctx, kNumericArray, kUint8, dims, 2, n);
 
   uint16_t* out = nullptr;
   if (StatusCode st = PushCharRow(ctx, static_cast<int32_t>(count), &out); st != kOk) return st;

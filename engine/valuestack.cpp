@@ -26,59 +26,80 @@ StatusCode PushIntegerTyped(EngineContext* ctx, int ndims, const int32_t* dims, 
   return kOk;
 }
 
-// A double or single element of a one-element argument, as a double pair.
-struct Scalar {
-  double re;
-  double im;
-};
-
-// Reads element k of any numeric, character or logical array as doubles.
-Scalar ElementAsDouble(const ValueDescriptor& d, Cell* data, int64_t k) {
-  if (IsPlainMatrix(d)) {
-    const int64_t n = (d.kind & kComplex) ? d.cells / 2 : d.cells;
-    return {data[k].f, (d.kind & kComplex) ? data[n + k].f : 0.0};
-  }
-  const ArrayView a = ReadArray(data);
-  const uint8_t* p = reinterpret_cast<const uint8_t*>(a.data);
-  switch (a.cls) {
-    case kDouble:
-      return {a.data[k].f, 0.0};
-    case kComplexDouble:
-      return {a.data[k].f, a.data[a.count + k].f};
-    case kSingle:
-      return {reinterpret_cast<const float*>(p)[k], 0.0};
-    case kComplexSingle: {
-      const float* f = reinterpret_cast<const float*>(p);
-      return {f[k], f[a.count + k]};
-    }
-    case kInt8:
-      return {static_cast<double>(reinterpret_cast<const int8_t*>(p)[k]), 0.0};
-    case kUint8:
-      return {static_cast<double>(p[k]), 0.0};
-    case kInt16:
-      return {static_cast<double>(reinterpret_cast<const int16_t*>(p)[k]), 0.0};
-    case kUint16:
-      return {static_cast<double>(reinterpret_cast<const uint16_t*>(p)[k]), 0.0};
-    case kInt32:
-      return {static_cast<double>(reinterpret_cast<const int32_t*>(p)[k]), 0.0};
-    case kUint32:
-      return {static_cast<double>(reinterpret_cast<const uint32_t*>(p)[k]), 0.0};
-    case kInt64:
-      return {static_cast<double>(reinterpret_cast<const int64_t*>(p)[k]), 0.0};
-    case kUint64:
-      return {static_cast<double>(reinterpret_cast<const uint64_t*>(p)[k]), 0.0};
-  }
-  return {0.0, 0.0};
-}
-
-bool IsNumericLike(const ValueDescriptor& d) { return IsPlainMatrix(d) || IsBoxedArray(d); }
-
-int64_t ElementCount(const ValueDescriptor& d, Cell* data) {
-  if (IsPlainMatrix(d)) return (d.kind & kComplex) ? d.cells / 2 : d.cells;
-  return ReadArray(data).count;
+// The shape of a boxed array for the getters' optional outputs.
+void ReportShape(const ArrayView& a, int* ndims, int32_t* dims, int64_t* count) {
+  if (ndims) *ndims = a.ndims;
+  if (dims)
+    for (int k = 0; k < a.ndims; ++k) dims[k] = static_cast<int32_t>(a.dims[k]);
+  if (count) *count = a.count;
 }
 
 }  // namespace
+
+bool ReadNumeric(EngineContext* ctx, int position, NumericView* v) {
+  const ValueDescriptor& d = *DescriptorAt(ctx, position);
+  Cell* data = DataAt(ctx, position);
+  if (IsPlainMatrix(d)) {
+    v->plain = true;
+    v->cls = (d.kind & kComplex) ? kComplexDouble : kDouble;
+    v->ndims = 2;
+    v->dims[0] = static_cast<uint32_t>(PlainRows(d));
+    v->dims[1] = static_cast<uint32_t>(d.extra);
+    v->count = int64_t{v->dims[0]} * v->dims[1];
+    v->data = reinterpret_cast<const uint8_t*>(data);
+    return true;
+  }
+  if (!IsBoxedArray(d)) return false;
+  const ArrayView a = ReadArray(data);
+  v->plain = false;
+  v->cls = a.cls;
+  v->ndims = a.ndims;
+  std::memcpy(v->dims, a.dims, a.ndims * sizeof(uint32_t));
+  v->count = a.count;
+  v->data = reinterpret_cast<const uint8_t*>(a.data);
+  return true;
+}
+
+__int128 IntegerElement(const NumericView& v, int64_t k) {
+  const uint8_t* p = v.data;
+  switch (v.cls) {
+    case kInt8:
+      return reinterpret_cast<const int8_t*>(p)[k];
+    case kUint8:
+      return p[k];
+    case kInt16:
+      return reinterpret_cast<const int16_t*>(p)[k];
+    case kUint16:
+      return reinterpret_cast<const uint16_t*>(p)[k];
+    case kInt32:
+      return reinterpret_cast<const int32_t*>(p)[k];
+    case kUint32:
+      return reinterpret_cast<const uint32_t*>(p)[k];
+    case kInt64:
+      return reinterpret_cast<const int64_t*>(p)[k];
+    case kUint64:
+      return reinterpret_cast<const uint64_t*>(p)[k];
+  }
+  return 0;
+}
+
+double RealElement(const NumericView& v, int64_t k) {
+  switch (v.cls) {
+    case kDouble:
+    case kComplexDouble:
+      return reinterpret_cast<const double*>(v.data)[k];
+    case kSingle:
+    case kComplexSingle:
+      return reinterpret_cast<const float*>(v.data)[k];
+  }
+  return static_cast<double>(IntegerElement(v, k));
+}
+
+double ImagElement(const NumericView& v, int64_t k) {
+  if (v.cls == kComplexDouble) return reinterpret_cast<const double*>(v.data)[v.count + k];
+  if (v.cls == kComplexSingle) return reinterpret_cast<const float*>(v.data)[v.count + k];
+  return 0.0;
+}
 
 StatusCode PushValue(EngineContext* ctx, uint32_t kind, int64_t cells, int32_t extra, Room room, Cell** data) {
   if (StatusCode st = CheckRoom(ctx, cells, room); st != kOk) return st;
@@ -112,6 +133,19 @@ StatusCode PushArray(EngineContext* ctx, int32_t subtype, uint32_t cls, const ui
   if (data < payload + cells) payload[cells - 1].u = 0;  // the bytes after the elements stay zero
   *elements = data;
   return kOk;
+}
+
+void ResizeTopArray(EngineContext* ctx, int32_t subtype, uint32_t cls, const uint32_t* dims, int ndims,
+                    int64_t keptBytes) {
+  ValueDescriptor& d = *DescriptorAt(ctx, 0);
+  Cell* payload = TopData(ctx);
+  int64_t count = 1;
+  for (int k = 0; k < ndims; ++k) count *= dims[k];
+  Cell* data = WriteArrayHeader(payload, cls, dims, ndims);
+  const int64_t cells = ArrayPayloadCells(cls, ndims, count);
+  std::memset(reinterpret_cast<uint8_t*>(data) + keptBytes, 0, (payload + cells - data) * sizeof(Cell) - keptBytes);
+  ctx->dataTop += static_cast<int32_t>(cells - d.cells);
+  d = {kBoxed, static_cast<int32_t>(cells), subtype};
 }
 
 // ---------------------------------------------------------------------------
@@ -298,52 +332,20 @@ StatusCode GetRealScalarArg(EngineContext* ctx, int position, double* x) {
 }
 
 StatusCode GetIntegerScalarArg(EngineContext* ctx, int position, int32_t* i) {
-  const ValueDescriptor& d = *DescriptorAt(ctx, position);
-  if (!IsNumericLike(d)) return kWrongTypeInternal;
-  Cell* data = DataAt(ctx, position);
-  if (ElementCount(d, data) != 1) return kNonScalarArg;
-  const uint32_t cls = IsPlainMatrix(d) ? kDouble : ReadArray(data).cls;
-  if (!IsIntegerClass(cls)) {
-    const Scalar s = ElementAsDouble(d, data, 0);
-    if (s.im != 0.0) return kWrongTypeInternal;
-    if (s.re != std::trunc(s.re) || s.re < INT32_MIN || s.re > INT32_MAX) return kNonIntArg;
-    if (i) *i = static_cast<int32_t>(s.re);
+  NumericView v;
+  if (!ReadNumeric(ctx, position, &v)) return kWrongTypeInternal;
+  if (v.count != 1) return kNonScalarArg;
+  if (IsFloatClass(v.cls)) {
+    const double re = RealElement(v, 0);
+    if (ImagElement(v, 0) != 0.0) return kWrongTypeInternal;
+    if (re != std::trunc(re) || re < INT32_MIN || re > INT32_MAX) return kNonIntArg;
+    if (i) *i = static_cast<int32_t>(re);
     return kOk;
   }
-  const uint8_t* p = reinterpret_cast<const uint8_t*>(ReadArray(data).data);
-  int64_t v = 0;
-  switch (cls) {
-    case kInt8:
-      v = static_cast<int8_t>(p[0]);
-      break;
-    case kUint8:
-      v = p[0];
-      break;
-    case kInt16:
-      v = *reinterpret_cast<const int16_t*>(p);
-      break;
-    case kUint16:
-      v = *reinterpret_cast<const uint16_t*>(p);
-      break;
-    case kInt32:
-      v = *reinterpret_cast<const int32_t*>(p);
-      break;
-    case kUint32:
-      v = *reinterpret_cast<const uint32_t*>(p);
-      break;
-    case kInt64:
-      v = *reinterpret_cast<const int64_t*>(p);
-      break;
-    case kUint64: {
-      const uint64_t u = *reinterpret_cast<const uint64_t*>(p);
-      if (u > uint64_t{INT32_MAX}) return kOutOfRangeArg;
-      v = static_cast<int64_t>(u);
-      break;
-    }
-  }
   // Wider classes do not wrap into a small number: they must fit.
-  if (v < INT32_MIN || v > INT32_MAX) return kOutOfRangeArg;
-  if (i) *i = static_cast<int32_t>(v);
+  const __int128 n = IntegerElement(v, 0);
+  if (n < INT32_MIN || n > INT32_MAX) return kOutOfRangeArg;
+  if (i) *i = static_cast<int32_t>(n);
   return kOk;
 }
 
@@ -354,14 +356,12 @@ StatusCode PopIntegerScalar(EngineContext* ctx, int32_t* i) {
 }
 
 StatusCode GetBooleanArg(EngineContext* ctx, int position, uint8_t* b) {
-  const ValueDescriptor& d = *DescriptorAt(ctx, position);
-  if (!IsNumericLike(d)) return kWrongTypeInternal;
-  if (IsPlainMatrix(d) && d.cells != 1) return kWrongTypeInternal;  // also a complex double scalar
-  Cell* data = DataAt(ctx, position);
-  if (ElementCount(d, data) != 1) return kWrongTypeInternal;
-  const Scalar s = ElementAsDouble(d, data, 0);
+  NumericView v;
+  if (!ReadNumeric(ctx, position, &v)) return kWrongTypeInternal;
+  if (v.count != 1 || v.cls == kComplexDouble) return kWrongTypeInternal;
+  const double re = RealElement(v, 0), im = ImagElement(v, 0);
   // NaN counts as zero here: the comparisons with NaN are false.
-  if (b) *b = (s.re < 0 || s.re > 0 || s.im < 0 || s.im > 0) ? 1 : 0;
+  if (b) *b = (re < 0 || re > 0 || im < 0 || im > 0) ? 1 : 0;
   return kOk;
 }
 
@@ -372,15 +372,11 @@ StatusCode PopBoolean(EngineContext* ctx, uint8_t* b) {
 }
 
 StatusCode TestArgAllNonzero(EngineContext* ctx, int position, uint8_t* b) {
-  const ValueDescriptor& d = *DescriptorAt(ctx, position);
-  if (!IsNumericLike(d)) return kWrongBoolType;
-  Cell* data = DataAt(ctx, position);
-  const int64_t count = ElementCount(d, data);
-  bool all = count > 0;
-  for (int64_t k = 0; k < count && all; ++k) {
-    const Scalar s = ElementAsDouble(d, data, k);
-    all = s.re != 0.0 || s.im != 0.0;  // NaN compares unequal to 0: it counts as non-zero
-  }
+  NumericView v;
+  if (!ReadNumeric(ctx, position, &v)) return kWrongBoolType;
+  bool all = v.count > 0;
+  // NaN compares unequal to 0: it counts as non-zero.
+  for (int64_t k = 0; k < v.count && all; ++k) all = RealElement(v, k) != 0.0 || ImagElement(v, k) != 0.0;
   if (b) *b = all ? 1 : 0;
   return kOk;
 }
@@ -403,10 +399,7 @@ StatusCode GetArgDims(EngineContext* ctx, int position, int* ndims, int32_t* dim
   }
   if (IsBoxedArray(d)) {
     const ArrayView a = ReadArray(data);
-    if (ndims) *ndims = a.ndims;
-    if (dims)
-      for (int k = 0; k < a.ndims; ++k) dims[k] = static_cast<int32_t>(a.dims[k]);
-    if (count) *count = a.count;
+    ReportShape(a, ndims, dims, count);
     return kOk;
   }
   if (IsComposite(d)) {
@@ -428,10 +421,7 @@ StatusCode GetArrayOf(EngineContext* ctx, int position, uint32_t realCls, uint32
   if (!IsBoxedArray(d) || d.extra != kNumericArray) return kWrongTypeInternal;
   const ArrayView a = ReadArray(DataAt(ctx, position));
   if (a.cls != realCls && a.cls != complexCls) return kWrongTypeInternal;
-  if (ndims) *ndims = a.ndims;
-  if (dims)
-    for (int k = 0; k < a.ndims; ++k) dims[k] = static_cast<int32_t>(a.dims[k]);
-  if (count) *count = a.count;
+  ReportShape(a, ndims, dims, count);
   *data = a.data;
   *complex = a.cls == complexCls;
   return kOk;
@@ -481,10 +471,7 @@ StatusCode GetIntegerArrayArg(EngineContext* ctx, int position, int* ndims, int3
   if (!IsBoxedArray(d)) return kWrongTypeInternal;
   const ArrayView a = ReadArray(DataAt(ctx, position));
   if (!IsIntegerClass(a.cls)) return kWrongTypeInternal;
-  if (ndims) *ndims = a.ndims;
-  if (dims)
-    for (int k = 0; k < a.ndims; ++k) dims[k] = static_cast<int32_t>(a.dims[k]);
-  if (count) *count = a.count;
+  ReportShape(a, ndims, dims, count);
   if (elementBytes) *elementBytes = static_cast<int>(a.cls & 0x7F);
   if (isUnsigned) *isUnsigned = (a.cls & 0x80) != 0;
   if (data) *data = a.data;
@@ -627,7 +614,7 @@ StatusCode CheckArgTypes(EngineContext* ctx, int nargin, const char* spec) {
     const int position = nargin - 1 - arg;
     if (*letter == '+') {
       if (letter == spec) return kWrongType;  // nothing to repeat
-      --letter;  // the previous letter now covers every further argument
+      --letter;                               // the previous letter now covers every further argument
     }
     if (*letter == '*') return kOk;
     while (*letter == '[') {

@@ -33,6 +33,9 @@ inline StatusCode CheckRoom(const EngineContext* ctx, int64_t cells, Room room) 
   return kOk;
 }
 
+// Reshaping takes at most this many dimensions.
+constexpr int kMaxReshapeDims = 16;
+
 // Pushes a descriptor and reserves the cells; the data is left to the caller.
 StatusCode PushValue(EngineContext* ctx, uint32_t kind, int64_t cells, int32_t extra, Room room, Cell** data);
 
@@ -64,15 +67,38 @@ inline ArrayView ReadArray(Cell* payload) {
   return v;
 }
 
-inline bool IsIntegerClass(uint32_t cls) {
-  return cls == kInt8 || cls == kInt16 || cls == kInt32 || cls == kInt64 || cls == kUint8 || cls == kUint16 ||
-         cls == kUint32 || cls == kUint64;
-}
+// The elements of a numeric, character or logical value, whatever its class;
+// a plain matrix reads as class 64 or 65 with two dimensions.
+struct NumericView {
+  uint32_t cls;
+  int ndims;
+  uint32_t dims[kMaxDims];
+  int64_t count;
+  const uint8_t* data;
+  bool plain;
+};
+
+// False for any other kind of value.
+bool ReadNumeric(EngineContext* ctx, int position, NumericView* v);
+
+// Element k as a double: the real part, or an integer element's value.
+double RealElement(const NumericView& v, int64_t k);
+// The imaginary part; 0 for every class but the complex ones.
+double ImagElement(const NumericView& v, int64_t k);
+// An integer element exactly (integer classes only).
+__int128 IntegerElement(const NumericView& v, int64_t k);
 
 // Pushes a boxed array (subtype 3 to 5) of already normalised dimensions; the
 // elements are left to the caller, the padding after them is zero.
 StatusCode PushArray(EngineContext* ctx, int32_t subtype, uint32_t cls, const uint32_t* dims, int ndims,
                      Cell** elements);
+
+// Gives the top boxed array a new subtype, class and shape of the same number
+// of dimensions in place. The first keptBytes of its elements stay; the rest
+// of the payload up to its new last cell is zeroed, and the value then takes
+// exactly the cells it needs. Growing needs room the caller has checked.
+void ResizeTopArray(EngineContext* ctx, int32_t subtype, uint32_t cls, const uint32_t* dims, int ndims,
+                    int64_t keptBytes);
 
 // Normalises caller dimensions (negative ones taken as 0) into dims; answers
 // the new count of dimensions and the element count, or -1 for too many.

@@ -343,6 +343,7 @@ TEST_F(ValueOps, ListsAndStructures) {
 
   ASSERT_EQ(ExplodeTopList(ctx, &count), kOk);
   EXPECT_EQ(count, 2);
+  EXPECT_EQ(ctx->dataTop, 1 + 3);
   EXPECT_EQ(TopString(), "a");
   EXPECT_EQ(DataAt(ctx, 1)->f, 1.0);
 
@@ -414,6 +415,7 @@ TEST_F(ValueOps, CellArrays) {
   int32_t items = 0;
   ASSERT_EQ(ExplodeTopList(ctx, &items), kOk);
   EXPECT_EQ(items, 9);
+  EXPECT_EQ(ctx->dataTop, 9) << "only the 1 x 2 cell array below keeps cells";
 }
 
 TEST_F(ValueOps, StructureArrays) {

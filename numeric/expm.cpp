@@ -101,6 +101,14 @@ void MatrixExponential(double* a, int n, double* x, double* work, int parts) {
   double* p = work + parts * n;  // the current power of A
   double* den = p + parts * nn;  // the denominator D
   auto el = [&](double* m, int part, int i, int j) -> double& { return m[part * nn + i * n + j]; };
+  // Element (i, j) of the product L R, real or complex.
+  auto product = [&](double* l, double* r, int i, int j) {
+    Cx s(0, 0);
+    for (int t = 0; t < n; ++t)
+      s +=
+          Cx(el(l, 0, i, t), parts == 2 ? el(l, 1, i, t) : 0.0) * Cx(el(r, 0, t, j), parts == 2 ? el(r, 1, t, j) : 0.0);
+    return s;
+  };
   for (int part = 0; part < parts; ++part)
     for (int i = 0; i < n; ++i)
       for (int j = 0; j < n; ++j) {
@@ -115,12 +123,7 @@ void MatrixExponential(double* a, int n, double* x, double* work, int parts) {
     // P := A P, one column at a time through the row buffer.
     for (int j = 0; j < n; ++j) {
       for (int i = 0; i < n; ++i) {
-        Cx s(0, 0);
-        for (int t = 0; t < n; ++t) {
-          Cx av(el(a, 0, i, t), parts == 2 ? el(a, 1, i, t) : 0.0);
-          Cx pv(el(p, 0, t, j), parts == 2 ? el(p, 1, t, j) : 0.0);
-          s += av * pv;
-        }
+        const Cx s = product(a, p, i, j);
         row[i] = s.real();
         if (parts == 2) row[n + i] = s.imag();
       }
@@ -145,12 +148,7 @@ void MatrixExponential(double* a, int n, double* x, double* work, int parts) {
   for (int q = 0; q < squarings; ++q) {
     for (int i = 0; i < n; ++i)
       for (int j = 0; j < n; ++j) {
-        Cx s(0, 0);
-        for (int t = 0; t < n; ++t) {
-          Cx u(el(src, 0, i, t), parts == 2 ? el(src, 1, i, t) : 0.0);
-          Cx v(el(src, 0, t, j), parts == 2 ? el(src, 1, t, j) : 0.0);
-          s += u * v;
-        }
+        const Cx s = product(src, src, i, j);
         el(dst, 0, i, j) = s.real();
         if (parts == 2) el(dst, 1, i, j) = s.imag();
       }

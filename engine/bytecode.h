@@ -437,12 +437,13 @@ int GetInstructionLength(const int16_t* code);
 StatusCode GetInstructionStackEffect(const int16_t* code, int* inputs, int* outputs);
 
 // Name of the first builtin with that id, or with operatorForm the operator's
-// token when the builtin implements one; 32 NUL bytes when there is none.
-void GetOpcodeName(const EngineContext* ctx, int opcode, bool operatorForm, char out[32]);
+// token when the builtin implements one; for 333 and above the name of that
+// native; 32 NUL bytes when there is none.
+void GetOpcodeName(EngineContext* ctx, int opcode, bool operatorForm, char out[32]);
 
 // The n-th name the function listing enumerates: builtins first, then the
 // natives of every library; null past the end.
-const char* GetBuiltinNameByIndex(const EngineContext* ctx, int n, bool operatorForm, const char** library,
+const char* GetBuiltinNameByIndex(EngineContext* ctx, int n, bool operatorForm, const char** library,
                                   bool* sandboxAllowed);
 
 bool IsMultiValueInstruction(int opcode);

@@ -78,8 +78,22 @@ struct DisplayFormatSettings {
   int32_t hostWords[2];
 };
 
-struct LibraryListEntry;
-struct NamedItem;
+// One installed library: its run of records.
+struct LibraryListEntry {
+  const NativeFunctionRecord* first;
+  int32_t count;
+  uint8_t flag;  // kept for the host, consulted nowhere
+  uint8_t pad[3];
+};
+static_assert(sizeof(LibraryListEntry) == 16);
+
+// A named integer the host defines for natives; the name is the caller's.
+struct NamedItem {
+  const char* name;
+  int32_t value;
+  int32_t pad;
+};
+static_assert(sizeof(NamedItem) == 16);
 
 using ClockCallback = double (*)(void* state, int processTime, int reset);
 using BreakPollCallback = bool (*)(void* userData);

@@ -42,6 +42,7 @@ constexpr StatusCode kBadArg = 107;
 constexpr StatusCode kObjTooLarge = 109;
 constexpr StatusCode kNullName = 204;
 constexpr StatusCode kNameTooLong = 205;
+constexpr StatusCode kUndefFun = 121;
 constexpr StatusCode kNotMine = 300;    // source hook: try the next one
 constexpr StatusCode kBadFileId = 301;  // stream hook: not my descriptor
 constexpr StatusCode kSuspended = 500;
@@ -509,3 +510,43 @@ StatusCode TransposeTopMatrix(EngineContext* ctx);
 
 // Number and text formatting shared by every builtin that writes or reads text.
 #include "engine/textformat.h"
+
+// ---------------------------------------------------------------------------
+// Native libraries. A library is a static run of records ended by one with an
+// empty name; the engine records runs in a list, in registration order, and
+// numbers their records across the list (native g runs under opcode 333 + g).
+// Names beginning with "@" or "!" are library headers ("!": the natives after
+// it may run in sandboxed frames); names beginning with "+" are hooks.
+
+using NativeHandler = StatusCode (*)(EngineContext* ctx, int nargin, int nargout, void* userData);
+
+// Extensions build these records, so the layout is fixed (x86-64: two
+// pointers, then the fields in their order).
+struct NativeFunctionRecord {
+  NativeHandler handler;  // for "+errmsgtable": the address of its error table
+  void* userData;         // null: the context's default user data
+  int32_t kind;           // 0 plain; > 0 a method of class kind; < 0 a constructor of class -kind
+  char name[32];
+  uint8_t minInputs;      // for a hook: its style byte
+  uint8_t maxInputs;      // kAnyCount: any number
+  uint8_t minOutputs;
+  uint8_t maxOutputs;
+};
+static_assert(sizeof(NativeFunctionRecord) == 56);
+static_assert(offsetof(NativeFunctionRecord, kind) == 16);
+static_assert(offsetof(NativeFunctionRecord, name) == 20);
+static_assert(offsetof(NativeFunctionRecord, minInputs) == 52);
+
+constexpr uint8_t kAnyCount = 0x40;
+constexpr StatusCode kSrcNotFound = 214;
+constexpr StatusCode kSecViolation = 403;
+
+StatusCode InstallNativeLibrary(EngineContext* ctx, const NativeFunctionRecord* records, bool prepend);
+StatusCode SetLibraryFlagByName(EngineContext* ctx, const char* name, uint8_t flag);
+void SetNativeDefaultUserData(EngineContext* ctx, void* userData);
+void SetNativeUserDataByHandler(NativeFunctionRecord* records, NativeHandler handler, void* userData);
+const NativeFunctionRecord* GetNativeRecordByIndex(EngineContext* ctx, int g);
+const char* GetNativeClassName(EngineContext* ctx, int32_t classId);
+void SetBreakPollCallback(EngineContext* ctx, bool (*callback)(void* userData), void* userData);
+void SetLineInfoFlag(EngineContext* ctx, uint8_t flag);
+void SetCodeOptions(EngineContext* ctx, int32_t optimisationLevel, uint8_t discardAssert);

@@ -1,9 +1,11 @@
 // The opcode, builtin and operator tables, checked at compile time and again
 // at start, and the readers over them.
+#include <cctype>
 #include <cstring>
 
 #include "engine/bytecode.h"
 #include "engine/context.h"
+#include "engine/registry.h"
 
 constexpr OpcodeRecord kOpcodeTable[kOpcodeCount] = {
     {0, 0, 0, Effect(0, 0), kPure},                      // Nop
@@ -1068,11 +1070,14 @@ StatusCode GetInstructionStackEffect(const int16_t* code, int* inputs, int* outp
   return kOk;
 }
 
-void GetOpcodeName(const EngineContext*, int opcode, bool operatorForm, char out[32]) {
+void GetOpcodeName(EngineContext* ctx, int opcode, bool operatorForm, char out[32]) {
   std::memset(out, 0, 32);
-  // Natives (333 and above) are named by the registry; until a library is
-  // installed no native number names anything.
-  if (opcode < 0 || opcode >= kOpcodeCount) return;
+  if (opcode >= kOpcodeCount) {
+    NativeRef n;
+    if (ctx != nullptr && FindNative(ctx, opcode - kOpcodeCount, &n)) CopyName(n.record->name, out);
+    return;
+  }
+  if (opcode < 0) return;
   const BuiltinRecord* b = kBuiltinTable;
   while (b->id != 0xFFFF && b->id != opcode) ++b;
   if (b->id == 0xFFFF) return;
@@ -1082,7 +1087,7 @@ void GetOpcodeName(const EngineContext*, int opcode, bool operatorForm, char out
   CopyName(b->name, out);
 }
 
-const char* GetBuiltinNameByIndex(const EngineContext*, int n, bool operatorForm, const char** library,
+const char* GetBuiltinNameByIndex(EngineContext* ctx, int n, bool operatorForm, const char** library,
                                   bool* sandboxAllowed) {
   if (n < 0) return nullptr;
   if (operatorForm) return n < kOperatorCount ? kOperatorTable[n].token : nullptr;
@@ -1091,7 +1096,22 @@ const char* GetBuiltinNameByIndex(const EngineContext*, int n, bool operatorForm
     if (sandboxAllowed) *sandboxAllowed = true;
     return kBuiltinTable[n].name;
   }
-  // The natives of the registered libraries follow the builtins.
+  // Then the natives, counting only names a program can call (headers and
+  // hooks are skipped), each under the header it follows.
+  n -= kBuiltinCount;
+  for (int i = 0; ctx != nullptr && i < ctx->libraryCount; ++i) {
+    const LibraryListEntry& e = ctx->libraries[i];
+    const char* header = nullptr;
+    for (int k = 0; k < e.count; ++k) {
+      const char* name = e.first[k].name;
+      if (name[0] == '@' || name[0] == '!') header = name;
+      const bool callable = std::isalpha(static_cast<unsigned char>(name[0])) || name[0] == '_';
+      if (!callable || n-- > 0) continue;
+      if (library) *library = header != nullptr ? header + 1 : "";
+      if (sandboxAllowed) *sandboxAllowed = header != nullptr && header[0] == '!';
+      return name;
+    }
+  }
   return nullptr;
 }
 

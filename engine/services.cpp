@@ -19,6 +19,7 @@ ServiceFn Entry(F* fn) {
 
 const std::pair<Service, ServiceFn> kServiceEntries[] = {
     SERVICE(GetEngineVersionText),
+    SERVICE(GetNativeRecordByIndex),
     SERVICE(CheckArgTypes),
     SERVICE(PushRealScalar),
     SERVICE(PushInf),

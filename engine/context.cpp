@@ -82,6 +82,7 @@ void InitHeader(EngineContext* ctx, uint8_t* regions, const RegionSizes& r) {
 
   ctx->breakPoll = nullptr;
   ctx->breakPollData = nullptr;
+  ctx->breakPending = 0;
 
   ctx->charsetBom = nullptr;
   ctx->charsetDecode = nullptr;
@@ -96,6 +97,7 @@ void InitHeader(EngineContext* ctx, uint8_t* regions, const RegionSizes& r) {
   ctx->memoryBuffer = nullptr;
   ctx->memoryCapacity = 0;
   ctx->memoryPosition = nullptr;
+  ctx->crPendingCount = 0;
 
   ctx->librarySuffix = kLibrarySuffix;
   ctx->helpSuffix = kHelpSuffix;
@@ -106,6 +108,7 @@ void InitHeader(EngineContext* ctx, uint8_t* regions, const RegionSizes& r) {
   ctx->profilerFunction = -1;
   ctx->profilerHeap = -1;
   ctx->echo = -1;
+  ctx->breakEntersDebugger = 0;
 }
 
 }  // namespace

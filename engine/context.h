@@ -198,6 +198,7 @@ struct EngineContext {
   // break polling
   BreakPollCallback breakPoll;
   void* breakPollData;
+  uint8_t breakPending;  // with breaks entering the debugger: a report is waiting for its second
 
   // charsets; all null means plain 8-bit text
   CharsetBomTest charsetBom;
@@ -213,6 +214,10 @@ struct EngineContext {
   uint8_t* memoryBuffer;    // behind descriptor 5
   int32_t memoryCapacity;
   int32_t* memoryPosition;
+  // Descriptors whose last line-mode read ended on a CR, oldest first: an LF
+  // read next on one of them completes that line end. Header only, never saved.
+  int32_t crPending[16];
+  int32_t crPendingCount;
 
   // source suffixes
   const char* librarySuffix;
@@ -225,6 +230,7 @@ struct EngineContext {
   int32_t profilerFunction;
   int32_t profilerHeap;
   int32_t echo;
+  uint8_t breakEntersDebugger;  // a break stops in the debugger instead of halting
 };
 static_assert(offsetof(EngineContext, services) == 0);
 
@@ -237,8 +243,11 @@ constexpr uint32_t kHeapCountMask = 0x3FFFFFFF;
 constexpr uint32_t kHeapInUse = 0x40000000;
 constexpr uint32_t kHeapMark = 0x80000000;
 
-// One function-store entry takes 8 code words.
+// One function-store entry takes 8 code words: four 32-bit words.
 constexpr int kEntryWords = 8;
+inline int32_t* FunctionEntryWords(EngineContext* ctx, int32_t entry) {
+  return reinterpret_cast<int32_t*>(ctx->codeBase + kEntryWords * entry);
+}
 
 // Free code-area words between the compiled code and the symbol area. One
 // word is always held back, so code and symbols never touch.

@@ -27,10 +27,13 @@ constexpr StatusCode kDataStackFullToo = 4;
 constexpr StatusCode kHeapFull = 5;
 constexpr StatusCode kCodeOverflow = 6;
 constexpr StatusCode kSymbTableTooLarge = 7;
+constexpr StatusCode kUserError = 10;
+constexpr StatusCode kIllegal = 12;
 constexpr StatusCode kIncompSize = 20;
 constexpr StatusCode kBadSize = 21;
 constexpr StatusCode kNonMatrix = 25;
 constexpr StatusCode kIndexOutOfRange = 29;
+constexpr StatusCode kVarargoutNotList = 36;
 constexpr StatusCode kUndefField = 39;
 constexpr StatusCode kWrongBoolType = 42;
 constexpr StatusCode kWrongTypeInternal = 43;  // an accessor's answer; handlers report 44
@@ -40,11 +43,19 @@ constexpr StatusCode kOutOfRangeArg = 103;
 constexpr StatusCode kNonScalarArg = 104;
 constexpr StatusCode kBadArg = 107;
 constexpr StatusCode kObjTooLarge = 109;
+constexpr StatusCode kUndefVar = 120;
+constexpr StatusCode kUndefFun = 121;
+constexpr StatusCode kTooManyArgin = 124;
+constexpr StatusCode kTooManyArgout = 126;
+constexpr StatusCode kNotEnoughVarargoutEl = 128;
 constexpr StatusCode kNullName = 204;
 constexpr StatusCode kNameTooLong = 205;
-constexpr StatusCode kUndefFun = 121;
+constexpr StatusCode kSrcNotFound = 214;
 constexpr StatusCode kNotMine = 300;    // source hook: try the next one
 constexpr StatusCode kBadFileId = 301;  // stream hook: not my descriptor
+constexpr StatusCode kEof = 305;
+constexpr StatusCode kSecViolation = 403;
+constexpr StatusCode kSecViolationGlobal = 404;
 constexpr StatusCode kSuspended = 500;
 constexpr StatusCode kHalted = 501;
 constexpr StatusCode kWouldBlock = 502;
@@ -52,6 +63,7 @@ constexpr StatusCode kWaitingForInput = 503;
 constexpr StatusCode kYield = 504;
 constexpr StatusCode kDebugStop = 505;
 constexpr StatusCode kInitError = 600;
+constexpr StatusCode kNotSupported = 1000;
 
 // ---------------------------------------------------------------------------
 // Values. A value is a ValueDescriptor (three 32-bit words on the descriptor
@@ -511,6 +523,12 @@ StatusCode TransposeTopMatrix(EngineContext* ctx);
 // Number and text formatting shared by every builtin that writes or reads text.
 #include "engine/textformat.h"
 
+// Descriptors: writing and reading through the hooks.
+#include "engine/streams.h"
+
+// The variable heap, call frames and break polling.
+#include "engine/heap.h"
+
 // ---------------------------------------------------------------------------
 // Native libraries. A library is a static run of records ended by one with an
 // empty name; the engine records runs in a list, in registration order, and
@@ -527,8 +545,8 @@ struct NativeFunctionRecord {
   void* userData;         // null: the context's default user data
   int32_t kind;           // 0 plain; > 0 a method of class kind; < 0 a constructor of class -kind
   char name[32];
-  uint8_t minInputs;      // for a hook: its style byte
-  uint8_t maxInputs;      // kAnyCount: any number
+  uint8_t minInputs;  // for a hook: its style byte
+  uint8_t maxInputs;  // kAnyCount: any number
   uint8_t minOutputs;
   uint8_t maxOutputs;
 };
@@ -537,9 +555,18 @@ static_assert(offsetof(NativeFunctionRecord, kind) == 16);
 static_assert(offsetof(NativeFunctionRecord, name) == 20);
 static_assert(offsetof(NativeFunctionRecord, minInputs) == 52);
 
+// Hooks keep handlers of their own signatures in the record's handler field;
+// converting through void (*)() is the one cast between function types meant.
+template <class F>
+NativeHandler AsNativeHandler(F* fn) {
+  return reinterpret_cast<NativeHandler>(reinterpret_cast<void (*)()>(fn));
+}
+template <class F>
+F HandlerAs(NativeHandler handler) {
+  return reinterpret_cast<F>(reinterpret_cast<void (*)()>(handler));
+}
+
 constexpr uint8_t kAnyCount = 0x40;
-constexpr StatusCode kSrcNotFound = 214;
-constexpr StatusCode kSecViolation = 403;
 
 StatusCode InstallNativeLibrary(EngineContext* ctx, const NativeFunctionRecord* records, bool prepend);
 StatusCode SetLibraryFlagByName(EngineContext* ctx, const char* name, uint8_t flag);
@@ -550,3 +577,48 @@ const char* GetNativeClassName(EngineContext* ctx, int32_t classId);
 void SetBreakPollCallback(EngineContext* ctx, bool (*callback)(void* userData), void* userData);
 void SetLineInfoFlag(EngineContext* ctx, uint8_t flag);
 void SetCodeOptions(EngineContext* ctx, int32_t optimisationLevel, uint8_t discardAssert);
+
+// ---------------------------------------------------------------------------
+// Errors. A message table is an array of records ended by one with a null
+// message, registered as a native record named "+errmsgtable" whose handler
+// field holds the table's address. The first record of a code holds its plain
+// message; a later record of the same code its detailed template.
+
+struct ErrorRecord {
+  int32_t code;
+  const char* identifier;
+  const char* message;
+};
+
+// The engine's own tables as a run of "+errmsgtable" records, for the host's
+// static native table.
+extern const NativeFunctionRecord kEngineMessageTables[];
+
+StatusCode ClearError(EngineContext* ctx);
+void SetErrorLocation(EngineContext* ctx, StatusCode code, int32_t position);
+int32_t GetErrorLocationText(EngineContext* ctx, char* buffer, int size, char* name, int nameSize);
+const ErrorRecord* FindErrorRecord(EngineContext* ctx, StatusCode code, bool detail);
+StatusCode FindErrorCodeByIdentifier(EngineContext* ctx, const char* text, int length);
+// v: a variable of the current function or -1; s: a symbol or 0; k: an integer
+// or -1; t: a text or null. Answers the code raised.
+StatusCode RaiseError(EngineContext* ctx, StatusCode code, int v, SymbolId s, int64_t k, const char* t);
+// Stores the current error's text (the code's plain message without text);
+// *stored receives its length.
+StatusCode StoreLastErrorMessage(EngineContext* ctx, StatusCode code, const char* text, int64_t length,
+                                 bool withLocation, int64_t* stored);
+void MoveErrorToLastError(EngineContext* ctx);
+void GetLastErrorText(EngineContext* ctx, StatusCode code, bool raise, char* buffer, int64_t size, int64_t* length);
+StatusCode PrintError(EngineContext* ctx, StatusCode code, bool store);
+StatusCode PushErrorIdentifier(EngineContext* ctx, StatusCode code);
+StatusCode RaiseErrorWithIdentifier(EngineContext* ctx, const char* identifier, int identifierLength,
+                                    const char* message, int64_t messageLength);
+
+// Builtins: error and warning (opcodes 323, 324), rethrow (325), lasterr and
+// lasterror (326, 327: the same handler with (1, true)).
+StatusCode ErrorBuiltin(EngineContext* ctx, int nargin, bool warning);
+StatusCode RethrowBuiltin(EngineContext* ctx);
+StatusCode LastErrorBuiltin(EngineContext* ctx, int nargout, bool asStruct);
+
+// The name of a function-store entry: a function's or variable's name,
+// "(base)" for a library entry's base, "(none)" for a negative entry.
+void GetFunctionNameByIndex(EngineContext* ctx, int32_t entry, const char** text, int* length);

@@ -133,11 +133,14 @@ TEST(Context, FreshHeader) {
   EXPECT_EQ(ctx->redirect[0], 1);
   EXPECT_EQ(ctx->redirect[1], 2);
   EXPECT_EQ(ctx->memoryBuffer, nullptr);
+  EXPECT_EQ(ctx->crPendingCount, 0);
   EXPECT_STREQ(ctx->librarySuffix, "rvl");
   EXPECT_STREQ(ctx->helpSuffix, "hlp");
   EXPECT_EQ(ctx->breakpointList, -1);
   EXPECT_EQ(ctx->profilerFunction, -1);
   EXPECT_EQ(ctx->echo, -1);
+  EXPECT_EQ(ctx->breakPending, 0);
+  EXPECT_EQ(ctx->breakEntersDebugger, 0);
 }
 
 TEST(Context, ServiceSlotZeroGivesTheVersion) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <type_traits>
 #include <vector>
 
@@ -38,6 +39,15 @@ class StackFixture : public ::testing::Test {
     double x = 0;
     EXPECT_EQ(GetRealScalarArg(ctx, 0, &x), kOk);
     return x;
+  }
+
+  // The top character array's codes, narrowed to bytes.
+  std::string TopString() {
+    const ArrayView a = ReadArray(TopData(ctx));
+    const auto* codes = reinterpret_cast<const uint16_t*>(a.data);
+    std::string s;
+    for (int64_t k = 0; k < a.count; ++k) s += static_cast<char>(codes[k]);
+    return s;
   }
 
   enum class Kind { kScalar, kRow, kFraction, kString, kList, kStruct };

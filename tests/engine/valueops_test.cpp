@@ -19,15 +19,6 @@ class ValueOps : public StackFixture {
     if (IsPlainMatrix(d)) return (d.kind & kComplex) ? kComplexDouble : kDouble;
     return ReadArray(DataAt(ctx, position)).cls;
   }
-  std::string TopString() {
-    int64_t n = 0;
-    const ArrayView a = ReadArray(TopData(ctx));
-    n = a.count;
-    const auto* codes = reinterpret_cast<const uint16_t*>(a.data);
-    std::string s;
-    for (int64_t k = 0; k < n; ++k) s += static_cast<char>(codes[k]);
-    return s;
-  }
   int64_t IntegerAt(int position, int64_t k) {
     void* data = nullptr;
     int bytes = 0;

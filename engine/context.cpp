@@ -102,13 +102,8 @@ void InitHeader(EngineContext* ctx, uint8_t* regions, const RegionSizes& r) {
   ctx->librarySuffix = kLibrarySuffix;
   ctx->helpSuffix = kHelpSuffix;
 
-  ctx->breakpointList = -1;
-  ctx->breakpointCount = 0;
+  ClearDebuggerState(ctx);
   ctx->breakpointFlag = 0;
-  ctx->profilerFunction = -1;
-  ctx->profilerHeap = -1;
-  ctx->echo = -1;
-  ctx->breakEntersDebugger = 0;
 }
 
 }  // namespace

@@ -234,6 +234,17 @@ struct EngineContext {
 };
 static_assert(offsetof(EngineContext, services) == 0);
 
+// No breakpoints, no profiled function, the echo setting unset: the
+// debugger's state in a fresh engine and after the heap's reset.
+inline void ClearDebuggerState(EngineContext* ctx) {
+  ctx->breakpointList = -1;
+  ctx->breakpointCount = 0;
+  ctx->profilerFunction = -1;
+  ctx->profilerHeap = -1;
+  ctx->echo = -1;
+  ctx->breakEntersDebugger = 0;
+}
+
 // What the header takes of the block; regions start right after it.
 constexpr size_t kContextHeaderBytes = (sizeof(EngineContext) + 7) & ~size_t{7};
 static_assert(kContextHeaderBytes + 1024 < kMinEngineBlockBytes);

@@ -100,12 +100,7 @@ void MarkReachableHeapBlocks(EngineContext* ctx) {
   ctx->dataTop = 0;
   ctx->lastErrorRecord = -1;
   ctx->currentErrorRecord = -1;
-  ctx->breakpointList = -1;
-  ctx->breakpointCount = 0;
-  ctx->profilerFunction = -1;
-  ctx->profilerHeap = -1;
-  ctx->echo = -1;
-  ctx->breakEntersDebugger = 0;
+  ClearDebuggerState(ctx);
   ctx->breakPending = 0;
 
   Cell* heap = ctx->heapBase;

@@ -32,6 +32,7 @@ void InitHeader(EngineContext* ctx, uint8_t* regions, const RegionSizes& r) {
   ctx->entriesInUse = 1;
   ctx->codeTop = kEntryWords * r.entryCapacity;
   ctx->symbolBytes = 0;
+  ctx->compileOutput = 0;
 
   ctx->libraries = nullptr;
   ctx->libraryCount = 0;

@@ -105,8 +105,10 @@ using CharsetBomTest = int (*)(const char* text, int length);
 using CharsetDecoder = bool (*)(const char* text, uint16_t* out, int* position, int length);
 using CharsetEncoder = bool (*)(uint16_t ch, char* buffer, int* position, int size);
 
+// A null function marks a queued call of language code; the argument is then
+// its call block.
 struct PendingCall {
-  void* function;
+  PendingCallFunction function;
   void* argument;
 };
 constexpr int kPendingCallQueue = 16;
@@ -138,6 +140,7 @@ struct EngineContext {
   int32_t entriesInUse;
   int32_t codeTop;      // words from the area start
   int32_t symbolBytes;  // size of the symbol area, negated
+  int32_t compileOutput;  // word where a compilation is writing code, 0 when none
 
   // native registry
   LibraryListEntry* libraries;
@@ -155,8 +158,8 @@ struct EngineContext {
   int32_t clockStateSize;
 
   // pending calls
-  void* pendingResolver;
-  EngineContext* pendingTarget;
+  PendingCallResolver pendingResolver;
+  void* pendingTarget;
   PendingCall pendingCalls[kPendingCallQueue];
   int32_t pendingCount;
 

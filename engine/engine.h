@@ -45,15 +45,22 @@ constexpr StatusCode kBadArg = 107;
 constexpr StatusCode kObjTooLarge = 109;
 constexpr StatusCode kUndefVar = 120;
 constexpr StatusCode kUndefFun = 121;
+constexpr StatusCode kUndefFunOrVar = 122;
 constexpr StatusCode kTooManyArgin = 124;
 constexpr StatusCode kTooManyArgout = 126;
 constexpr StatusCode kNotEnoughVarargoutEl = 128;
+constexpr StatusCode kTooManyUserFun = 198;
+constexpr StatusCode kFunAlreadyDefined = 199;
+constexpr StatusCode kFunNotFound = 200;
+constexpr StatusCode kUnknownFun = 201;
 constexpr StatusCode kNullName = 204;
 constexpr StatusCode kNameTooLong = 205;
 constexpr StatusCode kSrcNotFound = 214;
+constexpr StatusCode kLibNotFound = 215;
 constexpr StatusCode kNotMine = 300;    // source hook: try the next one
 constexpr StatusCode kBadFileId = 301;  // stream hook: not my descriptor
 constexpr StatusCode kEof = 305;
+constexpr StatusCode kBadContext = 400;
 constexpr StatusCode kSecViolation = 403;
 constexpr StatusCode kSecViolationGlobal = 404;
 constexpr StatusCode kSuspended = 500;
@@ -622,3 +629,108 @@ StatusCode LastErrorBuiltin(EngineContext* ctx, int nargout, bool asStruct);
 // The name of a function-store entry: a function's or variable's name,
 // "(base)" for a library entry's base, "(none)" for a negative entry.
 void GetFunctionNameByIndex(EngineContext* ctx, int32_t entry, const char** text, int* length);
+
+// ---------------------------------------------------------------------------
+// Host services: the text charset, qualified names of function-store entries,
+// the display settings, the queue of pending calls, copies of argument values
+// for a later call, calls of natives by name and class word, and named items.
+
+// 'u' UTF-8 with its byte-order mark; 's' or 'G' the double-byte charset; any
+// other letter plain 8-bit text.
+void SetTextCharset(EngineContext* ctx, char letter);
+
+// "lib/" ("lib/." when private), then "qualifier::", then the name, always
+// NUL-terminated inside size; *length gets the bytes before the NUL. 100 bytes
+// hold any three names with their separators.
+void FormatQualifiedFunctionName(EngineContext* ctx, int32_t entry, char* buffer, int size, int* length);
+
+// The host word and flag are kept for the host only; the engine never reads them.
+void SetEngineDisplayFormat(EngineContext* ctx, char format, int32_t digits, char imagUnit, bool loose,
+                            int32_t hostWord, bool hostFlag);
+// Every output may be null.
+void GetEngineDisplayFormat(EngineContext* ctx, char* format, int32_t* digits, char* imagUnit, bool* loose,
+                            int32_t* hostWord, bool* hostFlag);
+
+// Pending calls run between instructions, one per outer pass of the virtual
+// machine. A host callback is queued with its argument; language code is
+// queued as a call block {double n; the function's CopiedValue; then its n
+// arguments' CopiedValues in order}, which must stay valid until it has run.
+using PendingCallFunction = void (*)(EngineContext* ctx, void* argument);
+// Maps the host's target to the context at its current address, so that a
+// poster outside the engine survives moves of the block.
+using PendingCallResolver = EngineContext* (*)(void* target);
+
+struct PendingCallAccess;
+using PostPendingCallFn = bool (*)(PendingCallAccess access, PendingCallFunction function, void* argument);
+using PostPendingEventFn = bool (*)(PendingCallAccess access, void* callBlock);
+
+// Handed to extensions; the post functions take it by value.
+struct PendingCallAccess {
+  PendingCallResolver resolver;  // null: target is the context itself
+  PostPendingCallFn postCall;
+  PostPendingEventFn postEvent;
+  void* target;
+};
+
+void SetPendingCallResolver(EngineContext* ctx, PendingCallResolver resolver, void* target);
+void GetPendingCallAccess(EngineContext* ctx, PendingCallAccess* access);
+// False when the queue is full (nothing queued is dropped), for a null
+// function or block, or when the resolver finds no context.
+bool PostPendingCall(PendingCallAccess access, PendingCallFunction function, void* argument);
+bool PostPendingEvent(PendingCallAccess access, void* callBlock);
+
+// Bytes to give CopyArgumentValuesOut for the function value at position and
+// the top n values (generously: 32 bytes per cell of their copies). 107 for
+// positions past the values on the stack.
+StatusCode SumArgumentValueSizes(EngineContext* ctx, int position, int n, int64_t* size);
+// Fills the access block and writes the call block for the function value at
+// position and the arguments at positions n - 1 down to 0.
+StatusCode CopyArgumentValuesOut(EngineContext* ctx, int position, int n, PendingCallAccess* access, double* block);
+
+// Handlers of natives called by name and class word have this signature.
+using KindedNativeHandler = StatusCode (*)(EngineContext* ctx, void* argument, void* userData);
+// Calls the first native of that name and kind that has a handler, in
+// registration order, and answers its status; 201 when there is none.
+StatusCode CallNativeByNameAndKind(EngineContext* ctx, const char* name, int32_t kind, void* argument);
+
+// Named integers for natives (such as the host program's instance handle). The
+// name is stored as the caller's pointer and must outlive the context. Defining
+// unwinds every frame and takes room from the bottom of the data stack: the
+// host defines its items at start-up. A value of 0 stores nothing; a name
+// defined before gives 600; 3 when the data stack has no room.
+StatusCode DefineNamedItem(EngineContext* ctx, const char* name, int32_t value);
+// The value of the first item of that name (case-sensitive), or 0.
+int32_t FindNamedItem(EngineContext* ctx, const char* name);
+
+// Line-end modes of EncodeTextWithLineEnds.
+enum LineEndMode : int {
+  kLineEndCr = 0,
+  kLineEndLf = 1,
+  kLineEndCrLf = 2,
+};
+
+// Encodes 16-bit text with the charset (low bytes without one) into buffer,
+// converting each LF for the mode, always NUL-terminated; false when some text
+// did not fit. The text may share the buffer. *length (may be null) gets the
+// bytes before the NUL.
+bool EncodeTextWithLineEnds(EngineContext* ctx, int mode, const uint16_t* text, int count, char* buffer, int size,
+                            int* length);
+
+// ---------------------------------------------------------------------------
+// The function store: user functions, libraries, globals and persistents by
+// name, with the compiled code of the functions in the code area.
+
+// Declares a public function of the library (qualifier "class::name" or null)
+// and compiles the source as its code.
+StatusCode DeclareAndCompileFunction(EngineContext* ctx, const char* name, const char* qualifier, int32_t library,
+                                     const char* source, int32_t length, int32_t firstLine, bool sandboxed);
+// Compiles a declared function: from the given source, or fetched from its
+// library when source is null; 199 when it already has code, 122 without source.
+StatusCode CompileStoredFunction(EngineContext* ctx, int32_t entry, const char* source, int32_t length,
+                                 bool furtherFunctions, int32_t firstLine);
+// Removes the last entry when it is a function, with its code.
+StatusCode DropLastFunction(EngineContext* ctx);
+// Forgets every function, library and variable entry and all compiled code.
+StatusCode ResetFunctionStore(EngineContext* ctx);
+// The library of the innermost call frame, 0 without one.
+int32_t GetCurrentLibraryIndex(EngineContext* ctx);

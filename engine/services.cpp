@@ -114,6 +114,11 @@ const std::pair<Service, ServiceFn> kServiceEntries[] = {
     SERVICE(AllocateDescriptorRange),
     SERVICE(PushNativeObject),
     SERVICE(GetNativeObjectArg),
+    SERVICE(CallNativeByNameAndKind),
+    SERVICE(FindNamedItem),
+    SERVICE(GetPendingCallAccess),
+    SERVICE(SumArgumentValueSizes),
+    SERVICE(CopyArgumentValuesOut),
 };
 
 #undef SERVICE

@@ -97,6 +97,7 @@ TEST(Context, FreshHeader) {
   EXPECT_EQ(ctx->entriesInUse, 1);
   EXPECT_EQ(ctx->codeTop, 8 * ctx->entryCapacity);
   EXPECT_EQ(ctx->symbolBytes, 0);
+  EXPECT_EQ(ctx->compileOutput, 0);
   for (int w = 0; w < 8; ++w) EXPECT_EQ(ctx->codeBase[w], 0) << "entry 0 word " << w;
 
   // One free heap block covers the heap.

@@ -49,12 +49,41 @@ constexpr StatusCode kUndefFunOrVar = 122;
 constexpr StatusCode kTooManyArgin = 124;
 constexpr StatusCode kTooManyArgout = 126;
 constexpr StatusCode kNotEnoughVarargoutEl = 128;
+constexpr StatusCode kSyntaxErr = 150;
+constexpr StatusCode kMissingFunName = 151;
+constexpr StatusCode kBadFunHeader = 152;
+constexpr StatusCode kBadDefinition = 153;
+constexpr StatusCode kMisplacedVarargin = 154;
+constexpr StatusCode kMisplacedVarargout = 155;
+constexpr StatusCode kUnexpectedPersistent = 156;
+constexpr StatusCode kIncludeNotPermitted = 158;
+constexpr StatusCode kMissingExpr = 159;
+constexpr StatusCode kUnexpectedExpr = 160;
+constexpr StatusCode kBadForAssignment = 162;
+constexpr StatusCode kBadVarName = 163;
+constexpr StatusCode kUnterminatedString = 164;
+constexpr StatusCode kUnknownEscape = 165;
+constexpr StatusCode kUnexpectedRightPar = 168;
+constexpr StatusCode kUnexpectedRightBracket = 169;
+constexpr StatusCode kUnexpectedRightBrace = 170;
+constexpr StatusCode kUnsupportedIntSize = 173;
+constexpr StatusCode kUnrecognizedToken = 174;
+constexpr StatusCode kCompOutOfMemory = 180;
+constexpr StatusCode kVarTableOverflow = 182;
+constexpr StatusCode kExprTooLarge = 183;
+constexpr StatusCode kTooManyNestedPar = 184;
+constexpr StatusCode kVarNotFound = 189;
+constexpr StatusCode kReusedVarName = 197;
 constexpr StatusCode kTooManyUserFun = 198;
 constexpr StatusCode kFunAlreadyDefined = 199;
 constexpr StatusCode kFunNotFound = 200;
 constexpr StatusCode kUnknownFun = 201;
 constexpr StatusCode kNullName = 204;
 constexpr StatusCode kNameTooLong = 205;
+constexpr StatusCode kUnexpectedFunHeader = 208;
+constexpr StatusCode kUnexpectedEndFunction = 209;
+constexpr StatusCode kUnexpectedConstDef = 210;
+constexpr StatusCode kExpectedFunHeader = 211;
 constexpr StatusCode kSrcNotFound = 214;
 constexpr StatusCode kLibNotFound = 215;
 constexpr StatusCode kNotMine = 300;    // source hook: try the next one
@@ -734,3 +763,11 @@ StatusCode DropLastFunction(EngineContext* ctx);
 StatusCode ResetFunctionStore(EngineContext* ctx);
 // The library of the innermost call frame, 0 without one.
 int32_t GetCurrentLibraryIndex(EngineContext* ctx);
+
+// ---------------------------------------------------------------------------
+// Source scanning.
+
+// The native iskeyword (0-1 inputs, 1 output): without input the list of the
+// language's keywords as char rows, with a char row a logical scalar telling
+// whether it is one (case-sensitive).
+StatusCode IsKeywordNative(EngineContext* ctx, int nargin, int nargout, void* userData);

@@ -10,8 +10,9 @@ namespace {
 
 constexpr int32_t RoundDown8(int64_t x) { return static_cast<int32_t>(x & ~int64_t{7}); }
 
-const char kLibrarySuffix[] = "rvl";
-const char kHelpSuffix[] = "hlp";
+// Suffix lists: NUL-terminated texts ended by an empty one.
+const char kLibrarySuffix[] = "rvl\0";
+const char kHelpSuffix[] = "hlp\0";
 
 void InitHeader(EngineContext* ctx, uint8_t* regions, const RegionSizes& r) {
   ctx->dataBase = reinterpret_cast<Cell*>(regions);

@@ -8,27 +8,22 @@
 #include <cstring>
 
 #include "engine/heap.h"
+#include "engine/libraries.h"
 
 namespace {
 
 constexpr int kNameLimit = 32;
 constexpr int kThreadRecordCells = sizeof(ThreadRecord) / sizeof(Cell);
 
-// Stand-ins until the compiler and the library reader are plugged in.
+// The compiler's stand-in until the code generator is plugged in; the
+// library reader is the engine's own.
 StatusCode CompilerStandIn(EngineContext*, int32_t, const char*, int32_t, bool, int16_t*, int32_t, int32_t*, int32_t,
                            int32_t) {
   return kNotSupported;
 }
-StatusCode FetcherStandIn(EngineContext*, int32_t, char*, int32_t, int32_t*, int32_t*) { return kNotSupported; }
-StatusCode ScannerStandIn(EngineContext*, const char*, int32_t, int32_t*, int32_t*, const char**, int32_t*,
-                          const char**, int32_t*, bool*, bool, bool) {
-  return kNotSupported;
-}
-StatusCode LoaderStandIn(EngineContext*, int32_t, const char*, int32_t, const char*, int32_t, bool, bool) {
-  return kNotSupported;
-}
 
-FunctionStoreSeams seams = {CompilerStandIn, FetcherStandIn, ScannerStandIn, LoaderStandIn};
+constexpr FunctionStoreSeams kDefaultSeams = {CompilerStandIn, GetFunctionSource, ScanLibrarySource, LoadUsedLibraries};
+FunctionStoreSeams seams = kDefaultSeams;
 
 bool IsIdentifierChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 
@@ -245,10 +240,10 @@ void ReleaseSource(EngineContext* ctx, const FetchedSource& s) {
 
 FunctionStoreSeams SetFunctionStoreSeams(const FunctionStoreSeams& s) {
   const FunctionStoreSeams previous = seams;
-  seams.compile = s.compile ? s.compile : CompilerStandIn;
-  seams.fetchSource = s.fetchSource ? s.fetchSource : FetcherStandIn;
-  seams.scanLibrary = s.scanLibrary ? s.scanLibrary : ScannerStandIn;
-  seams.loadUsedLibraries = s.loadUsedLibraries ? s.loadUsedLibraries : LoaderStandIn;
+  seams.compile = s.compile ? s.compile : kDefaultSeams.compile;
+  seams.fetchSource = s.fetchSource ? s.fetchSource : kDefaultSeams.fetchSource;
+  seams.scanLibrary = s.scanLibrary ? s.scanLibrary : kDefaultSeams.scanLibrary;
+  seams.loadUsedLibraries = s.loadUsedLibraries ? s.loadUsedLibraries : kDefaultSeams.loadUsedLibraries;
   return previous;
 }
 

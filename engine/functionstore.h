@@ -47,7 +47,8 @@ struct FunctionStoreSeams {
 };
 
 // Installs the seams and returns those in place before. A null member puts
-// back its stand-in, which answers 1000 (not supported).
+// back the engine's own: the library reader, and for the compiler a stand-in
+// that answers 1000 (not supported) until the code generator exists.
 FunctionStoreSeams SetFunctionStoreSeams(const FunctionStoreSeams& seams);
 
 // ---------------------------------------------------------------------------

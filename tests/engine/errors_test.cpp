@@ -13,31 +13,15 @@
 
 namespace {
 
-// Collects what reaches descriptor 2.
-StatusCode CaptureWrite(EngineContext*, int32_t descriptor, const char* bytes, int32_t length, void* userData) {
-  if (descriptor != 2) return kBadFileId;
-  static_cast<std::string*>(userData)->append(bytes, length);
-  return kOk;
-}
-
 class Errors : public StackFixture {
  protected:
   void SetUp() override {
     StackFixture::SetUp();
-    hooks[0] = {};
-    hooks[0].handler = AsNativeHandler(CaptureWrite);
-    hooks[0].userData = &written;
-    hooks[0].minInputs = 1;  // LF line ends
-    std::strcpy(hooks[0].name, "+write");
-    hooks[1] = {};
-    ASSERT_EQ(InstallNativeLibrary(ctx, hooks, false), kOk);
+    CaptureDescriptor(2, &written);
     ASSERT_EQ(InstallNativeLibrary(ctx, kEngineMessageTables, false), kOk);
   }
 
-  std::string Current() {
-    if (ctx->currentErrorRecord < 0) return "<none>";
-    return reinterpret_cast<const char*>(ctx->heapBase + ctx->currentErrorRecord + 1);
-  }
+  std::string Current() { return CurrentErrorText(); }
   std::string LastText(StatusCode code, bool raise) {
     char buffer[512];
     int64_t length = 0;
@@ -67,7 +51,6 @@ class Errors : public StackFixture {
     ctx->frameIndex = 0;
   }
 
-  NativeFunctionRecord hooks[2];
   std::string written;
 };
 

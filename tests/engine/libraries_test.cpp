@@ -57,10 +57,7 @@ class Libraries : public StackFixture {
     return st;
   }
 
-  std::string CurrentError() {
-    return ctx->currentErrorRecord > 0 ? reinterpret_cast<const char*>(ctx->heapBase + ctx->currentErrorRecord + 1)
-                                       : "";
-  }
+  std::string CurrentError() { return CurrentErrorText(); }
 
   int32_t Library(const char* name) {
     SymbolId id = FindSymbol(ctx, name, static_cast<int>(std::strlen(name)));

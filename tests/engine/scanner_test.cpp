@@ -28,11 +28,7 @@ class Scanner : public StackFixture {
     ASSERT_EQ(InstallNativeLibrary(ctx, kEngineMessageTables, false), kOk);
   }
 
-  // The stored text of the error being raised.
-  std::string ErrorText() {
-    if (ctx->currentErrorRecord < 0) return "<none>";
-    return reinterpret_cast<const char*>(ctx->heapBase + ctx->currentErrorRecord + 1);
-  }
+  std::string ErrorText() { return CurrentErrorText(); }
 
   // Compiles the literal at the start of text; the code words, or the status.
   StatusCode Compile(const char* text, bool string, std::vector<int>* words, int* consumed = nullptr, int32_t start = 0,

@@ -25,12 +25,6 @@ StatusCode FakeReader(const char* candidate, bool, char* buffer, int32_t size, i
   return kOk;
 }
 
-StatusCode CaptureStdout(EngineContext*, int32_t descriptor, const char* bytes, int32_t length, void* userData) {
-  if (descriptor != 1) return kBadFileId;
-  static_cast<std::string*>(userData)->append(bytes, length);
-  return kOk;
-}
-
 class SearchPath : public StackFixture {
  protected:
   void SetUp() override {
@@ -122,12 +116,7 @@ TEST_F(SearchPath, TheReaderDecides) {
 
 TEST_F(SearchPath, PathNative) {
   std::string out;
-  NativeFunctionRecord hooks[2] = {};
-  hooks[0].handler = AsNativeHandler(CaptureStdout);
-  hooks[0].userData = &out;
-  hooks[0].minInputs = 1;
-  std::strcpy(hooks[0].name, "+write");
-  ASSERT_EQ(InstallNativeLibrary(ctx, hooks, false), kOk);
+  CaptureDescriptor(1, &out);
 
   PushStringFromBytes(ctx, -1, "a");
   ASSERT_EQ(PathNative(ctx, 1, 0, nullptr), kOk);

@@ -50,6 +50,25 @@ class StackFixture : public ::testing::Test {
     return s;
   }
 
+  // The text of the error being raised, "<none>" without one.
+  std::string CurrentErrorText() {
+    if (ctx->currentErrorRecord < 0) return "<none>";
+    return reinterpret_cast<const char*>(ctx->heapBase + ctx->currentErrorRecord + 1);
+  }
+
+  // Installs a "+write" hook (LF line ends) that appends what reaches the
+  // descriptor to *out.
+  void CaptureDescriptor(int32_t descriptor, std::string* out) {
+    capture = {descriptor, out};
+    captureHook[0] = {};
+    captureHook[0].handler = AsNativeHandler(CaptureWrite);
+    captureHook[0].userData = &capture;
+    captureHook[0].minInputs = 1;
+    std::strcpy(captureHook[0].name, "+write");
+    captureHook[1] = {};
+    ASSERT_EQ(InstallNativeLibrary(ctx, captureHook, false), kOk);
+  }
+
   enum class Kind { kScalar, kRow, kFraction, kString, kList, kStruct };
   void PushKind(Kind k) {
     switch (k) {
@@ -99,4 +118,18 @@ class StackFixture : public ::testing::Test {
 
   std::vector<uint64_t> block = std::vector<uint64_t>(16 * 1024);
   EngineContext* ctx = nullptr;
+
+ private:
+  struct Capture {
+    int32_t descriptor;
+    std::string* out;
+  };
+  static StatusCode CaptureWrite(EngineContext*, int32_t descriptor, const char* bytes, int32_t length, void* data) {
+    auto* c = static_cast<Capture*>(data);
+    if (descriptor != c->descriptor) return kBadFileId;
+    c->out->append(bytes, length);
+    return kOk;
+  }
+  Capture capture{};
+  NativeFunctionRecord captureHook[2]{};
 };

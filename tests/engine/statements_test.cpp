@@ -37,10 +37,7 @@ class Statements : public StackFixture {
     ASSERT_EQ(InstallNativeLibrary(ctx, kEngineMessageTables, false), kOk);
   }
 
-  std::string ErrorText() {
-    if (ctx->currentErrorRecord < 0) return "<none>";
-    return reinterpret_cast<const char*>(ctx->heapBase + ctx->currentErrorRecord + 1);
-  }
+  std::string ErrorText() { return CurrentErrorText(); }
 
   // Pass 1 over text; the records are left in `records`, the names in `names`.
   StatusCode Split(const char* text, bool functionMode = false, bool stop = false, bool skip = false,

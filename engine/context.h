@@ -105,6 +105,9 @@ using CharsetBomTest = int (*)(const char* text, int length);
 using CharsetDecoder = bool (*)(const char* text, uint16_t* out, int* position, int length);
 using CharsetEncoder = bool (*)(uint16_t ch, char* buffer, int* position, int size);
 
+// The UTF-8 decoder in the charset callbacks' form.
+bool Utf8Decode(const char* text, uint16_t* out, int* position, int length);
+
 // A null function marks a queued call of language code; the argument is then
 // its call block.
 struct PendingCall {

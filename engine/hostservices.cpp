@@ -10,20 +10,20 @@
 // ---------------------------------------------------------------------------
 // Charsets
 
-namespace {
-
-int Utf8ByteOrderMark(const char* text, int length) {
-  const int n = length < 0 ? TextLength(text) : length;
-  const auto* b = reinterpret_cast<const unsigned char*>(text);
-  return n > 2 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF ? 3 : 0;
-}
-
 bool Utf8Decode(const char* text, uint16_t* out, int* position, int length) {
   const int before = *position;
   const bool ok = DecodeUtf8Char(text, length, position, out);
   // Callers loop on the position; it must move even at the end of the text.
   if (*position == before) ++*position;
   return ok;
+}
+
+namespace {
+
+int Utf8ByteOrderMark(const char* text, int length) {
+  const int n = length < 0 ? TextLength(text) : length;
+  const auto* b = reinterpret_cast<const unsigned char*>(text);
+  return n > 2 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF ? 3 : 0;
 }
 
 // Writes the character only when all its bytes fit. AppendUtf8Char wants room

@@ -50,10 +50,6 @@ bool IsCharValue(EngineContext* ctx, int position) {
 
 using Decoder = bool (*)(const char*, uint16_t*, int*, int);
 
-bool Utf8Decoder(const char* text, uint16_t* out, int* position, int length) {
-  return DecodeUtf8Char(text, length, position, out);
-}
-
 int64_t CountDecoded(Decoder decode, const char* text, int length) {
   int64_t n = 0;
   uint16_t ch = 0;
@@ -128,7 +124,7 @@ StatusCode PushStringFromWideText(EngineContext* ctx, int64_t length, const uint
 }
 
 StatusCode PushStringFromUtf8(EngineContext* ctx, int64_t length, const char* text) {
-  return PushDecoded(ctx, Utf8Decoder, length, text);
+  return PushDecoded(ctx, Utf8Decode, length, text);
 }
 
 StatusCode PushStringFromCharsetText(EngineContext* ctx, int64_t length, const char* text) {
@@ -173,7 +169,7 @@ StatusCode ReserveEncodedTextBuffer(EngineContext* ctx, int64_t* length, char** 
   return kOk;
 }
 
-StatusCode FinishUtf8TextBuffer(EngineContext* ctx, int64_t n) { return FinishDecoded(ctx, Utf8Decoder, n); }
+StatusCode FinishUtf8TextBuffer(EngineContext* ctx, int64_t n) { return FinishDecoded(ctx, Utf8Decode, n); }
 
 StatusCode FinishCharsetTextBuffer(EngineContext* ctx, int64_t n) {
   if (ctx->charsetDecode == nullptr) return FinishStringBuffer(ctx, n);

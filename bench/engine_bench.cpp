@@ -18,3 +18,39 @@ void BM_InitEngineContext(benchmark::State& state) {
 BENCHMARK(BM_InitEngineContext)->Arg(64 << 10)->Arg(16 << 20);
 
 }  // namespace
+
+namespace {
+
+// The value stack's innermost operations: a scalar pushed and popped, and a
+// small list built and taken apart.
+class StackBench {
+ public:
+  StackBench() : block(1 << 17) { InitEngineContext(block.data(), block.size() * 8, &ctx); }
+  std::vector<uint64_t> block;
+  EngineContext* ctx = nullptr;
+};
+
+void BM_PushPopScalar(benchmark::State& state) {
+  StackBench b;
+  double x = 0;
+  for (auto _ : state) {
+    PushRealScalar(b.ctx, 1.5);
+    PopRealScalar(b.ctx, &x);
+    benchmark::DoNotOptimize(x);
+  }
+}
+BENCHMARK(BM_PushPopScalar);
+
+void BM_ListRoundTrip(benchmark::State& state) {
+  StackBench b;
+  int32_t count = 0;
+  for (auto _ : state) {
+    for (int k = 0; k < 8; ++k) PushRealScalar(b.ctx, k);
+    MakeListFromValues(b.ctx, 8, false, nullptr, 0);
+    ExplodeTopList(b.ctx, &count);
+    DropArgsUnderResults(b.ctx, 0, count);
+  }
+}
+BENCHMARK(BM_ListRoundTrip);
+
+}  // namespace

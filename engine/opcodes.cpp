@@ -1019,7 +1019,7 @@ const OpcodeRecord& RecordOf(int opcode) { return kOpcodeTable[opcode]; }
 
 void CopyName(const char* name, char out[32]) {
   std::memset(out, 0, 32);
-  std::strncpy(out, name, 31);
+  std::memcpy(out, name, strnlen(name, 31));
 }
 
 }  // namespace

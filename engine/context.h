@@ -141,8 +141,8 @@ struct EngineContext {
   int32_t codeSize;       // 16-bit words
   int32_t entryCapacity;  // function-store entries
   int32_t entriesInUse;
-  int32_t codeTop;      // words from the area start
-  int32_t symbolBytes;  // size of the symbol area, negated
+  int32_t codeTop;        // words from the area start
+  int32_t symbolBytes;    // size of the symbol area, negated
   int32_t compileOutput;  // word where a compilation is writing code, 0 when none
 
   // native registry

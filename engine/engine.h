@@ -32,9 +32,16 @@ constexpr StatusCode kIllegal = 12;
 constexpr StatusCode kIncompSize = 20;
 constexpr StatusCode kBadSize = 21;
 constexpr StatusCode kNonMatrix = 25;
+constexpr StatusCode kBadIndexType = 27;
+constexpr StatusCode kNonIntegerIndex = 28;
 constexpr StatusCode kIndexOutOfRange = 29;
+constexpr StatusCode kDelMultipleDim = 30;
+constexpr StatusCode kWrongNumInd = 32;
+constexpr StatusCode kIncompSelectionSize = 33;  // identifier incompSize, like 20
+constexpr StatusCode kBadDim = 34;
 constexpr StatusCode kVarargoutNotList = 36;
 constexpr StatusCode kUndefField = 39;
+constexpr StatusCode kIncompAsgnSize = 41;
 constexpr StatusCode kWrongBoolType = 42;
 constexpr StatusCode kWrongTypeInternal = 43;  // an accessor's answer; handlers report 44
 constexpr StatusCode kWrongType = 44;
@@ -48,6 +55,7 @@ constexpr StatusCode kUndefFun = 121;
 constexpr StatusCode kUndefFunOrVar = 122;
 constexpr StatusCode kTooManyArgin = 124;
 constexpr StatusCode kTooManyArgout = 126;
+constexpr StatusCode kTooFewArgout = 127;
 constexpr StatusCode kNotEnoughVarargoutEl = 128;
 constexpr StatusCode kSyntaxErr = 150;
 constexpr StatusCode kMissingFunName = 151;
@@ -60,31 +68,57 @@ constexpr StatusCode kBadLibName = 157;
 constexpr StatusCode kIncludeNotPermitted = 158;
 constexpr StatusCode kMissingExpr = 159;
 constexpr StatusCode kUnexpectedExpr = 160;
+constexpr StatusCode kIncompleteExpr = 161;
 constexpr StatusCode kBadForAssignment = 162;
 constexpr StatusCode kBadVarName = 163;
 constexpr StatusCode kUnterminatedString = 164;
 constexpr StatusCode kUnknownEscape = 165;
+constexpr StatusCode kUnexpectedComma = 166;
+constexpr StatusCode kUnexpectedSemicolon = 167;
 constexpr StatusCode kUnexpectedRightPar = 168;
 constexpr StatusCode kUnexpectedRightBracket = 169;
 constexpr StatusCode kUnexpectedRightBrace = 170;
+constexpr StatusCode kUnexpectedColon = 171;
 constexpr StatusCode kUnsupportedIntSize = 173;
 constexpr StatusCode kUnrecognizedToken = 174;
+constexpr StatusCode kMisplacedEnd = 175;
+constexpr StatusCode kMisplacedBeginning = 176;
+constexpr StatusCode kMisplacedMatrixrow = 177;
+constexpr StatusCode kMisplacedMatrixcol = 178;
+constexpr StatusCode kWrongIndex = 179;
 constexpr StatusCode kCompOutOfMemory = 180;
+constexpr StatusCode kTooManyNestedSubexpr = 181;
 constexpr StatusCode kVarTableOverflow = 182;
 constexpr StatusCode kExprTooLarge = 183;
 constexpr StatusCode kTooManyNestedPar = 184;
+constexpr StatusCode kTooManyNestedBlocks = 185;
+constexpr StatusCode kIncorrectNargin = 186;
+constexpr StatusCode kIncorrectNargout = 187;
 constexpr StatusCode kVarNotFound = 189;
+constexpr StatusCode kUnboundedConstruct = 190;
+constexpr StatusCode kUnexpectedEnd = 191;
+constexpr StatusCode kUnexpectedElse = 192;
+constexpr StatusCode kUnexpectedCase = 193;
+constexpr StatusCode kUnexpectedCatch = 194;
+constexpr StatusCode kUnexpectedBreak = 195;
+constexpr StatusCode kUnexpectedUntil = 196;
 constexpr StatusCode kReusedVarName = 197;
 constexpr StatusCode kTooManyUserFun = 198;
 constexpr StatusCode kFunAlreadyDefined = 199;
 constexpr StatusCode kFunNotFound = 200;
 constexpr StatusCode kUnknownFun = 201;
+constexpr StatusCode kUnexpectedExprEnd = 202;
+constexpr StatusCode kUnexpectedStatement = 203;
 constexpr StatusCode kNullName = 204;
 constexpr StatusCode kNameTooLong = 205;
+constexpr StatusCode kBadFunRef = 206;
+constexpr StatusCode kBadAnonFun = 207;
 constexpr StatusCode kUnexpectedFunHeader = 208;
 constexpr StatusCode kUnexpectedEndFunction = 209;
 constexpr StatusCode kUnexpectedConstDef = 210;
 constexpr StatusCode kExpectedFunHeader = 211;
+constexpr StatusCode kBadAsgnVar = 212;
+constexpr StatusCode kBadForVar = 213;
 constexpr StatusCode kSrcNotFound = 214;
 constexpr StatusCode kLibNotFound = 215;
 constexpr StatusCode kIncludeSyntax = 216;
@@ -774,3 +808,16 @@ int32_t GetCurrentLibraryIndex(EngineContext* ctx);
 // language's keywords as char rows, with a char row a logical scalar telling
 // whether it is one (case-sensitive).
 StatusCode IsKeywordNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+
+// ---------------------------------------------------------------------------
+// Expression compilation.
+
+// The handler of a "+genericFun" hook: asked whether it takes a name that
+// resolves to nothing else; 0 accepts, and the hook native is then called with
+// the name as its first input.
+using GenericFunctionHook = StatusCode (*)(EngineContext* ctx, const char* name, int length, int reserved1,
+                                           int reserved2, int reserved3, void* userData);
+
+// ---------------------------------------------------------------------------
+// Indexing kernels: positions, dimension splits, gather, scatter and deletion.
+#include "engine/indexing.h"

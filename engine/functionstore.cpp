@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "engine/codegen.h"
 #include "engine/heap.h"
 #include "engine/libraries.h"
 
@@ -15,14 +16,9 @@ namespace {
 constexpr int kNameLimit = 32;
 constexpr int kThreadRecordCells = sizeof(ThreadRecord) / sizeof(Cell);
 
-// The compiler's stand-in until the code generator is plugged in; the
-// library reader is the engine's own.
-StatusCode CompilerStandIn(EngineContext*, int32_t, const char*, int32_t, bool, int16_t*, int32_t, int32_t*, int32_t,
-                           int32_t) {
-  return kNotSupported;
-}
-
-constexpr FunctionStoreSeams kDefaultSeams = {CompilerStandIn, GetFunctionSource, ScanLibrarySource, LoadUsedLibraries};
+// The engine's own compiler and library reader.
+constexpr FunctionStoreSeams kDefaultSeams = {CompileFunctionSource, GetFunctionSource, ScanLibrarySource,
+                                              LoadUsedLibraries};
 FunctionStoreSeams seams = kDefaultSeams;
 
 bool IsIdentifierChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }

@@ -47,8 +47,7 @@ struct FunctionStoreSeams {
 };
 
 // Installs the seams and returns those in place before. A null member puts
-// back the engine's own: the library reader, and for the compiler a stand-in
-// that answers 1000 (not supported) until the code generator exists.
+// back the engine's own: the code generator and the library reader.
 FunctionStoreSeams SetFunctionStoreSeams(const FunctionStoreSeams& seams);
 
 // ---------------------------------------------------------------------------

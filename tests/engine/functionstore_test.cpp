@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/bytecode.h"
 #include "engine/heap.h"
 #include "engine/valuestack.h"
 
@@ -853,13 +854,16 @@ TEST_F(FunctionStore, CommandLineTextErrors) {
   EXPECT_TRUE(HoldsItsCode(p));
 }
 
-TEST_F(FunctionStore, WithoutACodeGeneratorNothingCompiles) {
+TEST_F(FunctionStore, TheDefaultCompilerIsTheCodeGenerator) {
   SetFunctionStoreSeams({});
   const int32_t f = Declare("f");
-  EXPECT_EQ(CompileStoredFunction(ctx, f, "function f", 10, false, 1), kNotSupported);
-  EXPECT_EQ(CompileStoredFunction(ctx, f, nullptr, 0, false, 1), kUndefFunOrVar) << "no hook delivers its source";
-  EXPECT_EQ(CompileTextFunctions(ctx, 0, "function f\n", 11, nullptr, 1, false, false, false), kNotSupported);
-  EXPECT_EQ(Position(f), 0);
+  EXPECT_EQ(CompileStoredFunction(ctx, f, "function f", 10, false, 1), kOk);
+  ASSERT_GT(Position(f), 0);
+  const int16_t* code = ctx->codeBase + Position(f);
+  EXPECT_EQ(std::vector<int16_t>(code, code + 5), (std::vector<int16_t>{0, 0, 0, 0, int16_t(Op::Return)}));
+  const int32_t g = Declare("g");
+  EXPECT_EQ(CompileStoredFunction(ctx, g, nullptr, 0, false, 1), kUndefFunOrVar) << "no hook delivers its source";
+  EXPECT_EQ(Position(g), 0);
 }
 
 }  // namespace

@@ -447,6 +447,13 @@ const char* GetBuiltinNameByIndex(EngineContext* ctx, int n, bool operatorForm, 
                                   bool* sandboxAllowed);
 
 bool IsMultiValueInstruction(int opcode);
+
+// Instructions whose first operand is a relative jump.
+bool HasRelativeJumpOperand(int opcode);
+// The jump target of the instruction at code, as a word offset from its
+// start: false for an instruction that jumps nowhere. TryMark counts from the
+// word after both its operands, and its offset 0 ends a protected region.
+bool GetJumpTarget(const int16_t* code, int* target);
 bool IsPureCode(const int16_t* code, int length);
 
 // The machine's own name of an opcode (builtins give their first name), for

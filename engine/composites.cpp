@@ -8,13 +8,11 @@
 
 namespace {
 
-constexpr int kHeaderCells = 2;
-
 CompositeElementHeader* NextElement(CompositeElementHeader* e) {
-  return reinterpret_cast<CompositeElementHeader*>(reinterpret_cast<Cell*>(e) + kHeaderCells + e->cells);
+  return reinterpret_cast<CompositeElementHeader*>(reinterpret_cast<Cell*>(e) + kElementHeaderCells + e->cells);
 }
 
-Cell* ElementData(CompositeElementHeader* e) { return reinterpret_cast<Cell*>(e) + kHeaderCells; }
+Cell* ElementData(CompositeElementHeader* e) { return reinterpret_cast<Cell*>(e) + kElementHeaderCells; }
 
 // The dims entries of a cell or structure array's leading element.
 ArrayView DimsOf(CompositeElementHeader* first) { return ReadArray(ElementData(first)); }
@@ -55,19 +53,6 @@ Cell* CloseUpElements(CompositeElementHeader* e, int64_t n, Cell* write, ValueDe
     e = next;
   }
   return write;
-}
-
-// Cells a CellDimsElement of k entries takes, header included.
-int64_t DimsElementCells(int k) { return kHeaderCells + ArrayPayloadCells(kInt32, 2, k); }
-
-void WriteDimsElement(Cell* at, const int32_t* entries, int k) {
-  auto* h = reinterpret_cast<CompositeElementHeader*>(at);
-  const int64_t payload = ArrayPayloadCells(kInt32, 2, k);
-  *h = {kBoxed, static_cast<int32_t>(payload), kNumericArray, 0};
-  const uint32_t dims[] = {1, static_cast<uint32_t>(k)};
-  Cell* data = WriteArrayHeader(at + kHeaderCells, kInt32, dims, 2);
-  at[kHeaderCells + payload - 1].u = 0;
-  std::memcpy(data, entries, k * sizeof(int32_t));
 }
 
 }  // namespace
@@ -162,10 +147,10 @@ StatusCode MakeListFromValues(EngineContext* ctx, int n, bool append, const char
   for (int p = 0; p < n; ++p) {
     const ValueDescriptor d = *DescriptorAt(ctx, p);
     Cell* from = end - d.cells;
-    Cell* to = from + kHeaderCells * (n - p);
+    Cell* to = from + kElementHeaderCells * (n - p);
     std::memmove(to, from, int64_t{d.cells} * sizeof(Cell));
-    *reinterpret_cast<CompositeElementHeader*>(to - kHeaderCells) = {d.kind, d.cells, d.extra, id};
-    total += d.cells + kHeaderCells;
+    *reinterpret_cast<CompositeElementHeader*>(to - kElementHeaderCells) = {d.kind, d.cells, d.extra, id};
+    total += d.cells + kElementHeaderCells;
     end = from;
   }
   ctx->descLength -= 3 * n;
@@ -202,12 +187,12 @@ StatusCode PushEmptyCellArray(EngineContext* ctx, int ndims, const int32_t* dims
   }
   int64_t cellsCount = 1;
   for (int j = 0; j < k; ++j) cellsCount *= d[j];
-  const int64_t cells = DimsElementCells(k) + kHeaderCells * cellsCount;
+  const int64_t cells = DimsElementCells(k) + kElementHeaderCells * cellsCount;
   if (cells > kMaxPlainCells) return kDataStackFull;
   Cell* data = nullptr;
   if (StatusCode st = PushValue(ctx, kComposite, cells, kCellArray, Room::kStrict, &data); st != kOk) return st;
   WriteDimsElement(data, d, k);
-  std::memset(data + DimsElementCells(k), 0, kHeaderCells * cellsCount * sizeof(Cell));
+  std::memset(data + DimsElementCells(k), 0, kElementHeaderCells * cellsCount * sizeof(Cell));
   return kOk;
 }
 
@@ -231,7 +216,7 @@ StatusCode ReshapeTopCellArray(EngineContext* ctx, int ndims, const int32_t* dim
       return ReshapeTopCellArray(ctx, 2, column);
     }
     // A cell array without dims becomes a list: drop its dims element.
-    const int64_t drop = kHeaderCells + first->cells;
+    const int64_t drop = kElementHeaderCells + first->cells;
     Cell* data = TopData(ctx);
     std::memmove(data, data + drop, (d.cells - drop) * sizeof(Cell));
     ctx->dataTop -= static_cast<int32_t>(drop);
@@ -248,7 +233,7 @@ StatusCode ReshapeTopCellArray(EngineContext* ctx, int ndims, const int32_t* dim
   int k = ndims;
   if (structs) entries[k++] = fields;
   const int64_t newDims = DimsElementCells(k);
-  const int64_t oldDims = hasDims ? kHeaderCells + first->cells : 0;
+  const int64_t oldDims = hasDims ? kElementHeaderCells + first->cells : 0;
   const int64_t delta = newDims - oldDims;
   if (delta > 0 && delta >= FreeDataCells(ctx)) return kDataStackFull;
   Cell* data = TopData(ctx);
@@ -372,16 +357,16 @@ StatusCode ConvertTopToStructArray(EngineContext* ctx) {
     for (int64_t j = 0; j < n; ++j, f = NextElement(f), g = NextElement(g))
       if (f->name != g->name) return kIncompSize;
   }
-  const int64_t oldDims = d.extra == kCellArray ? kHeaderCells + first->cells : 0;
+  const int64_t oldDims = d.extra == kCellArray ? kElementHeaderCells + first->cells : 0;
   const int64_t newDims = DimsElementCells(3);
-  const int64_t delta = newDims - oldDims - kHeaderCells * count;
+  const int64_t delta = newDims - oldDims - kElementHeaderCells * count;
   // The run first moves up far enough that the compaction below never writes
   // ahead of what it has still to read.
-  const int64_t shift = std::max<int64_t>(0, newDims - oldDims - kHeaderCells);
+  const int64_t shift = std::max<int64_t>(0, newDims - oldDims - kElementHeaderCells);
   if (shift > 0 && shift >= FreeDataCells(ctx)) return kDataStackFull;
 
   Cell* base = TopData(ctx);
-  const int64_t fieldCells = d.cells - oldDims - kHeaderCells * count;
+  const int64_t fieldCells = d.cells - oldDims - kElementHeaderCells * count;
   Cell* write = base + newDims;
   if (shift > 0) {
     std::memmove(base + shift, base, d.cells * sizeof(Cell));
@@ -393,4 +378,14 @@ StatusCode ConvertTopToStructArray(EngineContext* ctx) {
   ctx->dataTop += static_cast<int32_t>(delta);
   *DescriptorAt(ctx, 0) = {kComposite, static_cast<int32_t>(newDims + fieldCells), kStructArray};
   return kOk;
+}
+
+void WriteDimsElement(Cell* at, const int32_t* entries, int k) {
+  auto* h = reinterpret_cast<CompositeElementHeader*>(at);
+  const int64_t payload = ArrayPayloadCells(kInt32, 2, k);
+  *h = {kBoxed, static_cast<int32_t>(payload), kNumericArray, 0};
+  const uint32_t dims[] = {1, static_cast<uint32_t>(k)};
+  Cell* data = WriteArrayHeader(at + kElementHeaderCells, kInt32, dims, 2);
+  at[kElementHeaderCells + payload - 1].u = 0;
+  std::memcpy(data, entries, k * sizeof(int32_t));
 }

@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr int kHeaderCells = 2;
-
 int32_t SizeAt(int ndims, const int32_t* dims, int j) { return j < ndims ? dims[j] : 1; }
 
 bool IsColon(uint32_t colonMask, int j) { return j < 32 && ((colonMask >> j) & 1) != 0; }
@@ -27,8 +25,8 @@ int CountIndexValues(int n, uint32_t colonMask) {
 }
 
 CompositeElementHeader* NextElement(const CompositeElementHeader* e) {
-  return reinterpret_cast<CompositeElementHeader*>(const_cast<Cell*>(reinterpret_cast<const Cell*>(e)) + kHeaderCells +
-                                                   e->cells);
+  return reinterpret_cast<CompositeElementHeader*>(const_cast<Cell*>(reinterpret_cast<const Cell*>(e)) +
+                                                   kElementHeaderCells + e->cells);
 }
 
 // An index value after ConvertIndexArguments: a logical mask or an int32 array.
@@ -205,24 +203,12 @@ bool IndexingOverloaded(EngineContext* ctx, int position) {
   return d.kind == kBoxed && (d.extra == kInlineFunction || d.extra == kFunctionRef);
 }
 
-int64_t DimsElementCells(int k) { return kHeaderCells + ArrayPayloadCells(kInt32, 2, k); }
-
-void WriteDimsElement(Cell* at, const int32_t* entries, int k) {
-  auto* h = reinterpret_cast<CompositeElementHeader*>(at);
-  const int64_t payload = ArrayPayloadCells(kInt32, 2, k);
-  *h = {kBoxed, static_cast<int32_t>(payload), kNumericArray, 0};
-  const uint32_t dims[] = {1, static_cast<uint32_t>(k)};
-  Cell* data = WriteArrayHeader(at + kHeaderCells, kInt32, dims, 2);
-  at[kHeaderCells + payload - 1].u = 0;
-  std::memcpy(data, entries, k * sizeof(int32_t));
-}
-
 // Cells of f consecutive elements from e (one element when f is negative).
 int64_t SpanCells(const CompositeElementHeader* e, int32_t f) {
-  if (f < 0) return kHeaderCells + int64_t{e->cells};
+  if (f < 0) return kElementHeaderCells + int64_t{e->cells};
   int64_t cells = 0;
   for (int32_t k = 0; k < f; ++k) {
-    cells += kHeaderCells + int64_t{e->cells};
+    cells += kElementHeaderCells + int64_t{e->cells};
     e = NextElement(e);
   }
   return cells;

@@ -1123,6 +1123,36 @@ bool IsMultiValueInstruction(int opcode) {
   return effect >= 0 && (effect & 15) >= 2;
 }
 
+bool HasRelativeJumpOperand(int opcode) {
+  switch (static_cast<Op>(opcode)) {
+    case Op::Jump:
+    case Op::JumpIfTrue:
+    case Op::JumpIfFalse:
+    case Op::SkipOperand:
+    case Op::CaseTest:
+    case Op::ForNext:
+    case Op::ForNextRange:
+    case Op::OrElseJump:
+    case Op::AndAlsoJump:
+    case Op::TryMark:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool GetJumpTarget(const int16_t* code, int* target) {
+  const uint16_t op = static_cast<uint16_t>(code[0]);
+  if (!HasRelativeJumpOperand(op)) return false;
+  if (op == static_cast<uint16_t>(Op::TryMark)) {
+    if (code[1] == 0) return false;
+    *target = 3 + code[1];
+    return true;
+  }
+  *target = 2 + code[1];
+  return true;
+}
+
 bool IsPureCode(const int16_t* code, int length) {
   const int16_t* end = code + length;
   while (code < end) {

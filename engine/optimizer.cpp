@@ -25,37 +25,9 @@ int LengthWithin(const int16_t* code, int p, int end) {
   return p + len <= end ? len : 0;
 }
 
-// Instructions whose first operand is a relative jump. Code before the first
-// of them may move; from it on it may not.
-bool HasRelativeJump(Op op) {
-  switch (op) {
-    case Op::Jump:
-    case Op::JumpIfTrue:
-    case Op::JumpIfFalse:
-    case Op::SkipOperand:
-    case Op::CaseTest:
-    case Op::ForNext:
-    case Op::ForNextRange:
-    case Op::OrElseJump:
-    case Op::AndAlsoJump:
-    case Op::TryMark:
-      return true;
-    default:
-      return false;
-  }
-}
-
-// Where the jump at p lands; TryMark counts from after both operands and has
-// no target when its operand is 0.
 bool JumpTarget(const int16_t* code, int p, int* target) {
-  const Op op = OpAt(code, p);
-  if (op == Op::TryMark) {
-    if (code[p + 1] == 0) return false;
-    *target = p + 3 + code[p + 1];
-    return true;
-  }
-  if (!HasRelativeJump(op)) return false;
-  *target = p + 2 + code[p + 1];
+  if (!GetJumpTarget(code + p, target)) return false;
+  *target += p;
   return true;
 }
 
@@ -279,7 +251,7 @@ int PairPass(int16_t* code, int start, int* end) {
       continue;
     }
     const int len = LengthWithin(code, in, *end);
-    if (len == 0 || HasRelativeJump(op)) break;
+    if (len == 0 || HasRelativeJumpOperand(static_cast<int>(op))) break;
     const int16_t* words = code + in;
     int count = len;
     int next = in + len;

@@ -100,6 +100,14 @@ StatusCode PushArray(EngineContext* ctx, int32_t subtype, uint32_t cls, const ui
 void ResizeTopArray(EngineContext* ctx, int32_t subtype, uint32_t cls, const uint32_t* dims, int ndims,
                     int64_t keptBytes);
 
+// A composite element's header takes two cells.
+constexpr int kElementHeaderCells = sizeof(CompositeElementHeader) / sizeof(Cell);
+
+// Cells of the CellDimsElement of k entries that leads a cell or structure
+// array, its header included, and writing one at `at`.
+inline int64_t DimsElementCells(int k) { return kElementHeaderCells + ArrayPayloadCells(kInt32, 2, k); }
+void WriteDimsElement(Cell* at, const int32_t* entries, int k);
+
 // Normalises caller dimensions (negative ones taken as 0) into dims; answers
 // the new count of dimensions and the element count, or -1 for too many.
 int NormalizeCallerDims(int ndims, const int32_t* in, uint32_t* dims, int64_t* count);

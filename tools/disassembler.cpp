@@ -12,23 +12,6 @@
 
 namespace {
 
-bool IsRelativeJump(Op op) {
-  switch (op) {
-    case Op::Jump:
-    case Op::JumpIfTrue:
-    case Op::JumpIfFalse:
-    case Op::SkipOperand:
-    case Op::CaseTest:
-    case Op::ForNext:
-    case Op::ForNextRange:
-    case Op::OrElseJump:
-    case Op::AndAlsoJump:
-      return true;
-    default:
-      return false;
-  }
-}
-
 // Index of the operand word that holds a symbol, or -1.
 int SymbolOperand(Op op) {
   if (op == Op::GetField) return 0;
@@ -93,13 +76,10 @@ void AppendOperands(std::string& out, const int16_t* code, int at, const Disasse
       for (int k = 0; k < n; ++k) {
         out += ' ';
         const int16_t v = ins[1 + k];
-        if (k == 0 && IsRelativeJump(op)) {
+        int target = 0;
+        if (k == 0 && GetJumpTarget(ins, &target)) {
           out += "->";
-          AppendNumber(out, at + 2 + v);
-        } else if (k == 0 && op == Op::TryMark && v != 0) {
-          // Measured from the word after both operands; 0 ends a protected region.
-          out += "->";
-          AppendNumber(out, at + 3 + v);
+          AppendNumber(out, at + target);
         } else if (k == SymbolOperand(op) && options.ctx != nullptr && IsSymbolEntry(options.ctx, v)) {
           out.append(SymbolText(options.ctx, v), SymbolLength(options.ctx, v));
         } else {

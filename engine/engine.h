@@ -36,11 +36,16 @@ constexpr StatusCode kBadIndexType = 27;
 constexpr StatusCode kNonIntegerIndex = 28;
 constexpr StatusCode kIndexOutOfRange = 29;
 constexpr StatusCode kDelMultipleDim = 30;
+constexpr StatusCode kBadListIndex = 31;
 constexpr StatusCode kWrongNumInd = 32;
 constexpr StatusCode kIncompSelectionSize = 33;  // identifier incompSize, like 20
 constexpr StatusCode kBadDim = 34;
+constexpr StatusCode kWrongVarType = 35;
 constexpr StatusCode kVarargoutNotList = 36;
+constexpr StatusCode kNonStructVar = 37;  // identifier wrongVarType, like 35
+constexpr StatusCode kNonListVar = 38;    // identifier wrongVarType, like 35
 constexpr StatusCode kUndefField = 39;
+constexpr StatusCode kInvalidFieldAccess = 40;
 constexpr StatusCode kIncompAsgnSize = 41;
 constexpr StatusCode kWrongBoolType = 42;
 constexpr StatusCode kWrongTypeInternal = 43;  // an accessor's answer; handlers report 44
@@ -53,10 +58,13 @@ constexpr StatusCode kObjTooLarge = 109;
 constexpr StatusCode kUndefVar = 120;
 constexpr StatusCode kUndefFun = 121;
 constexpr StatusCode kUndefFunOrVar = 122;
+constexpr StatusCode kUndefArgin = 123;
 constexpr StatusCode kTooManyArgin = 124;
+constexpr StatusCode kTooFewArgin = 125;
 constexpr StatusCode kTooManyArgout = 126;
 constexpr StatusCode kTooFewArgout = 127;
 constexpr StatusCode kNotEnoughVarargoutEl = 128;
+constexpr StatusCode kFreeListAssignment = 129;
 constexpr StatusCode kSyntaxErr = 150;
 constexpr StatusCode kMissingFunName = 151;
 constexpr StatusCode kBadFunHeader = 152;
@@ -127,6 +135,7 @@ constexpr StatusCode kNotMine = 300;    // source hook: try the next one
 constexpr StatusCode kBadFileId = 301;  // stream hook: not my descriptor
 constexpr StatusCode kEof = 305;
 constexpr StatusCode kBadContext = 400;
+constexpr StatusCode kAssert = 401;
 constexpr StatusCode kSecViolation = 403;
 constexpr StatusCode kSecViolationGlobal = 404;
 constexpr StatusCode kSuspended = 500;
@@ -821,3 +830,46 @@ using GenericFunctionHook = StatusCode (*)(EngineContext* ctx, const char* name,
 // ---------------------------------------------------------------------------
 // Indexing kernels: positions, dimension splits, gather, scatter and deletion.
 #include "engine/indexing.h"
+
+// ---------------------------------------------------------------------------
+// Name resolution and calls by name. A call is only set up: the callee's
+// frame is pushed and the program counter moved to its code (or to a short
+// trampoline on the data stack that runs a native or builtin); the running
+// interpreter continues there. Names are at most 32 characters; a longer one
+// names nothing.
+
+// The next record named `name` (NUL-terminated) after `after` (null: from
+// the first); with a class key only records whose NativeClassId is |key|.
+// *global (may be null) gets its native number. Null when there is none.
+const NativeFunctionRecord* FindNativeFunction(EngineContext* ctx, const char* name, const NativeFunctionRecord* after,
+                                               int32_t classKey, int32_t* global);
+// The name after the '@' or '!' of the header that precedes the record in
+// its library, or null.
+const char* GetNativeLibraryName(EngineContext* ctx, const NativeFunctionRecord* record);
+// The counts of the function a name means from the library (qualifier may
+// be null; without one the name may read "class::name"): a user function's
+// header, else the first native's maximum counts (flags: their any bit),
+// else the builtin's. 122 raised when nothing has that name.
+StatusCode ResolveFunctionName(EngineContext* ctx, const char* name, const char* qualifier, int32_t library,
+                               bool useList, int32_t* inputs, int32_t* outputs, bool* varargin, bool* varargout);
+// Resolves the name (length bytes) from the library with the top nargin
+// values as arguments and sets up the call. userOnly: only user functions
+// and methods (122 otherwise); skipUser: only natives and builtins;
+// linkToCaller: returning resumes at the program counter as it stands,
+// otherwise the return ends the run. A negative nargout: a statement call.
+StatusCode CallFunctionByName(EngineContext* ctx, const char* name, int32_t length, int32_t library, int32_t nargin,
+                              int32_t nargout, bool userOnly, bool skipUser, bool linkToCaller);
+// A native calls the function value at `position` (a name, an inline
+// function or a function reference) with the top nargin values. With
+// reentry the native is called again when the callee returns, with nargin =
+// ~(number of results). 501 when a break is pending; 200 for a name over 32
+// characters, 204 for an empty one; 43 for a value that names nothing.
+StatusCode CallFunctionValue(EngineContext* ctx, int position, int32_t nargin, int32_t nargout, bool reentry);
+// Input and output counts of the function named or held by the value at
+// `position` (qualifier: a class SymbolId or 0).
+StatusCode ResolveFunctionArgument(EngineContext* ctx, int position, SymbolId qualifier, int32_t library,
+                                   int32_t* inputs, int32_t* outputs);
+// Function references: a boxed value of subtype 2 holding {i16 length; i16
+// library; name; NUL}; the name resolves as seen from that library.
+StatusCode PushFunctionReference(EngineContext* ctx, const char* name, int length, int32_t library);
+void GetFunctionReferenceName(EngineContext* ctx, const void* payload, const char** name, int* length);

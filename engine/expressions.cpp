@@ -12,6 +12,7 @@
 #include "engine/functionstore.h"
 #include "engine/optimizer.h"
 #include "engine/registry.h"
+#include "engine/resolution.h"
 #include "engine/scanner.h"
 
 namespace {
@@ -1220,35 +1221,8 @@ StatusCode ConvertCallToNamedCall(EngineContext* ctx, OperatorStackEntry* entry)
   return kOk;
 }
 
-// Name resolution as the compiler sees it until calls by name resolve at run
-// time: the library's own functions (private ones included), then the
-// libraries it uses, most recent first, then the base library.
+// The compiler sees user functions as calls by name see them at run time, so
+// that a call compiled to an entry finds the same entry when it runs.
 int32_t FindVisibleUserFunction(EngineContext* ctx, int32_t library, const char* name, int32_t length) {
-  const SymbolId s = FindSymbol(ctx, name, length);
-  if (s == 0) return -1;
-  auto findIn = [&](int32_t lib, bool own) -> int32_t {
-    for (int32_t i = 0; i < ctx->entriesInUse; ++i) {
-      const FunctionStoreEntry* e = StoreEntry(ctx, i);
-      if (e->kind != s || e->qualifier != 0) continue;
-      const uint32_t word = static_cast<uint32_t>(e->name);
-      if (static_cast<int32_t>(word & kLibraryIndexMask) != lib) continue;
-      if ((word & kLibraryPrivate) != 0 && !own && !ctx->ignorePrivate) continue;
-      return i;
-    }
-    return -1;
-  };
-  if (int32_t f = findIn(library, true); f >= 0) return f;
-  if (library > 0 && library < ctx->entriesInUse) {
-    const FunctionStoreEntry* lib = StoreEntry(ctx, library);
-    if (lib->kind == kEntryLibrary && lib->position > 0) {
-      const int16_t* list = ctx->codeBase + lib->position;
-      const int16_t* slots = list + list[0];
-      int32_t used = 0;
-      while (used < list[1] && slots[used] != -1) ++used;
-      for (int32_t k = used - 1; k >= 0; --k)
-        if (int32_t f = findIn(slots[k], false); f >= 0) return f;
-    }
-    if (int32_t f = findIn(0, false); f >= 0) return f;
-  }
-  return -1;
+  return FindUserFunction(ctx, name, length, nullptr, 0, library, true, nullptr);
 }

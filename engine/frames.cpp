@@ -10,6 +10,7 @@
 #include "engine/heap.h"
 #include "engine/registry.h"
 #include "engine/valuestack.h"
+#include "engine/vm.h"
 
 namespace {
 
@@ -90,13 +91,6 @@ bool EntryBreakpoint(EngineContext* ctx, const CompiledFunctionHeader* header) {
 // profiled function is entered; nothing is profiled yet.
 void NoteProfiledFunctionEntry(EngineContext*, const CompiledFunctionHeader*) {}
 
-// Stands in for name resolution of a function value (`nargin(f)`), which
-// does not exist yet: nothing is resolved and the stack stays as it was.
-StatusCode ResolveFunctionArgumentPending(EngineContext*, int32_t, int32_t* inputs, int32_t* outputs) {
-  *inputs = *outputs = 0;
-  return kNotSupported;
-}
-
 // The code word at a byte offset of a code space, or false for a space
 // without a base in the block.
 bool ReadCodeWord(EngineContext* ctx, uint32_t space, int64_t offset, int16_t* word) {
@@ -122,18 +116,14 @@ bool ReadCodeWord(EngineContext* ctx, uint32_t space, int64_t offset, int16_t* w
 
 // Calls again the native whose instruction {opcode; nargin; nargout} ends
 // at the restored position, with nargin = ~results: the re-entry of a native
-// that requested interpreted code. Stands in for the virtual machine's call
-// by opcode, with the same rules (the number is opcode - 333; 12 beyond the
-// registered natives; no sandbox test, that was made at the first call).
+// that requested interpreted code (no sandbox test: that was made at the first
+// call).
 StatusCode CallNativeForReentry(EngineContext* ctx, int32_t results) {
   int16_t opcode = 0, nargout = 0;
   const int64_t at = ctx->pc.offset;
   if (!ReadCodeWord(ctx, ctx->pc.space, at - 6, &opcode) || !ReadCodeWord(ctx, ctx->pc.space, at - 2, &nargout))
     return kIllegal;
-  const int g = static_cast<uint16_t>(static_cast<uint16_t>(opcode) - static_cast<uint16_t>(Op::kFirstNativeOpcode));
-  NativeRef n;
-  if (!FindNative(ctx, g, &n)) return kIllegal;
-  return InvokeNative(ctx, n, ~results, nargout);
+  return CallNativeByOpcode(ctx, static_cast<uint16_t>(opcode), ~results, nargout);
 }
 
 // The elements of a composite variable that varargout hands out: every
@@ -640,7 +630,7 @@ StatusCode PushFrameArgCount(EngineContext* ctx, bool outputs) {
 
 StatusCode PushFunctionArgCounts(EngineContext* ctx, int32_t library, bool outputs) {
   int32_t inputs = 0, outs = 0;
-  if (StatusCode st = ResolveFunctionArgumentPending(ctx, library, &inputs, &outs); st != kOk) return st;
+  if (StatusCode st = ResolveFunctionArgument(ctx, 0, 0, library, &inputs, &outs); st != kOk) return st;
   PopValue(ctx);
   return PushRealScalar(ctx, outputs ? outs : inputs);
 }

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "engine/context.h"
+#include "engine/vm.h"
 
 namespace {
 
@@ -19,6 +20,12 @@ ServiceFn Entry(F* fn) {
 
 const std::pair<Service, ServiceFn> kServiceEntries[] = {
     SERVICE(GetEngineVersionText),
+    SERVICE(ResolveFunctionName),
+    SERVICE(CallFunctionValue),
+    SERVICE(FindNativeFunction),
+    SERVICE(CallNativeFunction),
+    SERVICE(CallFunctionByName),
+    SERVICE(RunInterpreter),
     SERVICE(IsAnyFunctionActive),
     SERVICE(PollBreak),
     SERVICE(GetDescriptorStackLength),

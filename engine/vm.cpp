@@ -1,0 +1,450 @@
+// The virtual machine's loop: entry and nesting, the outer pass (error reset,
+// pending calls, break poll), fetch and dispatch with the cheap opcodes
+// inline, native opcodes, control results, the error ending and finishing.
+#include "engine/vm.h"
+
+#include <array>
+#include <cstring>
+
+#include "engine/bytecode.h"
+#include "engine/heap.h"
+#include "engine/instructions.h"
+#include "engine/registry.h"
+#include "engine/valuestack.h"
+
+// ---------------------------------------------------------------------------
+// The program counter.
+
+const uint8_t* CodeSpaceBase(const EngineContext* ctx, uint32_t space) {
+  switch (space) {
+    case kCodeArea:
+      return reinterpret_cast<const uint8_t*>(ctx->codeBase);
+    case kDataStackCode:
+      return reinterpret_cast<const uint8_t*>(ctx->dataBase);
+    case kHeapCode:
+      return reinterpret_cast<const uint8_t*>(ctx->heapBase);
+    case kStaticCode:
+      // Offsets in the program's own data count from a null base: the
+      // offset is the address, which no part of this system creates.
+      return nullptr;
+    default:
+      return nullptr;
+  }
+}
+
+const int16_t* GetProgramCounter(const EngineContext* ctx) {
+  const uint8_t* base = CodeSpaceBase(ctx, ctx->pc.space);
+  if (base == nullptr) return nullptr;
+  return reinterpret_cast<const int16_t*>(base + ctx->pc.offset);
+}
+
+void SetProgramCounter(EngineContext* ctx, const int16_t* address) {
+  const uint8_t* base = CodeSpaceBase(ctx, ctx->pc.space);
+  if (base == nullptr) return;
+  ctx->pc.offset = static_cast<int32_t>(reinterpret_cast<const uint8_t*>(address) - base);
+}
+
+namespace {
+
+// Every 503rd outer pass asks the host's break test.
+constexpr int32_t kBreakPollPasses = 501;
+// A handler that cancelled itself: the run ends without a message.
+constexpr StatusCode kSilentCancel = 402;
+
+StatusCode NotSupportedOpcode(EngineContext*, const int16_t*) { return kNotSupported; }
+
+// Opcode -> handler for everything the loop does not run inline.
+using HandlerTable = std::array<OpcodeHandler, kOpcodeCount>;
+
+constexpr HandlerTable BuildHandlerTable() {
+  HandlerTable t{};
+  for (OpcodeHandler& h : t) h = RunBuiltinOpcode;
+  auto set = [&t](int from, int to, OpcodeHandler h) {
+    for (int op = from; op <= to; ++op) t[op] = h;
+  };
+  // The machine's own opcodes; what is left is a core builtin.
+  set(0, 2, NotSupportedOpcode);  // inline
+  set(3, 5, OpPushLiteral);
+  set(6, 12, OpSpecialValue);
+  set(13, 31, OpPushLiteral);
+  set(32, 33, OpPushString);
+  set(34, 34, OpPushLiteral);
+  set(35, 36, OpPrintText);
+  set(37, 37, NotSupportedOpcode);  // inline
+  set(38, 38, OpDup);
+  set(39, 39, OpRotate);
+  set(60, 60, OpPushLiteral);
+  set(61, 63, OpConcatenate);
+  set(64, 64, OpMakeList);
+  set(65, 65, OpAppendToList);
+  set(66, 66, OpJoinValuesToList);
+  set(86, 86, OpDeclareGlobal);
+  set(87, 87, OpClear);
+  set(88, 88, OpLoadVar);
+  set(89, 89, OpSubsref);
+  set(90, 90, OpStoreVar);
+  set(91, 91, OpSubsasgn);
+  set(92, 92, OpDisplayStored);
+  set(93, 93, OpStoreAnsDisplay);
+  set(94, 94, OpDisplayVar);
+  set(95, 96, OpIncrementVar);
+  set(97, 97, OpClearVar);
+  set(98, 98, OpGetField);
+  set(99, 99, OpGetDynamicField);
+  set(100, 100, OpIndexValue);
+  set(101, 101, OpCellIndexValue);
+  set(102, 102, OpIndexGetField);
+  set(103, 103, OpIndexGetDynamicField);
+  set(104, 107, OpIndexEndOrBeginning);
+  set(108, 109, OpRefVar);
+  set(110, 110, OpEndRef);
+  set(111, 111, OpIndexVar);
+  set(112, 112, OpEndRefAssign);
+  set(113, 113, OpIndexVarForAssign);
+  set(301, 302, OpFevalOrBuiltin);
+  set(307, 310, NotSupportedOpcode);  // inline
+  set(311, 311, OpCaseTest);
+  set(312, 312, OpForNext);
+  set(313, 313, OpForNextRange);
+  set(314, 314, OpRangeIterator);
+  set(315, 315, OpRangeLastValue);
+  set(316, 317, NotSupportedOpcode);  // inline
+  set(318, 318, OpCallFunction);
+  set(319, 319, NotSupportedOpcode);  // ReservedCall
+  set(320, 320, OpCallByValue);
+  set(321, 321, OpReturn);
+  set(322, 322, OpEndOfCode);
+  set(323, 327, OpErrorFamily);
+  set(328, 328, OpTryMark);
+  set(329, 329, OpLineMarker);
+  set(330, 330, OpPushLiteral);
+  set(331, 331, OpAssert);
+  set(332, 332, OpEndOfThreadCode);
+  return t;
+}
+
+constexpr HandlerTable kHandlers = BuildHandlerTable();
+
+// A pending call whose start fails is reported like any uncaught error, so
+// that nothing fails silently; the interrupted code then goes on.
+void ReportPendingCallFailure(EngineContext* ctx, StatusCode st) {
+  if (ctx->errorFunction == -1 && ctx->errorPosition <= 0) SetErrorLocation(ctx, st, 0);
+  PrintError(ctx, st, true);
+}
+
+// Drops everything above a noted descriptor-stack length: frames pushed since
+// with their variables, then values.
+void UnwindToLength(EngineContext* ctx, int32_t length) {
+  if (length > 0) {
+    UnwindFrames(ctx, length);
+    return;
+  }
+  // Nothing lay below: every frame and value goes.
+  while (CallFrame* f = CurrentFrame(ctx)) {
+    if (IsBaseFrame(f)) break;
+    UnwindFrames(ctx, ctx->frameIndex);
+  }
+  if (CurrentFrame(ctx) == nullptr) {
+    ctx->descLength = 0;
+    ctx->dataTop = 0;
+  }
+}
+
+// Runs the first queued pending call. The position to return to is already
+// in the program counter.
+void RunPendingCall(EngineContext* ctx) {
+  if (ctx->pendingCount <= 0) return;
+  const PendingCall call = ctx->pendingCalls[0];
+  --ctx->pendingCount;
+  std::memmove(ctx->pendingCalls, ctx->pendingCalls + 1, sizeof(PendingCall) * ctx->pendingCount);
+  if (call.function != nullptr) {
+    call.function(ctx, call.argument);
+    return;
+  }
+  const auto* block = static_cast<const double*>(call.argument);
+  const int32_t mark = ctx->descLength;
+  const auto n = static_cast<int32_t>(block[0]);
+  StatusCode st = n >= 0 ? kOk : kBadArg;
+  const double* p = block + 1;
+  for (int32_t k = 0; k <= n && st == kOk; ++k) {
+    st = PushCopiedValue(ctx, p);
+    int64_t size = 0;
+    if (st == kOk) st = GetValueSize(ctx, 0, &size);
+    p += size;
+  }
+  if (st == kOk) st = CallFunctionFromArgument(ctx, false, 0, n + 1, 0);
+  if (st == kOk) return;
+  ReportPendingCallFailure(ctx, st);
+  UnwindToLength(ctx, mark);
+}
+
+// The slice check of cooperative threads. Without a thread scheduler in the
+// engine, the only thread is the main one and nothing switches.
+bool SliceEnded(EngineContext* ctx) {
+  if (ctx->threadListHead == 0) return false;
+  if (ctx->sliceTest != nullptr) return ctx->sliceTest(ctx->sliceArg);
+  if (ctx->clock == nullptr) return ctx->sliceArg != 0;
+  const double used = ctx->clock(ctx->clockData, 0, 1);
+  ctx->mainSliceUsed += used;
+  return ctx->mainSliceUsed > ctx->timeSlice;
+}
+
+// Leaves the run: the running flag is cleared, or left as the run found it
+// when the run was a safe nested one.
+StatusCode Leave(EngineContext* ctx, uint8_t wasRunning, StatusCode st) {
+  ctx->running = ctx->pc.safe ? wasRunning : 0;
+  return st == kWouldBlock ? kSuspended : st;
+}
+
+// The error ending once no overload applies: the error becomes the last
+// error; a catch resumes the run, anything else ends it with the error
+// printed on descriptor 2.
+bool CatchOrReport(EngineContext* ctx, StatusCode st) {
+  // An assignment cut short leaves its working copies on the stack; they go
+  // before the values are unwound, the variables as they were.
+  ReleaseDetachedReferences(ctx);
+  if (ctx->currentErrorRecord <= 0) {
+    char text[124];
+    int64_t length = 0;
+    GetLastErrorText(ctx, st, true, text, sizeof text, &length);
+    const int32_t function = ctx->errorFunction, position = ctx->errorPosition;
+    StoreLastErrorMessage(ctx, st, text, length, false, nullptr);
+    ctx->errorFunction = function, ctx->errorPosition = position;
+  }
+  MoveErrorToLastError(ctx);
+  if (st != kHalted && UnwindToCatch(ctx, st == kSecViolation || st == kSecViolationGlobal, &ctx->pc)) return true;
+  ctx->pc.space = kNoCode;
+  if (st != kSilentCancel) PrintError(ctx, st, false);
+  return false;
+}
+
+// Native opcode v with its nargin and nargout words; the position after them
+// is stored before the call.
+StatusCode RunNativeOpcode(EngineContext* ctx, const int16_t* ins) {
+  const int v = static_cast<uint16_t>(ins[0]);
+  if (v < static_cast<int>(Op::kFirstNativeOpcode) || ctx->libraryCount == 0) return kNotSupported;
+  NativeRef n;
+  if (!FindNative(ctx, v - static_cast<int>(Op::kFirstNativeOpcode), &n)) return kNotSupported;
+  const CallFrame* f = CurrentFrame(ctx);
+  if (f != nullptr && f->sandboxed && !IsAllowedInSandbox(n)) return kSecViolation;
+  if (n.record->kind > 0) return kWrongType;
+  SetProgramCounter(ctx, ins + 3);
+  return InvokeNative(ctx, n, ins[1], ins[2]);
+}
+
+// The failing operation's name for the message: the builtin's or native's,
+// an operator by its token.
+void NoteFailingOperation(EngineContext* ctx, const int16_t* ins, StatusCode st) {
+  if (ctx->errorFunction == -1 && ctx->errorPosition <= 0) SetErrorLocation(ctx, st, 0);
+  if (ctx->failingName[0] != 0 || st == kUserError || st == kHalted) return;
+  char name[32];
+  GetOpcodeName(ctx, static_cast<uint16_t>(ins[0]), true, name);
+  std::memcpy(ctx->failingName, name, sizeof name);
+  ctx->failingName[sizeof name] = 0;
+}
+
+// Fast paths of the condition test: a real double scalar or a logical scalar.
+inline StatusCode PopCondition(EngineContext* ctx, uint8_t* b) {
+  const ValueDescriptor& d = *DescriptorAt(ctx, 0);
+  if (d.kind == 0 && d.cells == 1 && d.extra == 1) {
+    *b = TopData(ctx)->f != 0;
+    PopValue(ctx);
+    return kOk;
+  }
+  return PopConditionValue(ctx, b);
+}
+
+inline StatusCode PushScalar(EngineContext* ctx, double x) {
+  Cell* data = nullptr;
+  if (StatusCode st = PushValue(ctx, 0, 1, 1, Room::kStrict, &data); st != kOk) return st;
+  data->f = x;
+  return kOk;
+}
+
+// The line marker runs inline unless the profiler, echo, breakpoints or the
+// debugger want to see it.
+inline bool PlainLineMarker(EngineContext* ctx, const int16_t* ins) {
+  if (ctx->profilerFunction >= 0 || ctx->echo == -2 || ctx->echo == ins[1] || ctx->breakpointCount > 0) return false;
+  CallFrame* f = CurrentFrame(ctx);
+  if (f == nullptr) return true;
+  if (f->debugState != 0) return false;
+  f->function = ins[1];
+  f->line = ins[2];
+  return true;
+}
+
+}  // namespace
+
+StatusCode RunInterpreter(EngineContext* ctx, uint8_t pollAtBackwardJumps) {
+  if (ctx->running && !ctx->pc.safe) return kOk;
+  if (ctx->errorCode == kDebugStop) return kDebugStop;
+  RunPendingCall(ctx);
+  if (ctx->pc.space == kNoCode) return kOk;
+  const int16_t* ip = GetProgramCounter(ctx);
+  const uint8_t wasRunning = ctx->running;
+  ctx->running = 1;
+  int32_t passes = 0;
+  const int16_t* ins = ip;
+  StatusCode st = kOk;
+
+  for (;;) {
+    // The outer pass.
+    if (ip == nullptr) {
+      ctx->pc.space = kNoCode;
+      return Leave(ctx, wasRunning, kOk);
+    }
+    if (ctx->currentErrorRecord > 0) FreeHeapBlock(ctx, ctx->currentErrorRecord);
+    ctx->currentErrorRecord = -1;
+    ctx->errorFunction = -1;
+    ctx->errorPosition = -1;
+    ctx->failingName[0] = 0;
+    if (ctx->pendingCount > 0) {
+      SetProgramCounter(ctx, ip);
+      RunPendingCall(ctx);
+      ip = GetProgramCounter(ctx);
+      if (ip == nullptr) continue;
+    }
+    if (passes++ > kBreakPollPasses) {
+      if (PollBreak(ctx)) {
+        ins = ip;
+        st = kHalted;
+        goto error_ending;
+      }
+      passes = 0;
+    }
+
+  fetch:
+    ins = ip;
+    switch (static_cast<uint16_t>(*ins)) {
+      case static_cast<uint16_t>(Op::Nop):
+        ++ip;
+        goto fetch;
+      case static_cast<uint16_t>(Op::PushZero):
+      case static_cast<uint16_t>(Op::PushOne):
+        if ((st = PushScalar(ctx, *ins - 1)) != kOk) goto error_ending;
+        ++ip;
+        goto fetch;
+      case static_cast<uint16_t>(Op::PushSmallInt):
+        if ((st = PushScalar(ctx, ins[1])) != kOk) goto error_ending;
+        ip += 2;
+        goto fetch;
+      case static_cast<uint16_t>(Op::PushDouble): {
+        double x;
+        std::memcpy(&x, ins + 1, sizeof x);
+        if ((st = PushScalar(ctx, x)) != kOk) goto error_ending;
+        ip += 5;
+        goto fetch;
+      }
+      case static_cast<uint16_t>(Op::Drop):
+        PopValue(ctx);
+        ++ip;
+        goto fetch;
+      case static_cast<uint16_t>(Op::SkipOperand):
+        ip += 2;
+        goto fetch;
+      case static_cast<uint16_t>(Op::LineMarker):
+        if (!PlainLineMarker(ctx, ins)) break;
+        ip += 3;
+        goto fetch;
+      case static_cast<uint16_t>(Op::ForNextRange):
+        // Double ranges step inline; a spent range leaves the loop by o.
+        if (!IsDoubleLoopRange(*DescriptorAt(ctx, 0))) break;
+        st = StepDoubleLoopRange(ctx);
+        if (st == kIndexOutOfRange) {
+          ip = ins + 2 + ins[1];
+          goto fetch;
+        }
+        if (st != kOk) goto error_ending;
+        ip += 2;
+        goto fetch;
+      case static_cast<uint16_t>(Op::Jump):
+        ip = ins + 2 + ins[1];
+        if (ins[1] >= 0) goto fetch;
+        goto backward_jump;
+      case static_cast<uint16_t>(Op::JumpIfTrue):
+      case static_cast<uint16_t>(Op::JumpIfFalse): {
+        uint8_t b = 0;
+        if ((st = PopCondition(ctx, &b)) != kOk) goto error_ending;
+        const bool jump = (b != 0) == (*ins == static_cast<int16_t>(Op::JumpIfTrue));
+        ip = ins + 2 + (jump ? ins[1] : 0);
+        if (jump && ins[1] < 0) goto backward_jump;
+        goto regular_ending;
+      }
+      case static_cast<uint16_t>(Op::OrElseJump):
+      case static_cast<uint16_t>(Op::AndAlsoJump): {
+        // A jump keeps the tested value as the expression's value: the pop
+        // is undone, its cells are still in place.
+        const int32_t descLength = ctx->descLength, dataTop = ctx->dataTop;
+        uint8_t b = 0;
+        if ((st = PopCondition(ctx, &b)) != kOk) goto error_ending;
+        const bool jump = (b != 0) == (*ins == static_cast<int16_t>(Op::OrElseJump));
+        ip = ins + 2;
+        if (jump) {
+          ctx->descLength = descLength, ctx->dataTop = dataTop;
+          ip += ins[1];
+        }
+        goto regular_ending;
+      }
+      default:
+        break;
+    }
+
+    // Handlers: the position after the instruction is stored first.
+    if (static_cast<uint16_t>(*ins) < kOpcodeCount) {
+      SetProgramCounter(ctx, ins + GetInstructionLength(ins));
+      st = kHandlers[static_cast<uint16_t>(*ins)](ctx, ins);
+    } else {
+      st = RunNativeOpcode(ctx, ins);
+    }
+    if (st != kOk) goto control_result;
+    ip = GetProgramCounter(ctx);
+    goto regular_ending;
+
+  backward_jump:
+    // Every backward jump comes through here, so loops see the break poll,
+    // the slice and the pending calls at every optimisation level.
+    if (pollAtBackwardJumps) {
+      SetProgramCounter(ctx, ip);
+      st = kSuspended;
+      goto control_result;
+    }
+
+  regular_ending:
+    if (SliceEnded(ctx)) ctx->mainSliceUsed = 0;
+    continue;
+
+  control_result:
+    switch (st) {
+      case kYield:
+        SetProgramCounter(ctx, ins + GetInstructionLength(ins));
+        [[fallthrough]];
+      case kSuspended:
+      check_break:
+        if ((st = CheckBreakRequest(ctx)) == kSuspended) return Leave(ctx, wasRunning, kSuspended);
+        if (st == kDebugStop) return Leave(ctx, wasRunning, kDebugStop);
+        goto error_ending;
+      case kWouldBlock:
+        SetProgramCounter(ctx, ins);
+        goto check_break;
+      case kWaitingForInput:
+        SetProgramCounter(ctx, ins);
+        return Leave(ctx, wasRunning, kWaitingForInput);
+      case kDebugStop: {
+        CallFrame* f = CurrentFrame(ctx);
+        if (f != nullptr && f->debugState >= kDebugStopAtNextLine) {
+          f->suspendSpace = static_cast<int32_t>(ctx->pc.space);
+          f->suspendOffset = ctx->pc.offset;
+        }
+        ctx->errorCode = kDebugStop;
+        return Leave(ctx, wasRunning, kDebugStop);
+      }
+      default:
+        break;
+    }
+
+  error_ending:
+    NoteFailingOperation(ctx, ins, st);
+    if (!CatchOrReport(ctx, st)) return Leave(ctx, wasRunning, st);
+    ip = GetProgramCounter(ctx);
+  }
+}

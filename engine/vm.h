@@ -1,0 +1,130 @@
+// The virtual machine's internal interface: the program-counter helpers, the
+// convention by which the loop hands an instruction to its handler, and the
+// handlers of the opcodes that live outside the loop file, grouped by file.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/context.h"
+
+// ---------------------------------------------------------------------------
+// The program counter (engine/vm.cpp).
+
+// Base of a code space in the block; null for space 0 and spaces with no base.
+const uint8_t* CodeSpaceBase(const EngineContext* ctx, uint32_t space);
+// Address of the next code word, or null.
+const int16_t* GetProgramCounter(const EngineContext* ctx);
+// Stores address minus the base of the current space; the space is not changed.
+void SetProgramCounter(EngineContext* ctx, const int16_t* address);
+// Moves the position by a number of words from where it stands now.
+inline void AdvanceProgramCounter(EngineContext* ctx, int32_t words) { ctx->pc.offset += 2 * words; }
+
+// ---------------------------------------------------------------------------
+// Handlers. Every opcode that is not a short inline case of the loop runs as
+//
+//     StatusCode Handler(EngineContext* ctx, const int16_t* ins);
+//
+// with ins at the opcode word (operands at ins[1], ins[2], ...). Before the
+// call the loop has stored the program counter at the NEXT instruction, so a
+// handler that neither jumps nor calls just returns 0. A handler that moves
+// the position (a jump, a call, a return) changes ctx->pc (a relative jump o:
+// AdvanceProgramCounter(ctx, o)); the loop reloads it after every handler.
+// On a non-zero result the loop takes the error ending with the position of
+// the failing instruction, whatever the handler did to ctx->pc.
+using OpcodeHandler = StatusCode (*)(EngineContext* ctx, const int16_t* ins);
+
+// ---------------------------------------------------------------------------
+// The loop, calls and returns (V1: engine/vm.cpp, engine/calls.cpp).
+
+StatusCode RunInterpreter(EngineContext* ctx, uint8_t pollAtBackwardJumps);
+StatusCode RunFunctionByName(EngineContext* ctx, const char* name, const char* qualifier, int nargin, int nargout,
+                             bool sandboxed, uint8_t pollAtBackwardJumps);
+StatusCode CallNativeByOpcode(EngineContext* ctx, int opcode, int nargin, int nargout);
+// Free lists among the top n values are spread in place into their elements;
+// *count receives the number of values they then make.
+StatusCode SpreadFreeLists(EngineContext* ctx, int n, int* count);
+StatusCode CallNativeFunction(EngineContext* ctx, NativeHandler handler, int nargin, int nargout);
+// The first of the n top values names the callee (feval form: a name, an
+// inline function or a function reference; builtin form: a name of a native
+// or builtin); the other n - 1 are its arguments. Prepares the call and
+// returns; the caller has stored the position to return to.
+StatusCode CallFunctionFromArgument(EngineContext* ctx, bool builtin, int32_t library, int n, int nargout);
+
+StatusCode OpCallFunction(EngineContext* ctx, const int16_t* ins);     // 318
+StatusCode OpCallByValue(EngineContext* ctx, const int16_t* ins);      // 320
+StatusCode OpFevalOrBuiltin(EngineContext* ctx, const int16_t* ins);   // 301, 302
+StatusCode OpReturn(EngineContext* ctx, const int16_t* ins);           // 321
+StatusCode OpEndOfCode(EngineContext* ctx, const int16_t* ins);        // 322
+StatusCode OpEndOfThreadCode(EngineContext* ctx, const int16_t* ins);  // 332
+
+// ---------------------------------------------------------------------------
+// Name resolution and calls by name (V2: engine/resolution.cpp). The loop and
+// calls.cpp call these; resolution.h repeats them with the same signatures.
+
+// Resolves name (length bytes, at most 32) from the calling library and sets
+// up the call: frame pushed, program counter at the callee or its trampoline.
+StatusCode CallFunctionByName(EngineContext* ctx, const char* name, int32_t length, int32_t library, int32_t nargin,
+                              int32_t nargout, bool userOnly, bool skipUser, bool linkToCaller);
+
+// ---------------------------------------------------------------------------
+// Variables, fields and indexing (V3: engine/variables.cpp). Opcode numbers
+// after each; 35, 37-40 and 44 are left for the object overloads.
+
+StatusCode OpDeclareGlobal(EngineContext* ctx, const int16_t* ins);         // 86 {v; 0 global, 1 persistent}
+StatusCode OpClear(EngineContext* ctx, const int16_t* ins);                 // 87 {nargin}
+StatusCode OpLoadVar(EngineContext* ctx, const int16_t* ins);               // 88 {v}
+StatusCode OpSubsref(EngineContext* ctx, const int16_t* ins);               // 89
+StatusCode OpStoreVar(EngineContext* ctx, const int16_t* ins);              // 90 {v}
+StatusCode OpSubsasgn(EngineContext* ctx, const int16_t* ins);              // 91
+StatusCode OpDisplayStored(EngineContext* ctx, const int16_t* ins);         // 92 {v}
+StatusCode OpStoreAnsDisplay(EngineContext* ctx, const int16_t* ins);       // 93 {v}
+StatusCode OpDisplayVar(EngineContext* ctx, const int16_t* ins);            // 94 {v}
+StatusCode OpIncrementVar(EngineContext* ctx, const int16_t* ins);          // 95, 96 {v}
+StatusCode OpClearVar(EngineContext* ctx, const int16_t* ins);              // 97 {v}
+StatusCode OpGetField(EngineContext* ctx, const int16_t* ins);              // 98 {s}
+StatusCode OpGetDynamicField(EngineContext* ctx, const int16_t* ins);       // 99
+StatusCode OpIndexValue(EngineContext* ctx, const int16_t* ins);            // 100 {n; m; nargout}
+StatusCode OpCellIndexValue(EngineContext* ctx, const int16_t* ins);        // 101 {n; m}
+StatusCode OpIndexGetField(EngineContext* ctx, const int16_t* ins);         // 102 {n; m; s}
+StatusCode OpIndexGetDynamicField(EngineContext* ctx, const int16_t* ins);  // 103 {n; m}
+StatusCode OpIndexEndOrBeginning(EngineContext* ctx, const int16_t* ins);   // 104-107 {d; k; n}
+StatusCode OpRefVar(EngineContext* ctx, const int16_t* ins);                // 108, 109 {v}
+StatusCode OpEndRef(EngineContext* ctx, const int16_t* ins);                // 110
+StatusCode OpIndexVar(EngineContext* ctx, const int16_t* ins);              // 111 {n; m; nargout}
+StatusCode OpEndRefAssign(EngineContext* ctx, const int16_t* ins);          // 112
+StatusCode OpIndexVarForAssign(EngineContext* ctx, const int16_t* ins);     // 113 {n; m}
+// An assignment that reshapes a variable works on a copy that only its final
+// step installs. The error ending calls this before it unwinds, so that the
+// copies of assignments cut short by an error are freed.
+void ReleaseDetachedReferences(EngineContext* ctx);
+
+// ---------------------------------------------------------------------------
+// The rest of the machine's instruction set (V4: engine/instructions.cpp).
+// The loop runs 0, 1, 2, 37, 307-310, 316 and 317 inline and may take fast
+// paths of 13, 15, 313 and 329 before falling back to these handlers.
+
+StatusCode OpPushLiteral(EngineContext* ctx, const int16_t* ins);  // 3-5, 13-31, 34, 60, 330
+StatusCode OpSpecialValue(EngineContext* ctx,
+                          const int16_t* ins);  // 6-12 {nargin}: inf nan realmin realmax eps true false
+StatusCode OpPushString(EngineContext* ctx, const int16_t* ins);        // 32, 33
+StatusCode OpPrintText(EngineContext* ctx, const int16_t* ins);         // 35, 36
+StatusCode OpDup(EngineContext* ctx, const int16_t* ins);               // 38 {n; k}
+StatusCode OpRotate(EngineContext* ctx, const int16_t* ins);            // 39 {n; k}
+StatusCode OpConcatenate(EngineContext* ctx, const int16_t* ins);       // 61-63 {n}
+StatusCode OpMakeList(EngineContext* ctx, const int16_t* ins);          // 64 {n}
+StatusCode OpAppendToList(EngineContext* ctx, const int16_t* ins);      // 65
+StatusCode OpJoinValuesToList(EngineContext* ctx, const int16_t* ins);  // 66 {n}
+StatusCode OpCaseTest(EngineContext* ctx, const int16_t* ins);          // 311 {o}
+// The loop steps end the loop themselves: on 29 they jump by o and return 0.
+StatusCode OpForNext(EngineContext* ctx, const int16_t* ins);         // 312 {o}
+StatusCode OpForNextRange(EngineContext* ctx, const int16_t* ins);    // 313 {o}
+StatusCode OpRangeIterator(EngineContext* ctx, const int16_t* ins);   // 314 {n}
+StatusCode OpRangeLastValue(EngineContext* ctx, const int16_t* ins);  // 315
+StatusCode OpErrorFamily(EngineContext* ctx, const int16_t* ins);     // 323-327
+StatusCode OpTryMark(EngineContext* ctx, const int16_t* ins);         // 328 {o; k}
+StatusCode OpLineMarker(EngineContext* ctx, const int16_t* ins);      // 329 {f; line}
+StatusCode OpAssert(EngineContext* ctx, const int16_t* ins);          // 331 {nargin}
+// Every core builtin opcode (40-59, 67-85, 114-299, 300, 303-306) goes through
+// this one point; an opcode whose handler is not installed yet answers 1000
+// (nargin and nargout, 114 and 115, whose handlers exist, answer from the start).
+StatusCode RunBuiltinOpcode(EngineContext* ctx, const int16_t* ins);

@@ -59,15 +59,19 @@ StatusCode EnterInlineFunction(EngineContext* ctx, int32_t library, int n, int n
 
 StatusCode RunFunctionByName(EngineContext* ctx, const char* name, const char* qualifier, int nargin, int nargout,
                              bool sandboxed, uint8_t pollAtBackwardJumps) {
-  // A qualified name is looked up as "qualifier::name" would be; the call by
-  // name resolves plain names, so the class comes from the arguments.
-  (void)qualifier;
   const int length = static_cast<int>(strnlen(name, kMaxNameLength + 1));
-  StatusCode st = length > kMaxNameLength ? kUndefFun : kOk;
+  const int qualifierLength = qualifier != nullptr ? static_cast<int>(strnlen(qualifier, kMaxNameLength + 1)) : 0;
+  StatusCode st = length > kMaxNameLength || qualifierLength > kMaxNameLength ? kUndefFun : kOk;
   if (st == kOk) {
     ctx->pc.space = kNoCode;
     ctx->pc.offset = 0;
-    st = CallFunctionByName(ctx, name, length, 0, nargin, nargout, true, false, false);
+    if (qualifierLength > 0) {
+      // A class's function: found with its qualifier, entered directly.
+      const int32_t entry = FindUserFunction(ctx, name, length, qualifier, qualifierLength, 0, true, nullptr);
+      st = entry < 0 ? kUndefFun : EnterUserFunction(ctx, entry, 0, nargin, nargout, false, false);
+    } else {
+      st = CallFunctionByName(ctx, name, length, 0, nargin, nargout, true, false, false);
+    }
   }
   // Only a user function with code runs here.
   if (st == kOk && ctx->pc.space != kCodeArea) {

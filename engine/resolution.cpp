@@ -224,37 +224,6 @@ StatusCode Resolve(EngineContext* ctx, SymbolId s, const NameText& n, int32_t li
   return kOk;
 }
 
-// Pushes the user function's frame and points the program counter at its
-// first instruction. A host's call (no link) that fails leaves no position.
-StatusCode EnterUserFunction(EngineContext* ctx, int32_t entry, SymbolId cls, int32_t nargin, int32_t nargout,
-                             bool link, bool reentry) {
-  auto fail = [&](StatusCode st) {
-    if (!link) ctx->pc.space = kNoCode;
-    return st;
-  };
-  if (StoreEntry(ctx, entry)->position <= 0) {
-    if (StatusCode st = CompileStoredFunction(ctx, entry, nullptr, 0, false, 1); st != kOk) return fail(st);
-  }
-  const FunctionStoreEntry* e = StoreEntry(ctx, entry);
-  if (e->position <= 0) {
-    return fail(RaiseWithName(ctx, kUndefFun, -1, CopyName(SymbolText(ctx, e->kind), SymbolLength(ctx, e->kind))));
-  }
-  const auto* header = reinterpret_cast<const CompiledFunctionHeader*>(ctx->codeBase + e->position);
-  if (StatusCode st = EnterFunctionFrame(ctx, link ? &ctx->pc : nullptr, header, EntryLibrary(e), cls, nargout, nargin,
-                                         false, false, reentry);
-      st != kOk)
-    return fail(st);
-  CallFrame* f = CurrentFrame(ctx);
-  if (header->flags & kHeaderTrusted)
-    f->sandboxed = 0;
-  else if (header->flags & kHeaderSandboxed)
-    f->sandboxed = 1;
-  ctx->pc.space = kCodeArea;
-  ctx->pc.safe = 0;
-  ctx->pc.offset = 2 * (e->position + HeaderWords(header));
-  return kOk;
-}
-
 // Runs a native or builtin from a few code words on the data stack: its
 // instruction, the no-value marker for a statement call without result, and
 // the end of code, under a frame of its own whose values are the trampoline
@@ -401,6 +370,37 @@ StatusCode ResolveCounts(EngineContext* ctx, const char* name, int length, const
 }
 
 }  // namespace
+
+// Pushes the user function's frame and points the program counter at its
+// first instruction. A host's call (no link) that fails leaves no position.
+StatusCode EnterUserFunction(EngineContext* ctx, int32_t entry, SymbolId cls, int32_t nargin, int32_t nargout,
+                             bool link, bool reentry) {
+  auto fail = [&](StatusCode st) {
+    if (!link) ctx->pc.space = kNoCode;
+    return st;
+  };
+  if (StoreEntry(ctx, entry)->position <= 0) {
+    if (StatusCode st = CompileStoredFunction(ctx, entry, nullptr, 0, false, 1); st != kOk) return fail(st);
+  }
+  const FunctionStoreEntry* e = StoreEntry(ctx, entry);
+  if (e->position <= 0) {
+    return fail(RaiseWithName(ctx, kUndefFun, -1, CopyName(SymbolText(ctx, e->kind), SymbolLength(ctx, e->kind))));
+  }
+  const auto* header = reinterpret_cast<const CompiledFunctionHeader*>(ctx->codeBase + e->position);
+  if (StatusCode st = EnterFunctionFrame(ctx, link ? &ctx->pc : nullptr, header, EntryLibrary(e), cls, nargout, nargin,
+                                         false, false, reentry);
+      st != kOk)
+    return fail(st);
+  CallFrame* f = CurrentFrame(ctx);
+  if (header->flags & kHeaderTrusted)
+    f->sandboxed = 0;
+  else if (header->flags & kHeaderSandboxed)
+    f->sandboxed = 1;
+  ctx->pc.space = kCodeArea;
+  ctx->pc.safe = 0;
+  ctx->pc.offset = 2 * (e->position + HeaderWords(header));
+  return kOk;
+}
 
 // ---------------------------------------------------------------------------
 // User functions.

@@ -37,6 +37,12 @@ StatusCode ResolveFunctionWithOverloading(EngineContext* ctx, const char* name, 
                                           const NativeFunctionRecord** native, int32_t* opcode,
                                           const BuiltinRecord** builtin);
 
+// Pushes user function `entry`'s frame (compiling it first when it has no
+// code) and points the program counter at its first instruction; link ties
+// the frame to the running code's position.
+StatusCode EnterUserFunction(EngineContext* ctx, int32_t entry, SymbolId cls, int32_t nargin, int32_t nargout,
+                             bool link, bool reentry);
+
 // CallFunctionByName with a re-entry mark for the new frame: when it
 // returns, the native that asked for the call runs again.
 StatusCode CallFunctionByNameForNative(EngineContext* ctx, const char* name, int32_t length, int32_t library,

@@ -531,6 +531,40 @@ TEST_F(ResolutionTest, UserFunctionsRunFromTheHostAndFromNatives) {
   EXPECT_EQ(ctx->frameIndex, 0);
 }
 
+TEST_F(ResolutionTest, CompiledCallsPassTheirCounts) {
+  Compile("two", "function [a, b] = two(x, y)\na = nargin;\nb = nargout;\n");
+  Compile("spread", "function varargout = spread(n)\nvarargout = {n, 7};\n");
+  Compile("count", "function k = count(varargin)\nk = nargin;\n");
+  Compile("caller",
+          "function [p, q, r, u, v, c] = caller()\n"
+          "[p, q] = two(1);\n"
+          "r = nargout;\n"
+          "[u, v] = spread(5);\n"
+          "c = count(1, 2, 3);\n");
+  ASSERT_EQ(CallFunctionByName(ctx, "caller", 6, 0, 0, 6, false, false, false), kOk);
+  ASSERT_EQ(RunInterpreter(ctx, 0), kOk);
+  ASSERT_EQ(CountFrameValues(ctx), 6);
+  // The first output ends on top.
+  const double want[] = {1, 2, 6, 5, 7, 3};
+  for (double w : want) {
+    double x = 0;
+    ASSERT_EQ(PopRealScalar(ctx, &x), kOk);
+    EXPECT_EQ(x, w);
+  }
+
+  // The host runs a class's function by its qualifier.
+  const char* method = "function y = Cls::m\ny = 8;\n";
+  ASSERT_EQ(DeclareAndCompileFunction(ctx, "m", "Cls", 0, method, static_cast<int32_t>(std::strlen(method)), 1, false),
+            kOk);
+  ASSERT_EQ(RunFunctionByName(ctx, "m", "Cls", 0, 1, false, 0), kOk);
+  EXPECT_EQ(TopScalar(), 8);
+  PopValue(ctx);
+  EXPECT_EQ(RunFunctionByName(ctx, "m", nullptr, 0, 1, false, 0), kUndefFun) << "unqualified, there is no m";
+
+  // Asking for more outputs than a function declares fails at the call.
+  EXPECT_EQ(CallFunctionByName(ctx, "two", 3, 0, 0, 3, false, false, false), kTooManyArgout);
+}
+
 // ---------------------------------------------------------------------------
 // Calls of function values.
 

@@ -53,7 +53,9 @@ constexpr StatusCode kWrongType = 44;
 constexpr StatusCode kNonIntArg = 102;
 constexpr StatusCode kOutOfRangeArg = 103;
 constexpr StatusCode kNonScalarArg = 104;
+constexpr StatusCode kNonPermutation = 106;
 constexpr StatusCode kBadArg = 107;
+constexpr StatusCode kUnknownOpt = 108;
 constexpr StatusCode kObjTooLarge = 109;
 constexpr StatusCode kUndefVar = 120;
 constexpr StatusCode kUndefFun = 121;
@@ -133,6 +135,7 @@ constexpr StatusCode kIncludeSyntax = 216;
 constexpr StatusCode kIncludeDepth = 217;
 constexpr StatusCode kNotMine = 300;    // source hook: try the next one
 constexpr StatusCode kBadFileId = 301;  // stream hook: not my descriptor
+constexpr StatusCode kIoErr = 302;
 constexpr StatusCode kEof = 305;
 constexpr StatusCode kBadContext = 400;
 constexpr StatusCode kAssert = 401;
@@ -873,3 +876,21 @@ StatusCode ResolveFunctionArgument(EngineContext* ctx, int position, SymbolId qu
 // library; name; NUL}; the name resolves as seen from that library.
 StatusCode PushFunctionReference(EngineContext* ctx, const char* name, int length, int32_t library);
 void GetFunctionReferenceName(EngineContext* ctx, const void* payload, const char** name, int* length);
+
+// ---------------------------------------------------------------------------
+// Command lines and text compiled to run in a frame of its own.
+
+// Compiles a command line (its function blocks into the "_cli" library, its
+// statements as code on the data stack): 500 when the code is ready for
+// RunInterpreter; any other status was already printed on descriptor 2.
+StatusCode EvaluateCommandLine(EngineContext* ctx, const char* text, int32_t length, bool ans);
+// The innermost frame keeps no results and returns keeping its values.
+StatusCode DiscardEvalFrame(EngineContext* ctx);
+// Compiles an expression over the names of the frame in scope (no new
+// variables) into a new code frame that returns to the program counter as it
+// stands; *results receives the values it leaves.
+StatusCode CompileTextInCallerScope(EngineContext* ctx, const char* text, int32_t length, int32_t* results);
+// Whether the code at the program counter, up to its end, only builds data
+// (constants, literals, concatenation, a few constructors); a safe position
+// is marked so, and may run in a nested RunInterpreter.
+bool IsSafeDataExpression(EngineContext* ctx);

@@ -10,8 +10,10 @@
 #include <cstring>
 #include <numbers>
 
+#include "corelib/corelib.h"
 #include "engine/bytecode.h"
 #include "engine/doublemath.h"
+#include "engine/evaluate.h"
 #include "engine/libraries.h"
 #include "engine/resolution.h"
 #include "engine/vm.h"
@@ -87,14 +89,6 @@ StatusCode SpreadFreeLists(EngineContext* ctx, int n, int* count) {
 }
 
 namespace {
-
-// Concatenation and join belong to the core library; until it is present a
-// concatenation of more than one value is not supported. One value is itself.
-StatusCode Concatenate(EngineContext* ctx, int n, int) {
-  if (n == 0) return PushEmptyMatrix(ctx);
-  if (n == 1) return kOk;
-  return kNotSupported;
-}
 
 // ---------------------------------------------------------------------------
 // Switch cases. Equality is that of eq: a NaN on either side matches nothing.
@@ -576,6 +570,27 @@ constexpr std::array<OpcodeHandler, kOpcodeCount> MakeBuiltinHandlers() {
   set(Op::Nargout, ArgumentCount);
   set(Op::Real, RealPart);
   set(Op::Exist, OpExist);
+  for (Op op : {Op::Plus, Op::Minus, Op::Times, Op::Rdivide, Op::Ldivide, Op::Rem, Op::Mod, Op::Power, Op::Realpow})
+    set(op, ElementwiseArithmeticOpcode);
+  set(Op::Uminus, UminusOpcode);
+  set(Op::Uplus, UplusOpcode);
+  set(Op::Conj, ConjOpcode);
+  set(Op::Disp, DispBuiltin);
+  set(Op::Format, FormatBuiltin);
+  set(Op::Eval, OpEval);
+  set(Op::Reshape, ReshapeOpcode);
+  set(Op::Squeeze, SqueezeOpcode);
+  set(Op::Permute, PermuteOpcode);
+  set(Op::Ipermute, IpermuteOpcode);
+  set(Op::Sub2ind, Sub2indOpcode);
+  set(Op::Ind2sub, Ind2subOpcode);
+  for (Op op : {Op::Eq, Op::Ne, Op::Lt, Op::Gt, Op::Le, Op::Ge}) set(op, CompareOpcode);
+  for (Op op : {Op::And, Op::Or, Op::Xor}) set(op, LogicalCombineOpcode);
+  for (Op op : {Op::Isfinite, Op::Isinf, Op::Isnan}) set(op, ClassifyOpcode);
+  set(Op::Same, SameOpcode);
+  set(Op::Unsame, SameOpcode);
+  set(Op::Not, NotOpcode);
+  set(Op::Logical, LogicalOpcode);
   set(Op::Str2fun, FunctionReference);
   set(Op::MakeFunctionRef, FunctionReference);
   for (Op op : {Op::Int8, Op::Int16, Op::Int32, Op::Uint8, Op::Uint16, Op::Uint32, Op::Int64, Op::Uint64})
@@ -712,11 +727,11 @@ StatusCode OpConcatenate(EngineContext* ctx, const int16_t* ins) {
   switch (static_cast<Op>(ins[0])) {
     case Op::Horzcat:
       if (StatusCode st = SpreadFreeLists(ctx, n, &n); st != kOk) return st;
-      return Concatenate(ctx, n, 2);
+      return ConcatenateValues(ctx, n, 2);
     case Op::Vertcat:
-      return Concatenate(ctx, n, 1);
+      return ConcatenateValues(ctx, n, 1);
     default:
-      return n <= 1 ? Concatenate(ctx, n, -1) : kNotSupported;
+      return ConcatenateValues(ctx, n, -1);
   }
 }
 

@@ -281,9 +281,18 @@ StatusCode StoreTopInto(EngineContext* ctx, int v) {
   return kOk;
 }
 
-// Statement results are shown by the display library, which is not part of
-// the engine yet.
-StatusCode DisplayNamedValue(EngineContext*, int) { return kNotSupported; }
+// Variable v has just been stored (or loaded, for a bare name): a copy of it
+// is shown under its name and popped. v < 0 shows the value on top unnamed.
+StatusCode DisplayNamedValue(EngineContext* ctx, int v) {
+  if (v < 0) return DisplayTopValue(ctx, kStdoutDescriptor, true);
+  const int16_t load[2] = {static_cast<int16_t>(Op::LoadVar), static_cast<int16_t>(v)};
+  if (StatusCode st = OpLoadVar(ctx, load); st != kOk) return st;
+  const StatusCode st = DisplayStatementResult(ctx, v, false, true);
+  // A display short of room leaves nothing behind, so repeating it after
+  // growth does not leave a stray copy.
+  if (IsRoomCode(st)) PopValue(ctx);
+  return st;
+}
 
 // ---------------------------------------------------------------------------
 // Reading values: arrays of numbers, characters and logicals; composites.

@@ -1,0 +1,47 @@
+# Runs one language script through the console host and compares what it
+# prints byte for byte: stdout with NAME.out, stderr with NAME.err when that
+# file exists. The exit status must be the number in NAME.status when there
+# is one, else 1 (an uncaught error) with NAME.err and 0 without. With
+# -DLINES=ON the script is fed to the host's standard input, one command line
+# per line.
+# Use: cmake -DRVO=<host> -DSCRIPT=<dir/NAME.rvl or NAME.lines> [-DLINES=ON] -P run_script.cmake
+get_filename_component(dir "${SCRIPT}" DIRECTORY)
+get_filename_component(file "${SCRIPT}" NAME)
+get_filename_component(stem "${SCRIPT}" NAME_WLE)
+
+if(LINES)
+  execute_process(COMMAND "${RVO}" INPUT_FILE "${SCRIPT}" WORKING_DIRECTORY "${dir}"
+                  OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status)
+else()
+  execute_process(COMMAND "${RVO}" "${file}" WORKING_DIRECTORY "${dir}"
+                  OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status)
+endif()
+
+set(failures "")
+if(NOT EXISTS "${dir}/${stem}.out")
+  message(FATAL_ERROR "${SCRIPT}: no ${stem}.out beside it")
+endif()
+file(READ "${dir}/${stem}.out" want_out)
+if(NOT out STREQUAL want_out)
+  string(APPEND failures "stdout differs\n--- expected\n${want_out}--- got\n${out}---\n")
+endif()
+set(want_status 0)
+if(EXISTS "${dir}/${stem}.err")
+  set(want_status 1)
+  file(READ "${dir}/${stem}.err" want_err)
+  if(NOT err STREQUAL want_err)
+    string(APPEND failures "stderr differs\n--- expected\n${want_err}--- got\n${err}---\n")
+  endif()
+endif()
+if(EXISTS "${dir}/${stem}.status")
+  file(STRINGS "${dir}/${stem}.status" want_status LIMIT_COUNT 1)
+endif()
+if(NOT status STREQUAL want_status)
+  string(APPEND failures "exit status ${status}, expected ${want_status}; stderr:\n${err}\n")
+endif()
+
+if(failures)
+  # NOTICE prints the texts as they are; FATAL_ERROR would reflow them.
+  message(NOTICE "${SCRIPT}:\n${failures}")
+  message(FATAL_ERROR "script output differs")
+endif()

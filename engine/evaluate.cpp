@@ -238,10 +238,13 @@ StatusCode CompileTextForEvaluation(EngineContext* ctx, const char* text, int32_
     }
   }
 
-  // The code becomes the code frame's first value, where the frame owns it.
+  // The code becomes the code frame's first value, where the frame owns it;
+  // marked like an inline function's value, so that unwinding to a catch
+  // keeps the code that is running.
   const int32_t cells = (2 * used + 7) / 8;
   Cell* data = nullptr;
   if (StatusCode st = PushValue(ctx, 0, cells, cells, Room::kStrict, &data); st != kOk) return fail(st);
+  if (codeFrame >= 0) FrameAt(ctx, codeFrame)->functionValue = 1;
   if (compilePending) {
     const StatusCode st = CompilePendingFunctions(ctx, false);
     if (st != kOk && st != kFunNotFound) return fail(st);

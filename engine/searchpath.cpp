@@ -173,7 +173,7 @@ StatusCode PathNative(EngineContext* ctx, int nargin, int nargout, void*) {
       if (StatusCode st = WriteNewlineToDescriptor(ctx, kStdoutDescriptor); st != kOk) return st;
       p = *end == ';' ? end + 1 : end;
     }
-    return kOk;
+    return nargout < 0 ? PushVoidValue(ctx) : kOk;
   }
   if (nargin > 0) {
     const char* texts[2] = {nullptr, nullptr};
@@ -190,6 +190,10 @@ StatusCode PathNative(EngineContext* ctx, int nargin, int nargout, void*) {
   int results = 0;
   if (nargout >= 1) {
     if (StatusCode st = PushStringFromBytes(ctx, -1, gSearchPath); st != kOk) return st;
+    results = 1;
+  } else if (nargout < 0) {
+    // Called for as many results as it gives, it gives none: the void value says so.
+    if (StatusCode st = PushVoidValue(ctx); st != kOk) return st;
     results = 1;
   }
   return DropArgsUnderResults(ctx, results, nargin);

@@ -98,14 +98,6 @@ double ClockNow(void* state, int processTime, int reset) {
 // The slice measurement's state, then the profiler's.
 double gClockStates[2] = {0, 0};
 
-// `path` called as a statement must leave the void value like every native;
-// the search path's own handler leaves nothing, and the display that follows
-// the statement would take whatever value lies below as its result.
-StatusCode PathStatement(EngineContext* ctx, int nargin, int nargout, void* userData) {
-  if (StatusCode st = PathNative(ctx, nargin, nargout, userData); st != kOk || nargout >= 0) return st;
-  return PushVoidValue(ctx);
-}
-
 // Function sources come with the suffix ".m", dot included, and the search
 // path puts a dot before every suffix: without this the candidate for f would
 // be "f..m" and no function file would ever be found.
@@ -138,7 +130,7 @@ const NativeFunctionRecord kConsoleNatives[] = {
            0),
     Record(AsNativeHandler(&ReadFunctionFromSearchPath), reinterpret_cast<void*>(&ReadSourceFile), "+readfn", 0, 0, 0,
            0),
-    Record(&PathStatement, nullptr, "path", 0, 2, 0, 1),
+    Record(&PathNative, nullptr, "path", 0, 2, 0, 1),
     Record(&IsKeywordNative, nullptr, "iskeyword", 0, 1, 0, 1),
     NativeFunctionRecord{},
 };

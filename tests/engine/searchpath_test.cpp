@@ -136,6 +136,10 @@ TEST_F(SearchPath, PathNative) {
 
   ASSERT_EQ(PathNative(ctx, 0, 0, nullptr), kOk);
   EXPECT_EQ(out, "x\ny\nz\n");
+  // Called as a statement, for as many results as it gives: it gives the void value.
+  ASSERT_EQ(PathNative(ctx, 0, -1, nullptr), kOk);
+  EXPECT_EQ(Top().kind, uint32_t{kVoid});
+  PopValue(ctx);
 
   const std::string tooLong(1022, 'p');
   PushStringFromBytes(ctx, -1, tooLong.c_str());

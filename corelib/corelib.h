@@ -158,3 +158,11 @@ StatusCode ClassifyOpcode(EngineContext* ctx, const int16_t* ins);
 StatusCode SameOpcode(EngineContext* ctx, const int16_t* ins);
 StatusCode NotOpcode(EngineContext* ctx, const int16_t* ins);
 StatusCode LogicalOpcode(EngineContext* ctx, const int16_t* ins);
+
+// ---------------------------------------------------------------------------
+// Conversions to a floating class, in place on the top value. 44 for a value
+// that is not a numeric, char or logical array.
+
+StatusCode ConvertTopToFloatClass(EngineContext* ctx, bool toSingle);
+// The builtin opcodes double and single.
+StatusCode FloatClassOpcode(EngineContext* ctx, const int16_t* ins);

@@ -394,7 +394,7 @@ void AppendSymbol(Line& l, SymbolId id) {
   AppendChars(l.buf, &l.pos, SymbolText(l.ctx, id), SymbolLength(l.ctx, id), l.size);
 }
 
-SymbolId ClassSymbol(int32_t subtype) { return subtype < 0 ? -subtype : subtype; }
+SymbolId ClassSymbol(int32_t subtype) { return subtype; }
 
 // The short form of one element of a composite (kept on one line).
 StatusCode AppendShortForm(Line& l, CompositeElementHeader* e) {
@@ -477,7 +477,7 @@ StatusCode AppendShortForm(Line& l, CompositeElementHeader* e) {
   const auto* words = reinterpret_cast<const uint32_t*>(data);
   const uint32_t cls = words[0];
   const int ndims = static_cast<int>(std::min<uint32_t>(words[1], kMaxDims));
-  int32_t dims[kMaxDims];
+  int32_t dims[kMaxDims] = {};
   int64_t count = 1;
   for (int k = 0; k < ndims; ++k) count *= dims[k] = static_cast<int32_t>(words[2 + k]);
   const void* elements = data + ArrayDataCell(ndims);

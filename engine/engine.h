@@ -50,9 +50,12 @@ constexpr StatusCode kIncompAsgnSize = 41;
 constexpr StatusCode kWrongBoolType = 42;
 constexpr StatusCode kWrongTypeInternal = 43;  // an accessor's answer; handlers report 44
 constexpr StatusCode kWrongType = 44;
+constexpr StatusCode kInvalidID = 100;
+constexpr StatusCode kSemAlrdyUnlocked = 101;
 constexpr StatusCode kNonIntArg = 102;
 constexpr StatusCode kOutOfRangeArg = 103;
 constexpr StatusCode kNonScalarArg = 104;
+constexpr StatusCode kNonObjectArg = 105;
 constexpr StatusCode kNonPermutation = 106;
 constexpr StatusCode kBadArg = 107;
 constexpr StatusCode kUnknownOpt = 108;
@@ -894,3 +897,40 @@ StatusCode CompileTextInCallerScope(EngineContext* ctx, const char* text, int32_
 // (constants, literals, concatenation, a few constructors); a safe position
 // is marked so, and may run in a nested RunInterpreter.
 bool IsSafeDataExpression(EngineContext* ctx);
+
+// ---------------------------------------------------------------------------
+// Option sets: option tables, the body of option-set natives and the readers.
+#include "engine/options.h"
+
+// ---------------------------------------------------------------------------
+// The report of an error that ended a run.
+
+// The error's text, then one "-> " line per calling frame, innermost first,
+// on descriptor 2.
+void PrintErrorTrace(EngineContext* ctx, StatusCode code);
+
+// ---------------------------------------------------------------------------
+// Moving and growing the block, and loading a saved engine state.
+#include "engine/relocate.h"
+
+// ---------------------------------------------------------------------------
+// Interpreter threads, semaphores and timing.
+
+// Installs the clock now(state, process-time flag, reset flag): seconds since
+// the state's last reset, which the reset flag moves to now. data holds
+// consecutive states of stateSize bytes, the time slice's first and the
+// profiler's second; every interpreter thread keeps one more of its own.
+void SetTimeCallback(EngineContext* ctx, double (*callback)(void* state, int processTime, int reset), void* data,
+                     int32_t stateSize);
+
+// The natives of "@thread" (refused in sandboxed code), and tic and toc.
+StatusCode ThreadNewNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+StatusCode ThreadKillNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+StatusCode ThreadSleepNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+StatusCode ThreadSetNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+StatusCode SemaphoreNewNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+StatusCode SemaphoreDeleteNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+StatusCode SemaphoreLockNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+StatusCode SemaphoreUnlockNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+StatusCode TicNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+StatusCode TocNative(EngineContext* ctx, int nargin, int nargout, void* userData);

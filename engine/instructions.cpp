@@ -15,6 +15,7 @@
 #include "engine/doublemath.h"
 #include "engine/evaluate.h"
 #include "engine/libraries.h"
+#include "engine/objects.h"
 #include "engine/resolution.h"
 #include "engine/vm.h"
 
@@ -575,7 +576,7 @@ constexpr std::array<OpcodeHandler, kOpcodeCount> MakeBuiltinHandlers() {
   set(Op::Uminus, UminusOpcode);
   set(Op::Uplus, UplusOpcode);
   set(Op::Conj, ConjOpcode);
-  set(Op::Disp, DispBuiltin);
+  set(Op::Disp, OpDispOrOverload);
   set(Op::Format, FormatBuiltin);
   set(Op::Eval, OpEval);
   set(Op::Reshape, ReshapeOpcode);
@@ -591,8 +592,13 @@ constexpr std::array<OpcodeHandler, kOpcodeCount> MakeBuiltinHandlers() {
   set(Op::Unsame, SameOpcode);
   set(Op::Not, NotOpcode);
   set(Op::Logical, LogicalOpcode);
+  for (Op op : {Op::Double, Op::Single}) set(op, FloatClassOpcode);
   set(Op::Str2fun, FunctionReference);
   set(Op::MakeFunctionRef, FunctionReference);
+  set(Op::Class, OpClass);
+  set(Op::Isobject, OpIsobject);
+  set(Op::Isa, OpIsa);
+  set(Op::Methods, OpMethods);
   for (Op op : {Op::Int8, Op::Int16, Op::Int32, Op::Uint8, Op::Uint16, Op::Uint32, Op::Int64, Op::Uint64})
     set(op, ToIntegerClass);
   return t;

@@ -10,6 +10,7 @@
 #include "engine/bytecode.h"
 #include "engine/function.h"
 #include "engine/functionstore.h"
+#include "engine/objects.h"
 #include "engine/valuestack.h"
 #include "engine/vm.h"
 
@@ -540,13 +541,22 @@ StatusCode CollectFieldOfStructArray(EngineContext* ctx, SymbolId s) {
 StatusCode FieldOfValue(EngineContext* ctx, SymbolId s) {
   const ValueDescriptor d = *DescriptorAt(ctx, 0);
   if (d.kind != kComposite) return kWrongType;
-  if (d.extra < 0) return kInvalidFieldAccess;
-  if (d.extra == kStructArray) return CollectFieldOfStructArray(ctx, s);
-  if (d.extra != kStruct) return kWrongType;
-  auto* first = reinterpret_cast<CompositeElementHeader*>(TopData(ctx));
-  CompositeElementHeader* f = FindField(first, CountElementsIn(first, d.cells), s);
-  if (f == nullptr) return RaiseError(ctx, kUndefField, -1, s, -1, nullptr);
-  KeepElementOfTop(ctx, f);
+  int64_t offset = 0, cells = d.cells;
+  if (d.extra < 0) {
+    // Only a method of a class that owns a part of the object reads its fields.
+    const CallFrame* f = FindScopeFrame(ctx);
+    if (f == nullptr || f->methodClass == 0) return kInvalidFieldAccess;
+    const StatusCode st = FindObjectPartByClass(ctx, TopData(ctx), d.cells, d.extra, f->methodClass, &offset, &cells);
+    if (st != kOk) return st == kDataStackFull ? st : kInvalidFieldAccess;
+  } else if (d.extra == kStructArray) {
+    return CollectFieldOfStructArray(ctx, s);
+  } else if (d.extra != kStruct) {
+    return kWrongType;
+  }
+  auto* part = reinterpret_cast<CompositeElementHeader*>(TopData(ctx) + offset);
+  CompositeElementHeader* field = FindField(part, CountElementsIn(part, static_cast<int32_t>(cells)), s);
+  if (field == nullptr) return RaiseError(ctx, kUndefField, -1, s, -1, nullptr);
+  KeepElementOfTop(ctx, field);
   return kOk;
 }
 
@@ -1421,8 +1431,17 @@ StatusCode OpStoreAnsDisplay(EngineContext* ctx, const int16_t* ins) {
     PopValue(ctx);
     return kOk;
   }
-  // The elements of a free list but the last are shown without a name.
-  if (d.kind == kComposite && d.extra == kFreeList) return DisplayNamedValue(ctx, -1);
+  // A free list is spread: its elements but the last are shown without a
+  // name, as disp shows them, and the last becomes the variable.
+  if (d.kind == kComposite && d.extra == kFreeList) {
+    int left = 0;
+    if (StatusCode st = SpreadFreeLists(ctx, 1, &left); st != kOk) return st;
+    if (left == 0) return kOk;
+    for (; left > 1; --left) {
+      RotateValues(ctx, left, 1);  // the first remaining element to the top
+      if (StatusCode st = DisplayTopValue(ctx, kStdoutDescriptor, true); st != kOk) return st;
+    }
+  }
   if (StatusCode st = StoreTopInto(ctx, ins[1]); st != kOk) return st;
   return DisplayNamedValue(ctx, ins[1]);
 }

@@ -9,7 +9,10 @@
 #include "engine/bytecode.h"
 #include "engine/heap.h"
 #include "engine/instructions.h"
+#include "engine/objects.h"
 #include "engine/registry.h"
+#include "engine/threads.h"
+#include "engine/trace.h"
 #include "engine/valuestack.h"
 
 // ---------------------------------------------------------------------------
@@ -48,8 +51,6 @@ namespace {
 
 // Every 503rd outer pass asks the host's break test.
 constexpr int32_t kBreakPollPasses = 501;
-// A handler that cancelled itself: the run ends without a message.
-constexpr StatusCode kSilentCancel = 402;
 
 StatusCode NotSupportedOpcode(EngineContext*, const int16_t*) { return kNotSupported; }
 
@@ -178,44 +179,11 @@ void RunPendingCall(EngineContext* ctx) {
   UnwindToLength(ctx, mark);
 }
 
-// The slice check of cooperative threads. Without a thread scheduler in the
-// engine, the only thread is the main one and nothing switches.
-bool SliceEnded(EngineContext* ctx) {
-  if (ctx->threadListHead == 0) return false;
-  if (ctx->sliceTest != nullptr) return ctx->sliceTest(ctx->sliceArg);
-  if (ctx->clock == nullptr) return ctx->sliceArg != 0;
-  const double used = ctx->clock(ctx->clockData, 0, 1);
-  ctx->mainSliceUsed += used;
-  return ctx->mainSliceUsed > ctx->timeSlice;
-}
-
 // Leaves the run: the running flag is cleared, or left as the run found it
 // when the run was a safe nested one.
 StatusCode Leave(EngineContext* ctx, uint8_t wasRunning, StatusCode st) {
   ctx->running = ctx->pc.safe ? wasRunning : 0;
   return st == kWouldBlock ? kSuspended : st;
-}
-
-// The error ending once no overload applies: the error becomes the last
-// error; a catch resumes the run, anything else ends it with the error
-// printed on descriptor 2.
-bool CatchOrReport(EngineContext* ctx, StatusCode st) {
-  // An assignment cut short leaves its working copies on the stack; they go
-  // before the values are unwound, the variables as they were.
-  ReleaseDetachedReferences(ctx);
-  if (ctx->currentErrorRecord <= 0) {
-    char text[124];
-    int64_t length = 0;
-    GetLastErrorText(ctx, st, true, text, sizeof text, &length);
-    const int32_t function = ctx->errorFunction, position = ctx->errorPosition;
-    StoreLastErrorMessage(ctx, st, text, length, false, nullptr);
-    ctx->errorFunction = function, ctx->errorPosition = position;
-  }
-  MoveErrorToLastError(ctx);
-  if (st != kHalted && UnwindToCatch(ctx, st == kSecViolation || st == kSecViolationGlobal, &ctx->pc)) return true;
-  ctx->pc.space = kNoCode;
-  if (st != kSilentCancel) PrintError(ctx, st, false);
-  return false;
 }
 
 // Native opcode v with its nargin and nargout words; the position after them
@@ -279,9 +247,20 @@ StatusCode RunInterpreter(EngineContext* ctx, uint8_t pollAtBackwardJumps) {
   if (ctx->running && !ctx->pc.safe) return kOk;
   if (ctx->errorCode == kDebugStop) return kDebugStop;
   RunPendingCall(ctx);
-  if (ctx->pc.space == kNoCode) return kOk;
+  // A thread left current without code (an error ended it) is over.
+  if (ctx->pc.space == kNoCode && ctx->currentThread != 0) UnlinkInterpreterThread(ctx, ctx->currentThread);
+  if (ctx->pc.space == kNoCode) {
+    // Nothing of the main thread to run: an interpreter thread may have.
+    if (ctx->threadListHead == 0) return kOk;
+    SwitchInterpreterThread(ctx, -1);
+    if (ctx->pc.space == kNoCode) return kOk;
+  }
+  if (ctx->clock != nullptr && ctx->threadListHead != 0) ctx->clock(ctx->clockData, 0, 1);
   const int16_t* ip = GetProgramCounter(ctx);
   const uint8_t wasRunning = ctx->running;
+  // A nested run (a safe data expression) belongs to the instruction that
+  // started it: it never switches threads nor ends the thread it runs in.
+  const bool nested = wasRunning != 0;
   ctx->running = 1;
   int32_t passes = 0;
   const int16_t* ins = ip;
@@ -291,6 +270,12 @@ StatusCode RunInterpreter(EngineContext* ctx, uint8_t pollAtBackwardJumps) {
     // The outer pass.
     if (ip == nullptr) {
       ctx->pc.space = kNoCode;
+      // A thread whose code ended (or that killed itself) goes; the main
+      // thread goes on where it was.
+      if (ctx->currentThread != 0 && !nested) {
+        UnlinkInterpreterThread(ctx, ctx->currentThread);
+        if ((ip = GetProgramCounter(ctx)) != nullptr) continue;
+      }
       return Leave(ctx, wasRunning, kOk);
     }
     if (ctx->currentErrorRecord > 0) FreeHeapBlock(ctx, ctx->currentErrorRecord);
@@ -410,24 +395,43 @@ StatusCode RunInterpreter(EngineContext* ctx, uint8_t pollAtBackwardJumps) {
     }
 
   regular_ending:
-    if (SliceEnded(ctx)) ctx->mainSliceUsed = 0;
+    // A thread without code is not switched away from: the outer pass ends it.
+    if (ip != nullptr && ctx->threadListHead != 0 && !nested && ThreadSliceEnded(ctx)) {
+      SetProgramCounter(ctx, ip);
+      if (!SwitchThreadAtSliceEnd(ctx)) return Leave(ctx, wasRunning, kOk);
+      ip = GetProgramCounter(ctx);
+    }
     continue;
 
   control_result:
     switch (st) {
       case kYield:
         SetProgramCounter(ctx, ins + GetInstructionLength(ins));
+      switch_thread:
+        if (ctx->threadListHead != 0 && !nested) {
+          if (!SwitchThreadAtSliceEnd(ctx)) return Leave(ctx, wasRunning, kOk);
+          if (ctx->currentThread != 0) {
+            ip = GetProgramCounter(ctx);
+            continue;
+          }
+        }
         [[fallthrough]];
       case kSuspended:
-      check_break:
-        if ((st = CheckBreakRequest(ctx)) == kSuspended) return Leave(ctx, wasRunning, kSuspended);
+        if ((st = CheckBreakRequest(ctx)) == kSuspended) {
+          // The host gets the main thread back; a thread keeps its position.
+          if (ctx->currentThread != 0 && !nested) SwitchInterpreterThread(ctx, 0);
+          return Leave(ctx, wasRunning, kSuspended);
+        }
         if (st == kDebugStop) return Leave(ctx, wasRunning, kDebugStop);
         goto error_ending;
       case kWouldBlock:
         SetProgramCounter(ctx, ins);
-        goto check_break;
+        if (ctx->currentThread == 0 || nested) goto switch_thread;
+        SwitchInterpreterThread(ctx, 0);
+        return Leave(ctx, wasRunning, kSuspended);
       case kWaitingForInput:
         SetProgramCounter(ctx, ins);
+        if (ctx->currentThread != 0 && !nested) UnlinkInterpreterThread(ctx, ctx->currentThread);
         return Leave(ctx, wasRunning, kWaitingForInput);
       case kDebugStop: {
         CallFrame* f = CurrentFrame(ctx);
@@ -435,6 +439,7 @@ StatusCode RunInterpreter(EngineContext* ctx, uint8_t pollAtBackwardJumps) {
           f->suspendSpace = static_cast<int32_t>(ctx->pc.space);
           f->suspendOffset = ctx->pc.offset;
         }
+        if (ctx->currentThread != 0 && !nested) UnlinkInterpreterThread(ctx, ctx->currentThread);
         ctx->errorCode = kDebugStop;
         return Leave(ctx, wasRunning, kDebugStop);
       }
@@ -443,6 +448,12 @@ StatusCode RunInterpreter(EngineContext* ctx, uint8_t pollAtBackwardJumps) {
     }
 
   error_ending:
+    // An object operand's class may take the instruction over (engine/overload.cpp).
+    if ((st = OverloadFailingInstruction(ctx, ins, st)) == kOk) {
+      ip = GetProgramCounter(ctx);
+      continue;
+    }
+    if (st == kSuspended || (st >= kWouldBlock && st <= kDebugStop)) goto control_result;
     NoteFailingOperation(ctx, ins, st);
     if (!CatchOrReport(ctx, st)) return Leave(ctx, wasRunning, st);
     ip = GetProgramCounter(ctx);

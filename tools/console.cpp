@@ -1,8 +1,10 @@
 // The language's console host `rvo`: one engine in one block, its output on
 // stdout and stderr, libraries read through the search path, Ctrl-C as the
 // break. It runs a source file, a text given with -e, or lines from stdin.
+#include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -11,18 +13,28 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <new>
 #include <string>
 #include <thread>
 
 #include "engine/context.h"
 #include "engine/engine.h"
 #include "engine/searchpath.h"
+#include "engine/threads.h"
 
 namespace {
 
-// Generous, since the block cannot grow yet: a run that needs more reports
-// the engine's room error.
-constexpr size_t kBlockBytes = size_t{64} << 20;
+// The block starts at 64 MiB (RVO_BLOCK_BYTES gives another start, for
+// tests) and grows by half after a command that ran out of room, up to 1 GiB.
+constexpr size_t kDefaultBlockBytes = size_t{64} << 20;
+constexpr size_t kMaxBlockBytes = size_t{1} << 30;
+
+// The host's block; the engine's context is its start.
+struct HostBlock {
+  std::unique_ptr<uint64_t[]> cells;
+  size_t bytes = 0;
+};
+HostBlock gBlock;
 
 constexpr int kExitError = 1;
 constexpr int kExitBreak = 130;
@@ -132,19 +144,26 @@ const NativeFunctionRecord kConsoleNatives[] = {
            0),
     Record(&PathNative, nullptr, "path", 0, 2, 0, 1),
     Record(&IsKeywordNative, nullptr, "iskeyword", 0, 1, 0, 1),
+    Record(&TicNative, nullptr, "tic", 0, 0, 0, 0),
+    Record(&TocNative, nullptr, "toc", 0, 0, 0, 1),
+    Record(nullptr, nullptr, "@thread", 0, 0, 0, 0),
+    Record(&ThreadNewNative, nullptr, "threadnew", 1, kAnyCount, 0, 1),
+    Record(&ThreadKillNative, nullptr, "threadkill", 1, 1, 0, 0),
+    Record(&ThreadSleepNative, nullptr, "threadsleep", 1, 2, 0, 0),
+    Record(&ThreadSetNative, nullptr, "threadset", 0, kAnyCount, 0, 1),
+    Record(&SemaphoreNewNative, nullptr, "semaphorenew", 0, 0, 0, 1),
+    Record(&SemaphoreDeleteNative, nullptr, "semaphoredelete", 1, 1, 0, 0),
+    Record(&SemaphoreLockNative, nullptr, "semaphorelock", 1, 1, 0, 1),
+    Record(&SemaphoreUnlockNative, nullptr, "semaphoreunlock", 1, 1, 0, 0),
     NativeFunctionRecord{},
 };
 
 StatusCode StartEngine(void* block, EngineContext** out) {
-  if (StatusCode st = InitEngineContext(block, kBlockBytes, out); st != kOk) return st;
+  if (StatusCode st = InitEngineContext(block, gBlock.bytes, out); st != kOk) return st;
   EngineContext* ctx = *out;
   if (StatusCode st = InstallNativeLibrary(ctx, kEngineMessageTables, false); st != kOk) return st;
   if (StatusCode st = InstallNativeLibrary(ctx, kConsoleNatives, false); st != kOk) return st;
-  // Set in the context by hand until the engine offers the call that
-  // installs the clock.
-  ctx->clock = &ClockNow;
-  ctx->clockData = gClockStates;
-  ctx->clockStateSize = sizeof(double);
+  SetTimeCallback(ctx, &ClockNow, gClockStates, sizeof(double));
   ClockNow(&gClockStates[0], 0, 1);
   ClockNow(&gClockStates[1], 1, 1);
   SetBreakPollCallback(ctx, &TakeBreak, nullptr);
@@ -159,22 +178,66 @@ int ExitStatusOf(StatusCode st) {
   return st == kHalted ? kExitBreak : kExitError;
 }
 
-// Runs the code made ready by the evaluation; the engine asks the break test
-// itself. A suspended run (interpreter threads waiting) is resumed every 10 ms
-// until it ends or is broken.
+// Ends every interpreter thread, so that a break gives the console back.
+void StopInterpreterThreads(EngineContext* ctx) {
+  while (ctx->threadListHead != 0) UnlinkInterpreterThread(ctx, ctx->threadListHead);
+}
+
+// A break while code runs: every thread ends and the console is back.
+StatusCode TakeBreakWhileRunning(EngineContext* ctx) {
+  StopInterpreterThreads(ctx);
+  UnwindFrames(ctx, 0);
+  PrintError(ctx, kHalted, true);
+  return kHalted;
+}
+
+// Runs the code made ready by the evaluation until the main thread has none
+// left; the engine asks the break test itself. Suspended code (waiting, or
+// yielding to interpreter threads) is resumed every 10 ms. The first error
+// is the result.
 StatusCode RunReadyCode(EngineContext* ctx) {
   const auto run = GetService<StatusCode (*)(EngineContext*, uint8_t)>(ctx, Service::RunInterpreter);
   StatusCode st = run(ctx, 0);
-  while (st == kSuspended) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (TakeBreak(nullptr)) {
-      UnwindFrames(ctx, 0);
-      PrintError(ctx, kHalted, true);
-      return kHalted;
+  StatusCode result = st;
+  for (;;) {
+    if (st == kHalted || st == kDebugStop || st == kWaitingForInput) {
+      StopInterpreterThreads(ctx);
+      return st;
     }
+    if (ctx->currentThread == 0 && ctx->pc.space == kNoCode) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (TakeBreak(nullptr)) return TakeBreakWhileRunning(ctx);
     st = run(ctx, 0);
+    if (result == kOk || result == kSuspended) result = st;
   }
-  return st;
+  return result == kSuspended ? kOk : result;
+}
+
+// Interpreter threads still alive after a command run every 10 ms while
+// they exist; with untilInput only until a line of standard input waits (or
+// it ends), so that the prompt stays usable. Answers the first failure.
+StatusCode ResumeThreads(EngineContext* ctx, bool untilInput) {
+  StatusCode result = kOk;
+  while (ctx->threadListHead != 0) {
+    if (untilInput) {
+      pollfd input{STDIN_FILENO, POLLIN, 0};
+      if (poll(&input, 1, 10) != 0) break;
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (TakeBreak(nullptr)) return TakeBreakWhileRunning(ctx);
+    const StatusCode st = RunReadyCode(ctx);
+    if (st == kHalted) return st;
+    if (result == kOk) result = st;
+  }
+  return result;
+}
+
+// The threads a program leaves run to their end before the host exits; their
+// failure fails a program that succeeded.
+int FinishThreads(EngineContext* ctx, int status) {
+  const int threads = ExitStatusOf(ResumeThreads(ctx, false));
+  return status == EXIT_SUCCESS ? threads : status;
 }
 
 StatusCode EvaluateText(EngineContext* ctx, const char* text, size_t length) {
@@ -187,12 +250,46 @@ StatusCode EvaluateText(EngineContext* ctx, const char* text, size_t length) {
   return st;
 }
 
+// Failures for lack of room in a region: the stacks, the heap, the code
+// area, the compiler's room and the function table.
+bool IsRoomError(StatusCode st) {
+  return (st >= kDescStackFull && st <= kCodeOverflow) || st == kCompOutOfMemory || st == kTooManyUserFun;
+}
+
+// After a command that ran out of room the block grows by half, the failing
+// region taking the growth. The failed command was reported and is not run
+// again, so growth happens once per failure and never loops; at the largest
+// size the error stands.
+void GrowBlockAfter(StatusCode st, EngineContext** ctx) {
+  if (!IsRoomError(st) || gBlock.bytes >= kMaxBlockBytes) return;
+  const size_t bytes = std::min(gBlock.bytes + gBlock.bytes / 2, kMaxBlockBytes) & ~size_t{7};
+  std::unique_ptr<uint64_t[]> cells(new (std::nothrow) uint64_t[bytes / sizeof(uint64_t)]);
+  if (cells == nullptr) return;
+  MakeContextPointersRelative(*ctx);
+  std::memcpy(cells.get(), gBlock.cells.get(), gBlock.bytes);
+  gBlock = HostBlock{std::move(cells), bytes};
+  *ctx = reinterpret_cast<EngineContext*>(gBlock.cells.get());
+  RelocateEngineContext(*ctx, static_cast<int64_t>(bytes), st);
+}
+
 // One evaluation with a fresh break request.
-int Evaluate(EngineContext* ctx, const char* text, size_t length) {
+int Evaluate(EngineContext** ctx, const char* text, size_t length) {
   gBreakRequested = 0;
-  const int status = ExitStatusOf(EvaluateText(ctx, text, length));
+  const StatusCode st = EvaluateText(*ctx, text, length);
   std::fflush(stdout);
-  return status;
+  GrowBlockAfter(st, ctx);
+  return ExitStatusOf(st);
+}
+
+// The starting size: RVO_BLOCK_BYTES when set, else the default; 0 when the
+// variable holds no size the engine accepts.
+size_t StartingBlockBytes() {
+  const char* text = std::getenv("RVO_BLOCK_BYTES");
+  if (text == nullptr) return kDefaultBlockBytes;
+  char* end = nullptr;
+  const unsigned long long bytes = std::strtoull(text, &end, 10);
+  if (end == text || *end != 0 || bytes < kMinEngineBlockBytes || bytes > kMaxBlockBytes) return 0;
+  return static_cast<size_t>(bytes) & ~size_t{7};
 }
 
 bool ReadWholeFile(const char* name, std::string* text) {
@@ -206,11 +303,12 @@ bool ReadWholeFile(const char* name, std::string* text) {
   return ok;
 }
 
-int RunLines(EngineContext* ctx) {
+int RunLines(EngineContext** ctx) {
   const bool prompt = isatty(STDIN_FILENO) != 0;
   int status = EXIT_SUCCESS;
   std::string line;
   for (;;) {
+    if (ResumeThreads(*ctx, true) == kHalted) status = kExitBreak;
     if (prompt) {
       std::fputs(">> ", stdout);
       std::fflush(stdout);
@@ -222,7 +320,7 @@ int RunLines(EngineContext* ctx) {
     status = Evaluate(ctx, line.data(), line.size());
     if (c == EOF) break;
   }
-  return status;
+  return FinishThreads(*ctx, status);
 }
 
 void PrintUsage() { std::fputs("usage: rvo FILE | rvo -e TEXT | rvo < LINES\n", stderr); }
@@ -234,21 +332,31 @@ int main(int argc, char** argv) {
     PrintUsage();
     return 2;
   }
-  std::unique_ptr<uint64_t[]> block(new uint64_t[kBlockBytes / sizeof(uint64_t)]);
+  gBlock.bytes = StartingBlockBytes();
+  if (gBlock.bytes == 0) {
+    std::fprintf(stderr, "rvo: RVO_BLOCK_BYTES must be a byte count from %zu to %zu\n", size_t{kMinEngineBlockBytes},
+                 kMaxBlockBytes);
+    return 2;
+  }
+  gBlock.cells.reset(new uint64_t[gBlock.bytes / sizeof(uint64_t)]);
   EngineContext* ctx = nullptr;
-  if (StatusCode st = StartEngine(block.get(), &ctx); st != kOk) {
+  if (StatusCode st = StartEngine(gBlock.cells.get(), &ctx); st != kOk) {
     std::fprintf(stderr, "rvo: the engine did not start (%d)\n", st);
     return kExitError;
   }
   std::signal(SIGINT, &OnInterrupt);
-  if (argc == 3) return Evaluate(ctx, argv[2], std::strlen(argv[2]));
+  if (argc == 3) {
+    const int status = Evaluate(&ctx, argv[2], std::strlen(argv[2]));
+    return FinishThreads(ctx, status);
+  }
   if (argc == 2) {
     std::string text;
     if (!ReadWholeFile(argv[1], &text)) {
       std::fprintf(stderr, "rvo: cannot read %s\n", argv[1]);
       return kExitError;
     }
-    return Evaluate(ctx, text.data(), text.size());
+    const int status = Evaluate(&ctx, text.data(), text.size());
+    return FinishThreads(ctx, status);
   }
-  return RunLines(ctx);
+  return RunLines(&ctx);
 }

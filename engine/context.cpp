@@ -21,6 +21,7 @@ void InitHeader(EngineContext* ctx, uint8_t* regions, const RegionSizes& r) {
 
   ctx->heapBase = ctx->dataBase + r.dataCells;
   ctx->heapSize = r.heapCells;
+  ctx->heapFirstFree = 0;
 
   ctx->descBase = reinterpret_cast<int32_t*>(ctx->heapBase + r.heapCells);
   ctx->descCapacity = r.descWords;

@@ -135,6 +135,7 @@ struct EngineContext {
   // variable heap
   Cell* heapBase;
   int32_t heapSize;
+  int32_t heapFirstFree;  // a block boundary with every block before it in use: allocation starts there
 
   // code area: entry table, compiled code growing up, symbols growing down
   int16_t* codeBase;

@@ -37,7 +37,7 @@ char* RecordText(EngineContext* ctx, int32_t record) { return reinterpret_cast<c
 StatusCode RecordCode(EngineContext* ctx, int32_t record) { return static_cast<StatusCode>(ctx->heapBase[record].f); }
 
 void FreeRecord(EngineContext* ctx, int32_t* record) {
-  if (*record > 0) ctx->heapBase[*record - 1].w[0] &= ~kHeapInUse;
+  if (*record > 0) FreeHeapBlock(ctx, *record);
   *record = -1;
 }
 

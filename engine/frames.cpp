@@ -9,6 +9,7 @@
 #include "engine/function.h"
 #include "engine/heap.h"
 #include "engine/registry.h"
+#include "engine/threads.h"
 #include "engine/valuestack.h"
 #include "engine/vm.h"
 
@@ -706,6 +707,8 @@ void ResetStackRegisters(EngineContext* ctx) {
 }
 
 StatusCode ResetEngineToBaseFrame(EngineContext* ctx) {
+  // The main thread's stacks are the ones reset, whichever thread ran.
+  SwitchInterpreterThread(ctx, 0);
   if (ctx->descCapacity < kBaseFrameWords) return kDescStackFull;
   MarkReachableHeapBlocks(ctx);
   CallFrame* f = FrameAt(ctx, 0);

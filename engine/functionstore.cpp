@@ -123,7 +123,8 @@ bool IsRunningAtOrAbove(const EngineContext* ctx, int32_t word) {
 }
 
 void ShiftCodePositions(EngineContext* ctx, int32_t from, int32_t delta) {
-  for (int32_t i = 1; i < ctx->entriesInUse; ++i) {
+  // From entry 0: its third word holds the base library's use list.
+  for (int32_t i = 0; i < ctx->entriesInUse; ++i) {
     FunctionStoreEntry* e = StoreEntry(ctx, i);
     if (HoldsCode(e) && e->position >= from) e->position += delta;
   }
@@ -137,7 +138,7 @@ void ShiftCodePositions(EngineContext* ctx, int32_t from, int32_t delta) {
 StatusCode RemoveFunctionCode(EngineContext* ctx, int32_t entry) {
   const int32_t start = StoreEntry(ctx, entry)->position;
   int32_t end = ctx->codeTop;
-  for (int32_t i = 1; i < ctx->entriesInUse; ++i) {
+  for (int32_t i = 0; i < ctx->entriesInUse; ++i) {
     const FunctionStoreEntry* e = StoreEntry(ctx, i);
     if (HoldsCode(e) && e->position > start) end = std::min(end, e->position);
   }

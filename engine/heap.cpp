@@ -7,6 +7,7 @@
 
 #include "engine/context.h"
 #include "engine/function.h"
+#include "engine/threads.h"
 
 namespace {
 
@@ -29,7 +30,11 @@ StatusCode AllocateHeapBlock(EngineContext* ctx, int32_t cells, int32_t* index) 
   }
   Cell* heap = ctx->heapBase;
   const int64_t end = ctx->heapSize;
-  int64_t at = 0;
+  // Every block below the first-free bound is in use, so a walk from the heap
+  // start would pass them without merging or taking any: starting at the
+  // bound gives the same block and keeps deep recursion linear.
+  int64_t at = ctx->heapFirstFree > 0 && ctx->heapFirstFree <= end ? ctx->heapFirstFree : 0;
+  int64_t firstFree = -1;
   while (at < end) {
     uint32_t& header = HeaderWord(heap, at);
     int64_t size = header & kHeapCountMask;
@@ -48,17 +53,21 @@ StatusCode AllocateHeapBlock(EngineContext* ctx, int32_t cells, int32_t* index) 
         if (size > cells) WriteHeader(heap, at + 1 + cells, static_cast<uint32_t>(size - cells - 1));
         WriteHeader(heap, at, static_cast<uint32_t>(cells) | kHeapInUse);
         *index = static_cast<int32_t>(at + 1);
+        ctx->heapFirstFree = static_cast<int32_t>(firstFree >= 0 ? firstFree : at + 1 + cells);
         return kOk;
       }
+      if (firstFree < 0) firstFree = at;
     }
     at += 1 + size;
   }
+  ctx->heapFirstFree = static_cast<int32_t>(firstFree >= 0 ? firstFree : end);
   return kHeapFull;
 }
 
 void FreeHeapBlock(EngineContext* ctx, int32_t index) {
   if (index <= 0 || index > ctx->heapSize) return;
   HeaderWord(ctx->heapBase, index - 1) &= ~kHeapInUse;
+  if (index - 1 < ctx->heapFirstFree) ctx->heapFirstFree = index - 1;
 }
 
 int32_t HeapBlockCells(const EngineContext* ctx, int32_t index) {
@@ -95,6 +104,8 @@ void WriteVariableDescriptor(EngineContext* ctx, int32_t block, const ValueDescr
 }
 
 void MarkReachableHeapBlocks(EngineContext* ctx) {
+  // Thread blocks and the semaphore table are not kept: nothing may name them.
+  ForgetInterpreterThreads(ctx);
   ctx->frameIndex = -1;
   ctx->descLength = 0;
   ctx->dataTop = 0;
@@ -105,6 +116,7 @@ void MarkReachableHeapBlocks(EngineContext* ctx) {
 
   Cell* heap = ctx->heapBase;
   const int64_t end = ctx->heapSize;
+  ctx->heapFirstFree = 0;
   for (int64_t at = 0; at < end; at += 1 + (HeaderWord(heap, at) & kHeapCountMask)) HeaderWord(heap, at) &= ~kHeapMark;
   for (int32_t i = 1; i < ctx->entriesInUse; ++i) {
     const auto* e = reinterpret_cast<const FunctionStoreEntry*>(FunctionEntryWords(ctx, i));

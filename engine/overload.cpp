@@ -348,6 +348,23 @@ int32_t GetClassIdAtDepth(EngineContext* ctx, int depth) {
   return e != nullptr && e->kind == kComposite && IsClassId(e->extra) ? e->extra : 0;
 }
 
+namespace {
+
+// Only integer, character and logical arrays are retried as double: a
+// builtin that refuses single refuses it on purpose.
+bool HasIntegerLikeInput(EngineContext* ctx, int inputs) {
+  for (int d = 0; d < inputs; ++d) {
+    const ValueDescriptor& v = *DescriptorAt(ctx, d);
+    if (!IsBoxedArray(v)) continue;
+    if (v.extra != kNumericArray) return true;
+    const uint32_t cls = ReadArray(DataAt(ctx, d)).cls;
+    if (cls != kSingle && cls != kComplexSingle && cls != kDouble && cls != kComplexDouble) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 int32_t GetBoxedSubtypeAtDepth(EngineContext* ctx, int depth) {
   const ValueDescriptor& d = *DescriptorAt(ctx, depth);
   if (d.kind == kBoxed) return d.extra;
@@ -454,7 +471,7 @@ StatusCode OverloadFailingInstruction(EngineContext* ctx, const int16_t* ins, St
   } else {
     for (int d = p.inputs - 1; d >= 0 && boxed == 0; --d) boxed = GetBoxedSubtypeAtDepth(ctx, d);
   }
-  if (boxed >= kNumericArray && boxed <= kLogicalArray && !p.indexing && !p.display) {
+  if (boxed >= kNumericArray && boxed <= kLogicalArray && !p.indexing && !p.display && HasIntegerLikeInput(ctx, p.inputs)) {
     bool converted = false;
     const StatusCode c = ConvertArgsToFloat(ctx, -p.inputs, false, &converted);
     if (c == kWrongTypeInternal || (c == kOk && !converted)) return st;

@@ -165,6 +165,7 @@ void Repartition(EngineContext* ctx, const NewLayout& n) {
   ctx->dataCapacity = static_cast<int32_t>(n.data);
   ctx->heapBase = heap;
   ctx->heapSize = static_cast<int32_t>(n.heap);
+  ctx->heapFirstFree = 0;
   ctx->descBase = desc;
   ctx->descCapacity = static_cast<int32_t>(n.desc);
   ctx->codeBase = code;
@@ -197,6 +198,7 @@ void EmptyState(EngineContext* ctx) {
   ctx->pc = ProgramCounter{};
   ctx->heapBase[0].u = 0;
   ctx->heapBase[0].w[0] = static_cast<uint32_t>(ctx->heapSize - 1) & kHeapCountMask;
+  ctx->heapFirstFree = 0;
   ctx->entriesInUse = 1;
   std::memset(ctx->codeBase, 0, kEntryWords * sizeof(int16_t));
   ctx->codeTop = kEntryWords * ctx->entryCapacity;
@@ -515,6 +517,7 @@ StatusCode LoadEngineState(EngineContext* ctx, EngineStateReader read, void* use
   ctx->dataTop = static_cast<int32_t>(dataCells);
   whole = whole && ReadSection(read, userData, ctx->dataBase, 8 * dataCells);
   whole = whole && ReadSection(read, userData, ctx->heapBase, 8 * heapCells);
+  ctx->heapFirstFree = 0;
   if (heapCells < ctx->heapSize) {
     ctx->heapBase[heapCells].u = 0;
     ctx->heapBase[heapCells].w[0] = static_cast<uint32_t>(ctx->heapSize - heapCells - 1) & kHeapCountMask;

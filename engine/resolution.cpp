@@ -171,7 +171,11 @@ StatusCode Resolve(EngineContext* ctx, SymbolId s, const NameText& n, int32_t li
       }
       if (f < 0) f = FindUserFunctionBySymbol(ctx, s, 0, false, library, true, nullptr);
       if (f >= 0) {
+        // The frame runs in the class of the method found, not of the object:
+        // a parent's method reads the parent's part of a child object, and a
+        // plain function given an object gets no access to its fields.
         out->entry = f;
+        out->cls = StoreEntry(ctx, f)->qualifier;
         return kOk;
       }
     }

@@ -115,7 +115,7 @@ void PrintErrorTrace(EngineContext* ctx, StatusCode code) {
   run.Close(ctx);
 }
 
-bool CatchOrReport(EngineContext* ctx, StatusCode code) {
+bool CatchOrReport(EngineContext* ctx, StatusCode code, bool nested) {
   // An assignment cut short leaves its working copies on the stack; they go
   // before the values are unwound, the variables as they were.
   ReleaseDetachedReferences(ctx);
@@ -137,6 +137,8 @@ bool CatchOrReport(EngineContext* ctx, StatusCode code) {
 
   ctx->pc.space = kNoCode;
   if (code != kSilentCancel) PrintErrorTrace(ctx, code);
-  EndErroredThread(ctx, code);
+  // A nested run belongs to an instruction of the running thread, which
+  // goes on after it.
+  if (!nested) EndErroredThread(ctx, code);
   return false;
 }

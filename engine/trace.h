@@ -8,4 +8,4 @@
 // Once no object overload took the failure over: true when an armed catch
 // was found and the program counter now points at its code; false when the
 // run ends, after the error and the calls that led to it were printed.
-bool CatchOrReport(EngineContext* ctx, StatusCode code);
+bool CatchOrReport(EngineContext* ctx, StatusCode code, bool nested);

@@ -132,6 +132,7 @@ void ShrinkHeapBlock(EngineContext* ctx, int32_t block, int64_t cells) {
   if (had - cells >= 1) {
     ctx->heapBase[block + cells].u = 0;
     ctx->heapBase[block + cells].w[0] = static_cast<uint32_t>(had - cells - 1);
+    if (block + cells < ctx->heapFirstFree) ctx->heapFirstFree = static_cast<int32_t>(block + cells);
   }
 }
 

@@ -455,7 +455,7 @@ StatusCode RunInterpreter(EngineContext* ctx, uint8_t pollAtBackwardJumps) {
     }
     if (st == kSuspended || (st >= kWouldBlock && st <= kDebugStop)) goto control_result;
     NoteFailingOperation(ctx, ins, st);
-    if (!CatchOrReport(ctx, st)) return Leave(ctx, wasRunning, st);
+    if (!CatchOrReport(ctx, st, nested)) return Leave(ctx, wasRunning, st);
     ip = GetProgramCounter(ctx);
   }
 }

@@ -102,6 +102,7 @@ TEST(Context, FreshHeader) {
 
   // One free heap block covers the heap.
   EXPECT_EQ(ctx->heapBase[0].w[0], static_cast<uint32_t>(ctx->heapSize - 1));
+  EXPECT_EQ(ctx->heapFirstFree, 0);
 
   EXPECT_EQ(ctx->libraries, nullptr);
   EXPECT_EQ(ctx->libraryCount, 0);

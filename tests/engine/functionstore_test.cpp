@@ -355,6 +355,7 @@ TEST_F(FunctionStore, GrowthMovesCodeAndEveryPosition) {
   int32_t lib = -1, variable = -1;
   ASSERT_EQ(DeclareLibrary(ctx, "lib", -1, true, &lib), kOk);
   StoreEntry(ctx, lib)->position = Position(g);  // stands for a use list in the code
+  StoreEntry(ctx, 0)->position = Position(g) + 2;  // the base library's use list
   ASSERT_EQ(DeclareLibrary(ctx, "v", -1, true, &variable), kOk);
   *StoreEntry(ctx, variable) = FunctionStoreEntry{kEntryVariable, StoreEntry(ctx, variable)->name, 77, -1};
 
@@ -399,6 +400,7 @@ TEST_F(FunctionStore, GrowthMovesCodeAndEveryPosition) {
   EXPECT_TRUE(HoldsItsCode(f));
   EXPECT_TRUE(HoldsItsCode(g));
   EXPECT_EQ(StoreEntry(ctx, lib)->position, gAt + delta);
+  EXPECT_EQ(StoreEntry(ctx, 0)->position, gAt + delta + 2);
   EXPECT_EQ(StoreEntry(ctx, variable)->position, 77);
   for (int32_t i = 1; i < ctx->entriesInUse; ++i) EXPECT_FALSE(Name(i).empty()) << i;
   EXPECT_EQ(Name(next), "next");

@@ -286,6 +286,7 @@ TEST_F(ResolutionTest, MethodsOfTheFirstObjectArgumentAndItsParents) {
   const int32_t plain = Declare("size", 0), childSize = Declare("size", 0, false, "child");
   const int32_t granTalk = Declare("talk", 0, false, "gran"), dadTalk = Declare("talk", 0, false, "dad");
   const int32_t dadOnly = Declare("walk", 0, false, "dad");
+  const int32_t show = Declare("show", 0);
 
   // 5, then an object of class child with parents mom (whose parent is gran)
   // and dad, then a field that is no parent part.
@@ -294,16 +295,17 @@ TEST_F(ResolutionTest, MethodsOfTheFirstObjectArgumentAndItsParents) {
   struct Case {
     const char* name;
     int32_t want;
+    SymbolId cls;  // the frame's class: the method's own, none for a plain function
   };
   // The object comes second, after a plain number: it still chooses.
-  const Case cases[] = {{"size", childSize}, {"talk", granTalk}, {"walk", dadOnly}};
+  const Case cases[] = {{"size", childSize, child}, {"talk", granTalk, gran}, {"walk", dadOnly, dad}, {"show", show, 0}};
   for (const Case& c : cases) {
     int32_t entry = -2;
     SymbolId cls = 0;
     ASSERT_EQ(ResolveFunctionWithOverloading(ctx, c.name, -1, 0, 2, 1, &entry, &cls, nullptr, nullptr, nullptr), kOk)
         << c.name;
     EXPECT_EQ(entry, c.want) << c.name;
-    EXPECT_EQ(cls, child);
+    EXPECT_EQ(cls, c.cls) << c.name;
   }
   (void)dadTalk;
 

@@ -374,6 +374,20 @@ TEST_F(ThreadsTest, ForgettingThreadsBringsTheMainThreadBack) {
   EXPECT_EQ(TopScalar(), 2);
 }
 
+// A reset keeps only globals in the heap: the thread list must not keep
+// naming freed blocks, or the next allocation would reuse a live record.
+TEST_F(ThreadsTest, ResetToTheBaseFrameEndsEveryThread) {
+  const int32_t h = NewThread(21);
+  ASSERT_EQ(SemaphoreNewNative(ctx, 0, 0, nullptr), kOk);
+  SwitchInterpreterThread(ctx, h);
+  ASSERT_EQ(ResetEngineToBaseFrame(ctx), kOk);
+  EXPECT_EQ(ctx->currentThread, 0);
+  EXPECT_EQ(ctx->threadListHead, 0);
+  EXPECT_EQ(ctx->semaphoreTable, -1);
+  int32_t found = -1;
+  EXPECT_FALSE(FindThreadById(ctx, 1, &found));
+}
+
 TEST_F(ThreadsTest, OptionsSetPriorityStackAndSandbox) {
   struct Case {
     const char* options;

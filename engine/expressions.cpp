@@ -138,6 +138,13 @@ struct Unit {
   }
 };
 
+// An entry of the name under any class qualifier. A call compiled to it is
+// resolved again by name when it runs, the class of its first object
+// argument (or a parent's) choosing the method.
+int32_t FindVisibleMethod(EngineContext* ctx, int32_t library, const char* name, int32_t length) {
+  return FindUserFunction(ctx, name, length, nullptr, -1, library, true, nullptr);
+}
+
 // A forward jump operand at pos patched to reach target; 180 when the offset
 // does not fit its word.
 StatusCode PatchJump(int16_t* code, int32_t pos, int32_t target) {
@@ -634,6 +641,9 @@ StatusCode ExpressionCompiler::Name() {
     return FunctionName(kEntryBuiltinCall, static_cast<int32_t>(b - kBuiltinTable), after,
                         b->id == Word(Op::Assert) && top_ == 0 && p_ == expressionStart_);
   if (method >= 0) return FunctionName(kEntryNativeCall, method, after, false);
+  // A method of a language class ranks as a class-method native does.
+  if (const int32_t f = FindVisibleMethod(u_.ctx, u_.library, name, length); f >= 0)
+    return FunctionName(kEntryUserCall, f, after, false);
 
   bool taken = false;
   if (StatusCode st = TryGenericHooks(name, length, after, &taken); st != kOk || taken) return st;
@@ -733,6 +743,7 @@ StatusCode ExpressionCompiler::EmitCall(int32_t kind, int32_t operand, int32_t n
         std::memcpy(name, rec.name, length);
         name[length] = 0;
         int32_t f = FindVisibleUserFunction(u_.ctx, u_.library, name, length);
+        if (f < 0) f = FindVisibleMethod(u_.ctx, u_.library, name, length);
         if (f < 0 && create_) {
           SymbolId s = 0;
           if (StatusCode st = u_.Intern(name, length, &s); st != kOk) return st;

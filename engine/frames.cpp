@@ -134,8 +134,16 @@ struct Elements {
   int32_t count;
 };
 
+// VariableDescriptor read in place: returning the three words from another
+// unit goes through memory and stalls on the stores just made, which showed
+// on every return.
+inline ValueDescriptor BlockDescriptor(const EngineContext* ctx, int32_t block) {
+  const Cell* b = ctx->heapBase + block;
+  return {b[0].w[0], b[0].iw[1], b[1].iw[0]};
+}
+
 Elements VariableElements(EngineContext* ctx, int32_t block) {
-  const ValueDescriptor d = VariableDescriptor(ctx, block);
+  const ValueDescriptor d = BlockDescriptor(ctx, block);
   const Cell* data = ctx->heapBase + block + kVariableHeaderCells;
   const Cell* end = data + d.cells;
   const auto* e = reinterpret_cast<const CompositeElementHeader*>(data);
@@ -159,7 +167,7 @@ struct Output {
 };
 
 Output OutputOf(EngineContext* ctx, int32_t block) {
-  return {ctx->heapBase + block + kVariableHeaderCells, VariableDescriptor(ctx, block)};
+  return {ctx->heapBase + block + kVariableHeaderCells, BlockDescriptor(ctx, block)};
 }
 
 Output OutputOf(const CompositeElementHeader* e) {
@@ -431,7 +439,7 @@ StatusCode ReturnFromFunction(EngineContext* ctx) {
   Elements extra{nullptr, 0};
   if (k < r || (r == -1 && k < 1)) {
     if (const int32_t block = valueBlock(k); block > 0) {
-      if (VariableDescriptor(ctx, block).kind != kComposite) return kVarargoutNotList;
+      if (BlockDescriptor(ctx, block).kind != kComposite) return kVarargoutNotList;
       extra = VariableElements(ctx, block);
     }
   }
@@ -458,7 +466,7 @@ StatusCode ReturnFromFunction(EngineContext* ctx) {
   // values, while their sources (heap cell offsets, one word each) wait at
   // the far end of the descriptor region.
   int64_t outCells = 0;
-  for (int32_t i = 0; i < fromVariables; ++i) outCells += VariableDescriptor(ctx, valueBlock(i)).cells;
+  for (int32_t i = 0; i < fromVariables; ++i) outCells += BlockDescriptor(ctx, valueBlock(i)).cells;
   const CompositeElementHeader* e = extra.first;
   for (int32_t i = 0; i < fromElements; ++i, e = NextElement(e)) outCells += e->cells;
   const int64_t valueCells = CellsOfDescriptors(ctx, position + FrameExtent(f), ctx->descLength);

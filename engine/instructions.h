@@ -26,7 +26,9 @@ inline StatusCode StepDoubleLoopRange(EngineContext* ctx) {
   const double remaining = r[n - 1].f;
   if (!(remaining >= 1)) return kIndexOutOfRange;
   const double x = r[0].f;
-  if (StatusCode st = PushRealScalar(ctx, x); st != kOk) return st;
+  Cell* pushed = nullptr;
+  if (StatusCode st = PushValue(ctx, 0, 1, 1, Room::kStrict, &pushed); st != kOk) return st;
+  pushed->f = x;
   r[0].f = x + (n == 2 ? 1.0 : r[1].f);
   r[n - 1].f = remaining - 1;
   return kOk;

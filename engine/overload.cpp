@@ -8,6 +8,7 @@
 #include "corelib/corelib.h"
 #include "engine/bytecode.h"
 #include "engine/evaluate.h"
+#include "engine/function.h"
 #include "engine/objects.h"
 #include "engine/registry.h"
 #include "engine/resolution.h"
@@ -89,6 +90,22 @@ StatusCode MakeFieldStructure(EngineContext* ctx, SymbolId s) {
   return MakeListFromValues(ctx, 1, true, "subs", 4);
 }
 
+// {type: "."; subs: name} for the field name on top, in its place.
+StatusCode MakeDynamicFieldStructure(EngineContext* ctx) {
+  if (StatusCode st = PushStringFromBytes(ctx, 1, "."); st != kOk) return st;
+  if (StatusCode st = MakeListFromValues(ctx, 1, false, "type", 4); st != kOk) return st;
+  RotateValues(ctx, 2, 1);
+  return MakeListFromValues(ctx, 1, true, "subs", 4);
+}
+
+// A char row of 1 to 32 characters on top, as a dynamic field's name must be.
+bool IsFieldNameOnTop(EngineContext* ctx) {
+  if (ctx->descLength < 3) return false;
+  char name[kVariableNameBytes + 1];
+  int64_t length = 0;
+  return CopyStringArgToBuffer(ctx, 0, name, sizeof name, &length) == kOk && length > 0 && length <= kVariableNameBytes;
+}
+
 Op OpOf(const int16_t* ins) { return static_cast<Op>(static_cast<uint16_t>(ins[0])); }
 
 bool NextIsEndRefAssign(const int16_t* ins) { return OpOf(ins + GetInstructionLength(ins)) == Op::EndRefAssign; }
@@ -162,10 +179,14 @@ bool MakePlan(EngineContext* ctx, const int16_t* ins, Plan* p, StatusCode* st) {
       p->inputs = 3, p->outputs = 1, p->indexing = true, p->depth = ins[1];
       return true;
     }
-    case Op::GetDynamicField:
-      // The field's name was taken off the stack before the refusal, so no
-      // subsref can be built: the refusal stands.
-      return false;
+    case Op::GetDynamicField: {
+      // A name that names no field is refused before any object sees it.
+      if (!IsFieldNameOnTop(ctx)) return false;
+      p->assigns = NextIsEndRefAssign(ins);
+      Name(p, p->assigns ? "subsasgn" : "subsref");
+      p->inputs = p->assigns ? 3 : 2, p->outputs = 1, p->indexing = true, p->depth = 1;
+      return true;
+    }
     case Op::IndexGetField:
     case Op::IndexGetDynamicField:
     case Op::EndRef:
@@ -381,13 +402,18 @@ int32_t GetVariableClassId(EngineContext* ctx, int variable) {
   return d.kind == kComposite ? d.extra : 0;
 }
 
-// GetField: [object] -> [object][S]; IndexValue, IndexVar, CellIndexValue:
+// GetField: [object] -> [object][S]; GetDynamicField: [object][name] ->
+// [object][S]; IndexValue, IndexVar, CellIndexValue:
 // [object][k indices] -> [object][S]. A reference becomes a copy of the object.
 StatusCode PushSubsrefArguments(EngineContext* ctx, const int16_t* ins) {
   const Op op = OpOf(ins);
   if (op == Op::GetField) {
     if (StatusCode st = DereferenceAtDepth(ctx, 0); st != kOk) return st;
     return MakeFieldStructure(ctx, ins[1]);
+  }
+  if (op == Op::GetDynamicField) {
+    if (StatusCode st = DereferenceAtDepth(ctx, 1); st != kOk) return st;
+    return MakeDynamicFieldStructure(ctx);
   }
   if (op != Op::IndexValue && op != Op::IndexVar && op != Op::CellIndexValue) return kIllegal;
   const int n = ins[1];
@@ -396,7 +422,8 @@ StatusCode PushSubsrefArguments(EngineContext* ctx, const int16_t* ins) {
   return MakeIndexStructure(ctx, n, mask, op == Op::CellIndexValue ? "{}" : "()");
 }
 
-// GetField before EndRefAssign: [new][ref]; CellIndexValue before
+// GetField before EndRefAssign: [new][ref]; GetDynamicField before it:
+// [new][ref][name]; CellIndexValue before
 // EndRefAssign: [new][ref][k indices]; IndexVarForAssign: [new][ref][k
 // indices] or [ref][new][k indices]. Each becomes [ref][object][S][new].
 StatusCode PushSubsasgnArguments(EngineContext* ctx, const int16_t* ins) {
@@ -405,6 +432,14 @@ StatusCode PushSubsasgnArguments(EngineContext* ctx, const int16_t* ins) {
     if (!IsReferenceAt(ctx, 0)) return kIllegal;
     if (StatusCode st = PushObjectCopy(ctx, 0); st != kOk) return st;
     if (StatusCode st = MakeFieldStructure(ctx, ins[1]); st != kOk) return st;
+    return RotateValues(ctx, 4, 1);
+  }
+  if (op == Op::GetDynamicField) {
+    // [new][ref][name] -> [new][ref][object][name]
+    if (!IsReferenceAt(ctx, 1)) return kIllegal;
+    if (StatusCode st = PushObjectCopy(ctx, 1); st != kOk) return st;
+    RotateValues(ctx, 2, 1);
+    if (StatusCode st = MakeDynamicFieldStructure(ctx); st != kOk) return st;
     return RotateValues(ctx, 4, 1);
   }
   if (op != Op::CellIndexValue && op != Op::IndexVarForAssign) return kIllegal;
@@ -471,7 +506,8 @@ StatusCode OverloadFailingInstruction(EngineContext* ctx, const int16_t* ins, St
   } else {
     for (int d = p.inputs - 1; d >= 0 && boxed == 0; --d) boxed = GetBoxedSubtypeAtDepth(ctx, d);
   }
-  if (boxed >= kNumericArray && boxed <= kLogicalArray && !p.indexing && !p.display && HasIntegerLikeInput(ctx, p.inputs)) {
+  if (boxed >= kNumericArray && boxed <= kLogicalArray && !p.indexing && !p.display &&
+      HasIntegerLikeInput(ctx, p.inputs)) {
     bool converted = false;
     const StatusCode c = ConvertArgsToFloat(ctx, -p.inputs, false, &converted);
     if (c == kWrongTypeInternal || (c == kOk && !converted)) return st;

@@ -101,16 +101,6 @@ double ImagElement(const NumericView& v, int64_t k) {
   return 0.0;
 }
 
-StatusCode PushValue(EngineContext* ctx, uint32_t kind, int64_t cells, int32_t extra, Room room, Cell** data) {
-  if (StatusCode st = CheckRoom(ctx, cells, room); st != kOk) return st;
-  auto* d = reinterpret_cast<ValueDescriptor*>(ctx->descBase + ctx->descLength);
-  *d = {kind, static_cast<int32_t>(cells), extra};
-  ctx->descLength += 3;
-  if (data) *data = ctx->dataBase + ctx->dataTop;
-  ctx->dataTop += static_cast<int32_t>(cells);
-  return kOk;
-}
-
 int NormalizeCallerDims(int ndims, const int32_t* in, uint32_t* dims, int64_t* count) {
   if (ndims > kMaxDims) return -1;
   if (ndims < 0) ndims = 0;

@@ -37,7 +37,15 @@ inline StatusCode CheckRoom(const EngineContext* ctx, int64_t cells, Room room) 
 constexpr int kMaxReshapeDims = 16;
 
 // Pushes a descriptor and reserves the cells; the data is left to the caller.
-StatusCode PushValue(EngineContext* ctx, uint32_t kind, int64_t cells, int32_t extra, Room room, Cell** data);
+inline StatusCode PushValue(EngineContext* ctx, uint32_t kind, int64_t cells, int32_t extra, Room room, Cell** data) {
+  if (StatusCode st = CheckRoom(ctx, cells, room); st != kOk) return st;
+  auto* d = reinterpret_cast<ValueDescriptor*>(ctx->descBase + ctx->descLength);
+  *d = {kind, static_cast<int32_t>(cells), extra};
+  ctx->descLength += 3;
+  if (data) *data = ctx->dataBase + ctx->dataTop;
+  ctx->dataTop += static_cast<int32_t>(cells);
+  return kOk;
+}
 
 // Removes the top value.
 inline void PopValue(EngineContext* ctx) {

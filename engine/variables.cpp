@@ -600,15 +600,20 @@ StatusCode FieldStep(EngineContext* ctx, SymbolId s) {
   return FieldOfValue(ctx, s);
 }
 
-// Interns the field name on top and pops it.
-StatusCode PopFieldName(EngineContext* ctx, SymbolId* s) {
+// Interns the field name on top, leaving it there.
+StatusCode ReadFieldName(EngineContext* ctx, SymbolId* s) {
   char name[kVariableNameBytes + 1];
   int64_t length = 0;
   const StatusCode st = CopyStringArgToBuffer(ctx, 0, name, sizeof name, &length);
   if (st == kWrongTypeInternal) return kWrongType;
   // A longer name cannot name a field.
   if (st != kOk || length > kVariableNameBytes || length == 0) return RaiseError(ctx, kUndefField, -1, 0, -1, nullptr);
-  if (StatusCode s2 = InternSymbol(ctx, name, static_cast<int>(length), kVariableNameBytes, s); s2 != kOk) return s2;
+  return InternSymbol(ctx, name, static_cast<int>(length), kVariableNameBytes, s);
+}
+
+// Interns the field name on top and pops it.
+StatusCode PopFieldName(EngineContext* ctx, SymbolId* s) {
+  if (StatusCode st = ReadFieldName(ctx, s); st != kOk) return st;
   PopValue(ctx);
   return kOk;
 }
@@ -1494,12 +1499,21 @@ StatusCode OpEndRefAssign(EngineContext* ctx, const int16_t*) {
 StatusCode OpGetField(EngineContext* ctx, const int16_t* ins) { return FieldStep(ctx, ins[1]); }
 
 StatusCode OpGetDynamicField(EngineContext* ctx, const int16_t*) {
+  if (ctx->descLength < 6) return kIllegal;
   SymbolId s = 0;
-  if (StatusCode st = PopFieldName(ctx, &s); st != kOk) {
+  if (StatusCode st = ReadFieldName(ctx, &s); st != kOk) {
     if (CountFrameValues(ctx) > 1 && IsReference(*DescriptorAt(ctx, 1))) Fail(ctx, ReferenceAt(ctx, 1), st);
     return st;
   }
-  return FieldStep(ctx, s);
+  // A refusal leaves [value][name] as they were (the value perhaps copied
+  // out of its variable): the overload step hands the name to an object's
+  // subsref or subsasgn, and a room failure can repeat the instruction.
+  RotateValues(ctx, 2, 1);
+  if (StatusCode st = FieldStep(ctx, s); st != kOk) {
+    RotateValues(ctx, 2, 1);
+    return st;
+  }
+  return DropArgsUnderResults(ctx, 1, 1);
 }
 
 StatusCode OpIndexValue(EngineContext* ctx, const int16_t* ins) { return IndexByParentheses(ctx, ins); }

@@ -229,12 +229,147 @@ inline StatusCode PushScalar(EngineContext* ctx, double x) {
   return kOk;
 }
 
+// Words of each fixed-length opcode; 0 for the two kinds whose length word
+// must be read.
+std::array<uint8_t, kOpcodeCount> BuildFixedLengths() {
+  std::array<uint8_t, kOpcodeCount> t{};
+  for (int op = 0; op < kOpcodeCount; ++op) {
+    if (kOpcodeTable[op].kind == kBytes || kOpcodeTable[op].kind == kChars16) continue;
+    const int16_t probe[2] = {static_cast<int16_t>(op), 0};
+    t[op] = static_cast<uint8_t>(GetInstructionLength(probe));
+  }
+  return t;
+}
+
+const std::array<uint8_t, kOpcodeCount> kFixedLengths = BuildFixedLengths();
+
+inline int InstructionLength(const int16_t* ins) {
+  const auto op = static_cast<uint16_t>(*ins);
+  if (op < kOpcodeCount && kFixedLengths[op] != 0) return kFixedLengths[op];
+  return GetInstructionLength(ins);
+}
+
+inline bool IsRealScalar(const ValueDescriptor& d) { return d.kind == 0 && d.cells == 1 && d.extra == 1; }
+
+// The slot of variable v in the frame in scope, or null where the general
+// path must do the finding and report what is wrong.
+inline int32_t* ScopeSlot(EngineContext* ctx, int v) {
+  if (ctx->frameIndex < 0) return nullptr;
+  auto* f = reinterpret_cast<CallFrame*>(ctx->descBase + ctx->frameIndex);
+  if (f->variableCount < 1) f = FindScopeFrame(ctx);
+  if (v < 0 || v >= FrameSlotCount(f)) return nullptr;
+  return FrameSlots(f) + v;
+}
+
+// A slot that holds a value of its own, not a link to a global or persistent.
+inline bool HoldsOwnValue(const EngineContext* ctx, int32_t slot) {
+  return slot > 0 && slot < ctx->heapSize && (ctx->heapBase[slot].w[0] & kLink) == 0;
+}
+
+// LoadVar of a real double scalar; false leaves everything to the general path.
+inline bool LoadScalarVariable(EngineContext* ctx, int v) {
+  const int32_t* slot = ScopeSlot(ctx, v);
+  if (slot == nullptr || !HoldsOwnValue(ctx, *slot)) return false;
+  const Cell* b = ctx->heapBase + *slot;
+  if (!IsRealScalar({b[0].w[0], b[0].iw[1], b[1].iw[0]})) return false;
+  Cell* data = nullptr;
+  if (PushValue(ctx, 0, 1, 1, Room::kAll, &data) != kOk) return false;
+  data->f = b[kVariableHeaderCells].f;
+  return true;
+}
+
+// StoreVar of a real double scalar into a variable that holds no value yet
+// or a value of a scalar's size: the same block the general path would use.
+inline bool StoreScalarVariable(EngineContext* ctx, int v) {
+  if (!IsRealScalar(*DescriptorAt(ctx, 0))) return false;
+  int32_t* slot = ScopeSlot(ctx, v);
+  if (slot == nullptr) return false;
+  if (*slot <= 0) {
+    int32_t block = 0;
+    if (AllocateHeapBlock(ctx, kVariableHeaderCells + 1, &block) != kOk) return false;
+    *slot = block;
+  } else if (!HoldsOwnValue(ctx, *slot) ||
+             (ctx->heapBase[*slot - 1].w[0] & kHeapCountMask) != kVariableHeaderCells + 1) {
+    return false;
+  }
+  // The variable's descriptor as WriteVariableDescriptor writes it, then its cell.
+  Cell* b = ctx->heapBase + *slot;
+  b[0].w[0] = 0;
+  b[0].iw[1] = 1;
+  b[1].iw[0] = 1;
+  b[1].iw[1] = 0;
+  b[kVariableHeaderCells].f = TopData(ctx)->f;
+  PopValue(ctx);
+  return true;
+}
+
+// Elementwise arithmetic of two real double scalars, the powers aside: the
+// first operand's cell lies just below the second's and takes the result.
+inline bool ScalarArithmetic(EngineContext* ctx, uint16_t op) {
+  if (ctx->descLength < 6 || !IsRealScalar(*DescriptorAt(ctx, 0)) || !IsRealScalar(*DescriptorAt(ctx, 1))) return false;
+  Cell* b = TopData(ctx);
+  Cell* a = b - 1;
+  switch (static_cast<Op>(op)) {
+    case Op::Plus:
+      a->f = a->f + b->f;
+      break;
+    case Op::Minus:
+      a->f = a->f - b->f;
+      break;
+    case Op::Times:
+      a->f = a->f * b->f;
+      break;
+    case Op::Rdivide:
+      a->f = a->f / b->f;
+      break;
+    default:  // Op::Ldivide
+      a->f = b->f / a->f;
+      break;
+  }
+  PopValue(ctx);
+  return true;
+}
+
+// A relation of two real double scalars; false when either is anything else.
+// Only a relation that a conditional jump tests at once runs inline (without
+// pushing its logical), and only when that logical would have had room, so
+// that a full stack fails as the general path fails.
+inline bool ScalarRelation(EngineContext* ctx, uint16_t op, bool* holds) {
+  constexpr int64_t kLogicalScalarCells = ArrayPayloadCells(kUint8, 2, 1);
+  if (ctx->descLength < 6 || !IsRealScalar(*DescriptorAt(ctx, 0)) || !IsRealScalar(*DescriptorAt(ctx, 1)) ||
+      CheckRoom(ctx, kLogicalScalarCells, Room::kStrict) != kOk)
+    return false;
+  const double b = TopData(ctx)->f;
+  const double a = (TopData(ctx) - 1)->f;
+  switch (static_cast<Op>(op)) {
+    case Op::Eq:
+      *holds = a == b;
+      break;
+    case Op::Ne:
+      *holds = !(a == b);
+      break;
+    case Op::Lt:
+      *holds = a < b;
+      break;
+    case Op::Gt:
+      *holds = b < a;
+      break;
+    case Op::Le:
+      *holds = a <= b;
+      break;
+    default:  // Op::Ge
+      *holds = b <= a;
+      break;
+  }
+  return true;
+}
+
 // The line marker runs inline unless the profiler, echo, breakpoints or the
 // debugger want to see it.
 inline bool PlainLineMarker(EngineContext* ctx, const int16_t* ins) {
   if (ctx->profilerFunction >= 0 || ctx->echo == -2 || ctx->echo == ins[1] || ctx->breakpointCount > 0) return false;
-  CallFrame* f = CurrentFrame(ctx);
-  if (f == nullptr) return true;
+  if (ctx->frameIndex < 0) return true;
+  auto* f = reinterpret_cast<CallFrame*>(ctx->descBase + ctx->frameIndex);
   if (f->debugState != 0) return false;
   f->function = ins[1];
   f->line = ins[2];
@@ -342,6 +477,40 @@ StatusCode RunInterpreter(EngineContext* ctx, uint8_t pollAtBackwardJumps) {
         if (st != kOk) goto error_ending;
         ip += 2;
         goto fetch;
+      case static_cast<uint16_t>(Op::LoadVar):
+        if (!LoadScalarVariable(ctx, ins[1])) break;
+        ip += 2;
+        goto fetch;
+      case static_cast<uint16_t>(Op::StoreVar):
+        if (!StoreScalarVariable(ctx, ins[1])) break;
+        ip += 2;
+        goto fetch;
+      case static_cast<uint16_t>(Op::Plus):
+      case static_cast<uint16_t>(Op::Minus):
+      case static_cast<uint16_t>(Op::Times):
+      case static_cast<uint16_t>(Op::Rdivide):
+      case static_cast<uint16_t>(Op::Ldivide):
+        if (!ScalarArithmetic(ctx, static_cast<uint16_t>(*ins))) break;
+        ++ip;
+        goto fetch;
+      case static_cast<uint16_t>(Op::Eq):
+      case static_cast<uint16_t>(Op::Ne):
+      case static_cast<uint16_t>(Op::Lt):
+      case static_cast<uint16_t>(Op::Gt):
+      case static_cast<uint16_t>(Op::Le):
+      case static_cast<uint16_t>(Op::Ge): {
+        const int16_t next = ins[1];
+        if (next != static_cast<int16_t>(Op::JumpIfTrue) && next != static_cast<int16_t>(Op::JumpIfFalse)) break;
+        bool holds = false;
+        if (!ScalarRelation(ctx, static_cast<uint16_t>(*ins), &holds)) break;
+        PopValue(ctx);
+        PopValue(ctx);
+        ins = ip + 1;
+        const bool jump = holds == (next == static_cast<int16_t>(Op::JumpIfTrue));
+        ip = ins + 2 + (jump ? ins[1] : 0);
+        if (jump && ins[1] < 0) goto backward_jump;
+        goto regular_ending;
+      }
       case static_cast<uint16_t>(Op::Jump):
         ip = ins + 2 + ins[1];
         if (ins[1] >= 0) goto fetch;
@@ -376,7 +545,7 @@ StatusCode RunInterpreter(EngineContext* ctx, uint8_t pollAtBackwardJumps) {
 
     // Handlers: the position after the instruction is stored first.
     if (static_cast<uint16_t>(*ins) < kOpcodeCount) {
-      SetProgramCounter(ctx, ins + GetInstructionLength(ins));
+      SetProgramCounter(ctx, ins + InstructionLength(ins));
       st = kHandlers[static_cast<uint16_t>(*ins)](ctx, ins);
     } else {
       st = RunNativeOpcode(ctx, ins);

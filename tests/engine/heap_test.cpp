@@ -109,6 +109,48 @@ TEST_F(HeapTest, FreeNeighboursMergeAtTheNextWalk) {
   EXPECT_EQ(Allocate(4), 4);
 }
 
+TEST_F(HeapTest, FirstFreeBoundGivesWhatAWalkFromTheStartGives) {
+  // Allocation starts at a bound below which every block is in use. Each
+  // step here is also made on a copy walked from cell 0: index, status and
+  // every header must agree through frees below and above the bound,
+  // merges, exact fits and a full heap.
+  std::vector<int32_t> live;
+  uint32_t seed = 12345;
+  auto next = [&seed](uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  int fulls = 0;
+  for (int step = 0; step < 3000; ++step) {
+    if (!live.empty() && next(5) < 2) {
+      const size_t k = next(static_cast<uint32_t>(live.size()));
+      FreeHeapBlock(ctx, live[k]);
+      live.erase(live.begin() + static_cast<std::ptrdiff_t>(k));
+      continue;
+    }
+    const auto cells = static_cast<int32_t>(1 + next(step % 50 == 0 ? 4000 : 40));
+    const auto before = HeapCells();
+    const int32_t bound = ctx->heapFirstFree;
+    ctx->heapFirstFree = 0;
+    int32_t fromStart = 0;
+    const StatusCode walked = AllocateHeapBlock(ctx, cells, &fromStart);
+    const auto walkedHeap = HeapCells();
+    std::memcpy(ctx->heapBase, before.data(), before.size() * sizeof(Cell));
+    ctx->heapFirstFree = bound;
+
+    int32_t index = 0;
+    ASSERT_EQ(AllocateHeapBlock(ctx, cells, &index), walked) << step;
+    ASSERT_EQ(HeapCells(), walkedHeap) << step;
+    if (walked != kOk) {
+      ++fulls;
+      continue;
+    }
+    ASSERT_EQ(index, fromStart) << step;
+    live.push_back(index);
+  }
+  EXPECT_GT(fulls, 0);  // the sequence reached a full heap
+}
+
 TEST_F(HeapTest, FullHeapAnswersFiveAndChangesNothing) {
   // In-use blocks with a free one between them: no walk can merge anything.
   const int32_t a = Allocate(10);

@@ -352,10 +352,34 @@ TEST_F(ObjectsTest, LanguageClassWithoutMethodFailsNamingClassAndMethod) {
   EXPECT_EQ(std::string(ctx->failingName), "point::plus");
   EXPECT_EQ(Command("x = p.x;"), kUndefFun);
   EXPECT_EQ(std::string(ctx->failingName), "point::subsref");
+  // A field named by a value asks the same methods, with the name kept.
+  EXPECT_EQ(Command("x = p.('x');"), kUndefFun);
+  EXPECT_EQ(std::string(ctx->failingName), "point::subsref");
+  EXPECT_EQ(Command("p.('x') = 2;"), kUndefFun);
+  EXPECT_EQ(std::string(ctx->failingName), "point::subsasgn");
+  // A name that names no field is refused before the object is asked.
+  EXPECT_EQ(Command("x = p.(3);"), kWrongType);
+  EXPECT_EQ(Command("x = p.('');"), kUndefField);
   // No method takes a field of an indexed object.
   EXPECT_EQ(Command("x = p(1).x;"), kIllegal);
   // Displayed without a disp method: the standard display, and the run goes on.
   EXPECT_EQ(Output("p\ndisp(7)"), "p =\n point object\nx: 1\n         7\n");
+}
+
+TEST_F(ObjectsTest, NativeClassSubsrefTakesDynamicFields) {
+  ASSERT_EQ(Command("v = vec(2);"), kOk);
+  // The class's subsref takes only "()": being asked at all shows the dispatch.
+  EXPECT_EQ(Command("x = v.('a');"), kBadArg);
+  EXPECT_EQ(Output("disp(v(2))"), "         4\n");
+}
+
+TEST_F(ObjectsTest, FunctionsCallNamesThatExistOnlyAsMethods) {
+  ASSERT_EQ(Command(kPointClass), kOk);
+  ASSERT_EQ(Command("function r = total(o)\nr = getx(o) + 1;\n"), kOk);
+  EXPECT_EQ(Output("disp(total(point(2)))"), "         3\n");
+  // Through a child object the parent's method answers.
+  EXPECT_EQ(Output("disp(total(mark(point(5))))"), "         6\n");
+  EXPECT_EQ(Command("function r = bad(o)\nr = nothing_at_all(o);\n"), kUnknownFun);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "engine/codegen.h"
 #include "engine/heap.h"
+#include "engine/heldpositions.h"
 #include "engine/libraries.h"
 
 namespace {
@@ -56,55 +57,7 @@ void CopyFunctionName(EngineContext* ctx, int32_t entry, char (&out)[kNameLimit 
 }
 
 // ---------------------------------------------------------------------------
-// Code positions held outside the table. Program counters and frame positions
-// are byte offsets into a code space; a frame's name table is a word offset.
-// visit(value, perWord) gets each one that lies in the code area, perWord
-// being 2 for byte offsets and 1 for word offsets.
-
-template <class Visit>
-void VisitFrames(int32_t* stack, int32_t capacity, int32_t frame, Visit& visit) {
-  // Links only go down, so the walk ends; one that does not is taken as the end.
-  while (frame >= 0 && frame + kFrameHeaderWords <= capacity) {
-    auto* f = reinterpret_cast<CallFrame*>(stack + frame);
-    if (f->callerSpace == kCodeArea) visit(&f->callerOffset, 2);
-    if (f->catchSpace == kCodeArea) visit(&f->catchOffset, 2);
-    if (f->suspendSpace == kCodeArea) visit(&f->suspendOffset, 2);
-    if (f->nameTable > 0) visit(&f->nameTable, 1);
-    if (f->link <= 0) break;
-    frame -= f->link;
-  }
-}
-
-// A saved thread's descriptor stack, or null when its record does not place
-// it inside the stacks and the heap.
-int32_t* SavedStack(EngineContext* ctx, const ThreadRecord* r) {
-  const int64_t codeOffset = reinterpret_cast<const char*>(ctx->codeBase) - reinterpret_cast<const char*>(ctx);
-  if (r->descBase < static_cast<int64_t>(kContextHeaderBytes) || r->descBase % 4 != 0 || r->descCapacity < 0)
-    return nullptr;
-  if (r->descBase + 4 * int64_t{r->descCapacity} > codeOffset) return nullptr;
-  return reinterpret_cast<int32_t*>(reinterpret_cast<char*>(ctx) + r->descBase);
-}
-
-template <class Visit>
-void VisitSavedThread(EngineContext* ctx, ThreadRecord* r, Visit& visit) {
-  if (r->pcSpace == kCodeArea) visit(&r->pcOffset, 2);
-  if (int32_t* stack = SavedStack(ctx, r)) VisitFrames(stack, r->descCapacity, r->frameIndex, visit);
-}
-
-// Every code position the interpreter threads hold, except the running
-// thread's program counter: the running thread's frames, and the saved
-// program counter and frames of every thread that is not running.
-template <class Visit>
-void ForEachHeldPosition(EngineContext* ctx, Visit visit) {
-  VisitFrames(ctx->descBase, ctx->descCapacity, ctx->frameIndex, visit);
-  if (ctx->currentThread != 0) VisitSavedThread(ctx, &ctx->mainThread, visit);
-  int32_t h = ctx->threadListHead;
-  for (int32_t n = 0; h > 0 && h + kThreadRecordCells <= ctx->heapSize && n < ctx->heapSize; ++n) {
-    auto* r = reinterpret_cast<ThreadRecord*>(ctx->heapBase + h);
-    if (h != ctx->currentThread) VisitSavedThread(ctx, r, visit);
-    h = r->next;
-  }
-}
+// Code positions held outside the table (engine/heldpositions.h).
 
 // Whether any held position lies in the words [from, to).
 bool IsPositionHeld(EngineContext* ctx, int32_t from, int32_t to) {

@@ -9,6 +9,7 @@
 #include "engine/context.h"
 #include "engine/function.h"
 #include "engine/heap.h"
+#include "engine/heldpositions.h"
 #include "engine/registry.h"
 #include "engine/threads.h"
 
@@ -32,51 +33,8 @@ void AddToAddressFields(EngineContext* ctx, intptr_t delta) {
 }
 
 // ---------------------------------------------------------------------------
-// Code positions. Program counters and frame words are byte offsets into a
-// code space; a frame's name table is a word offset into the code area.
-
-template <class Visit>
-void VisitFrames(int32_t* stack, int32_t length, int32_t frame, Visit& visit) {
-  // Links only go down, so the walk ends; a frame outside the stack ends it.
-  while (frame >= 0 && int64_t{frame} + kFrameHeaderWords <= length) {
-    auto* f = reinterpret_cast<CallFrame*>(stack + frame);
-    if (f->callerSpace == kCodeArea) visit(&f->callerOffset, 2);
-    if (f->catchSpace == kCodeArea) visit(&f->catchOffset, 2);
-    if (f->suspendSpace == kCodeArea) visit(&f->suspendOffset, 2);
-    if (f->nameTable > 0) visit(&f->nameTable, 1);
-    if (f->link <= 0) break;
-    frame -= f->link;
-  }
-}
-
-// A saved thread's descriptor stack, when its record places it inside the block.
-int32_t* SavedStack(EngineContext* ctx, const ThreadRecord* r) {
-  const int64_t end = reinterpret_cast<const char*>(ctx->codeBase) - reinterpret_cast<const char*>(ctx);
-  if (r->descBase < static_cast<int64_t>(kContextHeaderBytes) || r->descBase % 4 != 0 || r->descCapacity < 0)
-    return nullptr;
-  if (r->descBase + 4 * int64_t{r->descCapacity} > end) return nullptr;
-  return reinterpret_cast<int32_t*>(reinterpret_cast<char*>(ctx) + r->descBase);
-}
-
-template <class Visit>
-void VisitSavedThread(EngineContext* ctx, ThreadRecord* r, Visit& visit) {
-  if (r->pcSpace == kCodeArea) visit(&r->pcOffset, 2);
-  if (int32_t* stack = SavedStack(ctx, r))
-    VisitFrames(stack, std::min(r->descLength, r->descCapacity), r->frameIndex, visit);
-}
-
-// The running stacks, then every saved thread.
-template <class Visit>
-void ForEachFramePosition(EngineContext* ctx, Visit visit) {
-  VisitFrames(ctx->descBase, ctx->descLength, ctx->frameIndex, visit);
-  if (ctx->currentThread != 0) VisitSavedThread(ctx, &ctx->mainThread, visit);
-  int32_t h = ctx->threadListHead;
-  for (int32_t n = 0; h > 0 && h + kThreadRecordCells <= ctx->heapSize && n < ctx->heapSize; ++n) {
-    auto* r = reinterpret_cast<ThreadRecord*>(ctx->heapBase + h);
-    if (h != ctx->currentThread) VisitSavedThread(ctx, r, visit);
-    h = r->next;
-  }
-}
+// Code positions: those held by frames and threads are in
+// engine/heldpositions.h.
 
 // Function code and library use lists live in the code area; a variable's
 // third word is a heap index.
@@ -454,7 +412,7 @@ void ShiftCodeAreaPositions(EngineContext* ctx, int32_t delta) {
     if (FunctionStoreEntry* e = Entry(ctx, i); HoldsCode(e)) e->position += delta;
   if (ctx->pc.space == kCodeArea) ctx->pc.offset += 2 * delta;
   if (ctx->compileOutput > 0) ctx->compileOutput += delta;
-  ForEachFramePosition(ctx, [delta](int32_t* value, int perWord) { *value += delta * perWord; });
+  ForEachHeldPosition(ctx, [delta](int32_t* value, int perWord) { *value += delta * perWord; });
 }
 
 int32_t HeapCellsInUse(const EngineContext* ctx) {

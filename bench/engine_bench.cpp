@@ -54,3 +54,23 @@ void BM_ListRoundTrip(benchmark::State& state) {
 BENCHMARK(BM_ListRoundTrip);
 
 }  // namespace
+
+namespace {
+
+// A variable block taken and given back above n live ones, as at each call
+// of a deep recursion: the cost must not grow with n.
+void BM_AllocateAboveLiveBlocks(benchmark::State& state) {
+  std::vector<uint64_t> block(1 << 20);
+  EngineContext* ctx = nullptr;
+  InitEngineContext(block.data(), block.size() * 8, &ctx);
+  int32_t index = 0;
+  for (int64_t k = 0; k < state.range(0); ++k) AllocateHeapBlock(ctx, 3, &index);
+  for (auto _ : state) {
+    AllocateHeapBlock(ctx, 3, &index);
+    benchmark::DoNotOptimize(index);
+    FreeHeapBlock(ctx, index);
+  }
+}
+BENCHMARK(BM_AllocateAboveLiveBlocks)->Arg(16)->Arg(4096);
+
+}  // namespace

@@ -15,7 +15,6 @@
 namespace {
 
 constexpr int kNameLimit = 32;
-constexpr int kThreadRecordCells = sizeof(ThreadRecord) / sizeof(Cell);
 
 // The engine's own compiler and library reader.
 constexpr FunctionStoreSeams kDefaultSeams = {CompileFunctionSource, GetFunctionSource, ScanLibrarySource,

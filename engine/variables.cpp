@@ -188,6 +188,13 @@ StatusCode ReplaceDesignated(EngineContext* ctx, Reference* r, const ValueDescri
 // ---------------------------------------------------------------------------
 // Finding variables.
 
+// VariableDescriptor read in place, for the hot loads: the call returns the
+// three words through memory and stalls on the stores that just wrote them.
+inline ValueDescriptor BlockDescriptor(const EngineContext* ctx, int32_t block) {
+  const Cell* b = ctx->heapBase + block;
+  return {b[0].w[0], b[0].iw[1], b[1].iw[0]};
+}
+
 struct Place {
   int32_t slot;   // as in a Reference
   int32_t block;  // the value's block, -1 when undefined
@@ -1309,7 +1316,7 @@ StatusCode OpLoadVar(EngineContext* ctx, const int16_t* ins) {
   Place p;
   if (StatusCode st = LocateVariable(ctx, v, &p); st != kOk) return st;
   if (p.block <= 0) return UndefinedVariable(ctx, v);
-  const ValueDescriptor d = VariableDescriptor(ctx, p.block);
+  const ValueDescriptor d = BlockDescriptor(ctx, p.block);
   Cell* data = nullptr;
   if (StatusCode st = PushValue(ctx, d.kind, d.cells, d.extra, IsPlainMatrix(d) ? Room::kAll : Room::kStrict, &data);
       st != kOk)
@@ -1414,7 +1421,7 @@ StatusCode OpIncrementVar(EngineContext* ctx, const int16_t* ins) {
   Place p;
   if (StatusCode st = LocateVariable(ctx, v, &p); st != kOk) return st;
   if (p.block <= 0) return RaiseError(ctx, kUndefVar, v, 0, -1, nullptr);
-  const ValueDescriptor d = VariableDescriptor(ctx, p.block);
+  const ValueDescriptor d = BlockDescriptor(ctx, p.block);
   if (!IsPlainMatrix(d)) return RaiseError(ctx, kWrongVarType, v, 0, -1, nullptr);
   Cell* data = ctx->heapBase + p.block + kVariableHeaderCells;
   const int64_t count = (d.kind & kComplex) ? d.cells / 2 : d.cells;

@@ -26,27 +26,13 @@ class EvaluateTest : public StackFixture {
     ASSERT_EQ(ResetEngineToBaseFrame(ctx), kOk);
   }
 
-  // Compiles and runs one command line: the compile's status when it is not
-  // 500, else the run's.
-  StatusCode Command(const std::string& text) {
-    const StatusCode st = EvaluateCommandLine(ctx, text.data(), static_cast<int32_t>(text.size()), true);
-    if (st != kSuspended) return st;
-    return RunInterpreter(ctx, 0);
-  }
-
   // The base frame's variable as a real scalar; -1 when it has no value, -2
   // when the table does not name it.
   double Variable(const std::string& name) {
-    CallFrame* f = FrameAt(ctx, 0);
-    const auto* names = reinterpret_cast<const char*>(FrameSlots(f) + f->nameCapacity);
-    for (int32_t v = 0; v < f->variableCount; ++v) {
-      if (std::strncmp(names + 32 * v, name.c_str(), 32) != 0) continue;
-      const int32_t value = VariableValueBlock(ctx, FrameSlots(f)[v]);
-      if (value <= 0) return -1;
-      EXPECT_EQ(VariableDescriptor(ctx, value).cells, 1) << name;
-      return ctx->heapBase[value + kVariableHeaderCells].f;
-    }
-    return -2;
+    const int32_t value = BaseVariableValue(name);
+    if (value <= 0) return value == 0 ? -1 : -2;
+    EXPECT_EQ(VariableDescriptor(ctx, value).cells, 1) << name;
+    return ctx->heapBase[value + kVariableHeaderCells].f;
   }
 
   // Only the base frame is left, with `values` values above it.

@@ -160,12 +160,6 @@ class ObjectsTest : public StackFixture {
     ASSERT_EQ(ResetEngineToBaseFrame(ctx), kOk);
   }
 
-  StatusCode Command(const std::string& text) {
-    const StatusCode st = EvaluateCommandLine(ctx, text.data(), static_cast<int32_t>(text.size()), true);
-    if (st != kSuspended) return st;
-    return RunInterpreter(ctx, 0);
-  }
-
   // What a command line writes on descriptor 1.
   std::string Output(const std::string& text) {
     output.clear();

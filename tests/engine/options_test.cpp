@@ -546,24 +546,6 @@ class OptionNativesTest : public StackFixture {
     ASSERT_EQ(ResetEngineToBaseFrame(ctx), kOk);
   }
 
-  StatusCode Command(const std::string& text) {
-    const StatusCode st = EvaluateCommandLine(ctx, text.data(), static_cast<int32_t>(text.size()), true);
-    if (st != kSuspended) return st;
-    return RunInterpreter(ctx, 0);
-  }
-
-  // The base frame's variable as a real scalar; NaN without one.
-  double Variable(const std::string& name) {
-    CallFrame* f = FrameAt(ctx, 0);
-    const auto* names = reinterpret_cast<const char*>(FrameSlots(f) + f->nameCapacity);
-    for (int32_t v = 0; v < f->variableCount; ++v) {
-      if (std::strncmp(names + 32 * v, name.c_str(), 32) != 0) continue;
-      const int32_t value = VariableValueBlock(ctx, FrameSlots(f)[v]);
-      if (value <= 0 || VariableDescriptor(ctx, value).cells != 1) return NAN;
-      return ctx->heapBase[value + kVariableHeaderCells].f;
-    }
-    return NAN;
-  }
 
   NativeFunctionRecord natives[3]{};
   std::string errors;
@@ -572,14 +554,14 @@ class OptionNativesTest : public StackFixture {
 TEST_F(OptionNativesTest, OptionStructuresThroughTheLanguage) {
   EXPECT_EQ(Command("s = testset('TolX', 3, 'MaxIter', 4); t = testset(s, 'TolX', 5);"), kOk) << errors;
   EXPECT_EQ(Command("a = s.TolX; b = s.MaxIter; c = t.TolX; d = t.MaxIter;"), kOk) << errors;
-  EXPECT_EQ(Variable("a"), 3);
-  EXPECT_EQ(Variable("b"), 4);
-  EXPECT_EQ(Variable("c"), 5);
-  EXPECT_EQ(Variable("d"), 4);
+  EXPECT_EQ(BaseScalar("a"), 3);
+  EXPECT_EQ(BaseScalar("b"), 4);
+  EXPECT_EQ(BaseScalar("c"), 5);
+  EXPECT_EQ(BaseScalar("d"), 4);
   EXPECT_EQ(Command("e = testtol(s); f = testtol([]); g = testtol(testset());"), kOk) << errors;
-  EXPECT_EQ(Variable("e"), 3);
-  EXPECT_EQ(Variable("f"), 0.125);
-  EXPECT_EQ(Variable("g"), 0.125);
+  EXPECT_EQ(BaseScalar("e"), 3);
+  EXPECT_EQ(BaseScalar("f"), 0.125);
+  EXPECT_EQ(BaseScalar("g"), 0.125);
   EXPECT_EQ(errors, "");
 
   EXPECT_NE(Command("u = testset('tolx', 1);"), kOk);

@@ -5,12 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <type_traits>
 #include <vector>
 
+#include "engine/evaluate.h"
+#include "engine/heap.h"
 #include "engine/valuestack.h"
+#include "engine/vm.h"
 
 class StackFixture : public ::testing::Test {
  protected:
@@ -54,6 +59,33 @@ class StackFixture : public ::testing::Test {
   std::string CurrentErrorText() {
     if (ctx->currentErrorRecord < 0) return "<none>";
     return reinterpret_cast<const char*>(ctx->heapBase + ctx->currentErrorRecord + 1);
+  }
+
+  // Compiles and runs one command line: the compile's status when it is not
+  // 500, else the run's.
+  StatusCode Command(const std::string& text) {
+    const StatusCode st = EvaluateCommandLine(ctx, text.data(), static_cast<int32_t>(text.size()), true);
+    if (st != kSuspended) return st;
+    return RunInterpreter(ctx, 0);
+  }
+
+  // The heap block holding the value of the base frame's variable; 0 when it
+  // has no value, -1 when the frame does not name it.
+  int32_t BaseVariableValue(const std::string& name) {
+    CallFrame* f = FrameAt(ctx, 0);
+    const auto* names = reinterpret_cast<const char*>(FrameSlots(f) + f->nameCapacity);
+    for (int32_t v = 0; v < f->variableCount; ++v) {
+      if (std::strncmp(names + 32 * v, name.c_str(), 32) != 0) continue;
+      return std::max(VariableValueBlock(ctx, FrameSlots(f)[v]), 0);
+    }
+    return -1;
+  }
+
+  // The base frame's variable as a real scalar; NaN without one.
+  double BaseScalar(const std::string& name) {
+    const int32_t value = BaseVariableValue(name);
+    if (value <= 0 || VariableDescriptor(ctx, value).cells != 1) return std::nan("");
+    return ctx->heapBase[value + kVariableHeaderCells].f;
   }
 
   // Installs a "+write" hook (LF line ends) that appends what reaches the

@@ -69,24 +69,6 @@ class TraceTest : public StackFixture {
     SetLineInfoFlag(ctx, 1);
   }
 
-  StatusCode Command(const std::string& text) {
-    const StatusCode st = EvaluateCommandLine(ctx, text.data(), static_cast<int32_t>(text.size()), true);
-    if (st != kSuspended) return st;
-    return RunInterpreter(ctx, 0);
-  }
-
-  // A real scalar of the base frame; NaN when it has no such value.
-  double Variable(const char* name) {
-    CallFrame* f = FrameAt(ctx, 0);
-    const auto* names = reinterpret_cast<const char*>(FrameSlots(f) + f->nameCapacity);
-    for (int32_t v = 0; v < f->variableCount; ++v) {
-      if (std::strncmp(names + 32 * v, name, 32) != 0) continue;
-      const int32_t value = VariableValueBlock(ctx, FrameSlots(f)[v]);
-      if (value <= 0 || VariableDescriptor(ctx, value).cells != 1) break;
-      return ctx->heapBase[value + kVariableHeaderCells].f;
-    }
-    return std::nan("");
-  }
 
   std::string LastError() {
     if (ctx->lastErrorRecord <= 0) return "<none>";
@@ -255,7 +237,7 @@ TEST_F(TraceTest, CodesThatNoTryHides) {
     ASSERT_EQ(Command("x = -1;"), kOk);
     const std::string call = "x = guarded(" + std::to_string(c.k) + ");";
     EXPECT_EQ(Command(call), c.want) << c.k;
-    EXPECT_EQ(Variable("x"), c.x) << c.k;
+    EXPECT_EQ(BaseScalar("x"), c.x) << c.k;
     EXPECT_EQ(!errors.empty(), c.printed) << c.k << ": " << errors;
   }
   // Outside any try: 402 ends the run without a word; 501 with its message.

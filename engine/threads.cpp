@@ -535,22 +535,29 @@ StatusCode SemaphoreNewNative(EngineContext* ctx, int nargin, int nargout, void*
   return kOk;
 }
 
-StatusCode SemaphoreDeleteNative(EngineContext* ctx, int nargin, int nargout, void*) {
+namespace {
+
+// The one argument of the semaphore natives: the id of an existing semaphore.
+StatusCode SemaphoreOfArgument(EngineContext* ctx, int nargin, SemaphoreRecord** s) {
   if (nargin != 1) return nargin < 1 ? kTooFewArgin : kTooManyArgin;
   int32_t id = 0;
   if (StatusCode st = GetIdArg(ctx, 0, &id); st != kOk) return st;
-  SemaphoreRecord* s = FindSemaphore(ctx, id);
-  if (s == nullptr) return kInvalidID;
+  *s = FindSemaphore(ctx, id);
+  return *s == nullptr ? kInvalidID : kOk;
+}
+
+}  // namespace
+
+StatusCode SemaphoreDeleteNative(EngineContext* ctx, int nargin, int nargout, void*) {
+  SemaphoreRecord* s = nullptr;
+  if (StatusCode st = SemaphoreOfArgument(ctx, nargin, &s); st != kOk) return st;
   *s = {0, 0};
   return FinishWithoutResult(ctx, nargin, nargout);
 }
 
 StatusCode SemaphoreLockNative(EngineContext* ctx, int nargin, int nargout, void*) {
-  if (nargin != 1) return nargin < 1 ? kTooFewArgin : kTooManyArgin;
-  int32_t id = 0;
-  if (StatusCode st = GetIdArg(ctx, 0, &id); st != kOk) return st;
-  SemaphoreRecord* s = FindSemaphore(ctx, id);
-  if (s == nullptr) return kInvalidID;
+  SemaphoreRecord* s = nullptr;
+  if (StatusCode st = SemaphoreOfArgument(ctx, nargin, &s); st != kOk) return st;
   if (s->lockCount <= 0) {
     ++s->lockCount;
     if (nargout < 0) return FinishWithoutResult(ctx, nargin, nargout);
@@ -562,11 +569,8 @@ StatusCode SemaphoreLockNative(EngineContext* ctx, int nargin, int nargout, void
 }
 
 StatusCode SemaphoreUnlockNative(EngineContext* ctx, int nargin, int nargout, void*) {
-  if (nargin != 1) return nargin < 1 ? kTooFewArgin : kTooManyArgin;
-  int32_t id = 0;
-  if (StatusCode st = GetIdArg(ctx, 0, &id); st != kOk) return st;
-  SemaphoreRecord* s = FindSemaphore(ctx, id);
-  if (s == nullptr) return kInvalidID;
+  SemaphoreRecord* s = nullptr;
+  if (StatusCode st = SemaphoreOfArgument(ctx, nargin, &s); st != kOk) return st;
   if (s->lockCount <= 0) return kSemAlrdyUnlocked;
   --s->lockCount;
   return FinishWithoutResult(ctx, nargin, nargout);

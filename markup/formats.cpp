@@ -134,6 +134,23 @@ int EscapeManChar(const char* text, int, int* position, MarkupOutputState* st, c
   return 0;
 }
 
+// Inside verbatim only the exact closing text ends the block: written with a
+// blank after "\end", text that holds it stays text instead of ending the
+// block and letting the rest run as commands.
+int WriteLatexVerbatimChar(const char* text, int length, int* position, MarkupOutputState* st, const void*) {
+  static constexpr char kClose[] = "\\end{verbatim}";
+  constexpr int kCloseLength = sizeof kClose - 1;
+  const int p = *position;
+  if (length - p >= kCloseLength && std::memcmp(text + p, kClose, kCloseLength) == 0) {
+    if (!WriteOutputBytes(st, "\\end {verbatim}", kCloseLength + 1)) return 1;
+    *position = p + kCloseLength;
+    return 0;
+  }
+  if (!WriteOutputBytes(st, text + p, 1)) return 1;
+  *position = p + 1;
+  return 0;
+}
+
 int SkipTextChar(const char*, int, int* position, MarkupOutputState*, const void*) {
   ++*position;
   return 0;
@@ -141,9 +158,16 @@ int SkipTextChar(const char*, int, int* position, MarkupOutputState*, const void
 
 int SkipLinkTarget(const char*, int, MarkupOutputState*, const void*) { return 0; }
 
+// A quote would end the field's quoted target and let the rest of the target
+// become field switches; it is written percent-encoded, as a URL allows.
 int WriteRtfEscapedText(const char* target, int length, MarkupOutputState* st, const void*) {
   int p = 0;
   while (p < length) {
+    if (target[p] == '"') {
+      if (!WriteOutputBytes(st, "%22", 3)) return 1;
+      ++p;
+      continue;
+    }
     if (int r = EscapeRtfChar(target, length, &p, st, nullptr); r != 0) return r;
   }
   return 0;
@@ -492,6 +516,7 @@ const MarkupFormat kMarkupFormats[9] = {
         .linkTarget = WriteLatexLinkTarget,
         .textChar = EscapeCharByTable,
         .textCharData = kLatexEscapes,
+        .preChar = WriteLatexVerbatimChar,
         .wrapColumn = 70,
     },
     // 7: man

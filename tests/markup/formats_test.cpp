@@ -235,6 +235,9 @@ TEST(RtfFormat, EscapesCharacters) {
   // The target is escaped too; the wrapped line ends after a space, which stays.
   EXPECT_EQ(Body("[[http://x/{\xc3\xa9}|t]]", kRtfFormat),
             head + "{\\field{\\*\\fldinst{HYPERLINK \n\"http://x/\\{\\u233?\\}\"}}{\\fldrslt t}}\\par}\n");
+  // A quote cannot end the quoted target and turn the rest into field switches.
+  EXPECT_EQ(Body("[[a\" \\o|t]]", kRtfFormat),
+            head + "{\\field{\\*\\fldinst{HYPERLINK \"a%22 \n\\\\o\"}}{\\fldrslt t}}\\par}\n");
 }
 
 TEST(LatexFormat, Sample) {
@@ -281,6 +284,9 @@ TEST(LatexFormat, EscapesTextAndTargets) {
   EXPECT_EQ(Body("[[http://x/a%20b#top|50% off]]", kLatexFormat), "\n\\href{http://x/a\\%20b\\#top}{50\\% off}\n");
   EXPECT_EQ(Body("[[http://x/}{\\input{y}|t]]", kLatexFormat),
             "\n\\href{http://x/\\%7D\\%7B\\%5Cinput\\%7By\\%7D}{t}\n");
+  // Preformatted text that holds the closing line stays text.
+  EXPECT_EQ(Body("{{{\n\\end{verbatim}\\input{x}\n}}}", kLatexFormat),
+            "\n\\begin{verbatim}\n\\end {verbatim}\\input{x}\n\\end{verbatim}\n");
 }
 
 TEST(ManFormat, Sample) {

@@ -7,5 +7,7 @@
 
 // Once no object overload took the failure over: true when an armed catch
 // was found and the program counter now points at its code; false when the
-// run ends, after the error and the calls that led to it were printed.
+// run ends, after the error and the calls that led to it were printed. An
+// interpreter thread that fails is removed, unless the run is nested inside
+// one of its instructions.
 bool CatchOrReport(EngineContext* ctx, StatusCode code, bool nested);

@@ -191,14 +191,25 @@ StatusCode OpClass(EngineContext* ctx, const int16_t* ins) {
   } else {
     length = 3;
   }
+  // The answer takes the input's place; short of room the input stays.
+  const int32_t descLength = ctx->descLength, dataTop = ctx->dataTop;
   PopValue(ctx);
-  return PushStringFromBytes(ctx, length, copy);
+  if (StatusCode st = PushStringFromBytes(ctx, length, copy); st != kOk) {
+    ctx->descLength = descLength, ctx->dataTop = dataTop;
+    return st;
+  }
+  return kOk;
 }
 
 StatusCode OpIsobject(EngineContext* ctx, const int16_t*) {
   const bool is = IsUserObject(*DescriptorAt(ctx, 0));
+  const int32_t descLength = ctx->descLength, dataTop = ctx->dataTop;
   PopValue(ctx);
-  return PushLogicalScalar(ctx, is ? 1 : 0);
+  if (StatusCode st = PushLogicalScalar(ctx, is ? 1 : 0); st != kOk) {
+    ctx->descLength = descLength, ctx->dataTop = dataTop;
+    return st;
+  }
+  return kOk;
 }
 
 StatusCode OpIsa(EngineContext* ctx, const int16_t*) {
@@ -207,23 +218,33 @@ StatusCode OpIsa(EngineContext* ctx, const int16_t*) {
   if (!IsCharArg(ctx, 0)) return kWrongType;
   // A name too long for any class names none.
   const bool fits = ReadName(ctx, 0, text, sizeof text, &length) && length <= kMaxClassName;
-  PopValue(ctx);
   bool is = false;
-  const ValueDescriptor d = *DescriptorAt(ctx, 0);
+  const ValueDescriptor d = *DescriptorAt(ctx, 1);
+  const int32_t descLength = ctx->descLength, dataTop = ctx->dataTop;
   if (!fits || length == 0) {
     is = false;
   } else if (!IsUserObject(d)) {
+    PopValue(ctx);
     const char* name = nullptr;
     int n = 0;
     is = GetValueClassName(ctx, &name, &n) && n == length && std::memcmp(name, text, n) == 0;
+    ctx->descLength = descLength, ctx->dataTop = dataTop;
   } else if (const SymbolId wanted = FindSymbol(ctx, text, length); wanted != 0) {
+    // The search's scratch lies above the name, so a search short of room
+    // leaves both inputs in place.
     int64_t offset = 0, cells = 0;
-    const StatusCode st = FindObjectPartByClass(ctx, TopData(ctx), d.cells, d.extra, wanted, &offset, &cells);
+    const StatusCode st = FindObjectPartByClass(ctx, DataAt(ctx, 1), d.cells, d.extra, wanted, &offset, &cells);
     if (st == kDataStackFull) return st;
     is = st == kOk;
   }
+  // The answer takes the inputs' place; short of room they stay.
   PopValue(ctx);
-  return PushLogicalScalar(ctx, is ? 1 : 0);
+  PopValue(ctx);
+  if (StatusCode st = PushLogicalScalar(ctx, is ? 1 : 0); st != kOk) {
+    ctx->descLength = descLength, ctx->dataTop = dataTop;
+    return st;
+  }
+  return kOk;
 }
 
 StatusCode OpMethods(EngineContext* ctx, const int16_t* ins) {
@@ -249,7 +270,8 @@ StatusCode OpMethods(EngineContext* ctx, const int16_t* ins) {
     PopValue(ctx);
     return nargout < 0 ? PushVoidValue(ctx) : kOk;
   }
-  PopValue(ctx);
+  // The list is built above the name, which stays until the list is whole.
+  if (nargout != 1) PopValue(ctx);
   int count = 0;
   for (int32_t i = 1; i < ctx->entriesInUse; ++i) {
     const FunctionStoreEntry* e = StoreEntry(ctx, i);
@@ -273,7 +295,7 @@ StatusCode OpMethods(EngineContext* ctx, const int16_t* ins) {
       DropArgsUnderResults(ctx, 0, count);
       return st;
     }
-    return kOk;
+    return DropArgsUnderResults(ctx, 1, 1);
   }
   return nargout < 0 ? PushVoidValue(ctx) : kOk;
 }

@@ -90,11 +90,8 @@ bool ChooseSizes(const EngineContext* ctx, int64_t newSize, int32_t choice, NewL
   return true;
 }
 
+// With the main thread's registers loaded: they name the regions.
 void Repartition(EngineContext* ctx, const NewLayout& n) {
-  // The running registers must be the main thread's: they name the regions.
-  const int32_t running = ctx->currentThread;
-  if (running != 0) SwitchInterpreterThread(ctx, 0);
-
   const int32_t shift = static_cast<int32_t>(kEntryWords * (n.entries - ctx->entryCapacity));
   // Positions are shifted where they lie now, before anything moves.
   if (shift != 0) ShiftCodeAreaPositions(ctx, shift);
@@ -132,7 +129,6 @@ void Repartition(EngineContext* ctx, const NewLayout& n) {
   ctx->codeTop += shift;
 
   RebaseThreadRecords(ctx);
-  if (running != 0) SwitchInterpreterThread(ctx, running);
 }
 
 // ---------------------------------------------------------------------------
@@ -431,8 +427,12 @@ void RelocateEngineContext(EngineContext* ctx, int64_t newSize, int32_t choice) 
   AddToAddressFields(ctx, reinterpret_cast<intptr_t>(ctx));
   // Every size and offset is a 32-bit count, as InitEngineContext requires.
   if (newSize <= 0 || newSize > INT32_MAX) return;
+  // The sizes are the main thread's stacks, not those of a running thread.
+  const int32_t running = ctx->currentThread;
+  if (running != 0) SwitchInterpreterThread(ctx, 0);
   NewLayout n{};
   if (ChooseSizes(ctx, newSize, choice, &n)) Repartition(ctx, n);
+  if (running != 0) SwitchInterpreterThread(ctx, running);
 }
 
 StatusCode LoadEngineState(EngineContext* ctx, EngineStateReader read, void* userData) {

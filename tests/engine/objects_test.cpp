@@ -216,6 +216,17 @@ TEST_F(ObjectsTest, MethodsListsAClassesFunctions) {
   EXPECT_EQ(Output("methods('point')"), "getx\n");
   EXPECT_EQ(Output("methods('neverseen')"), "No method for class neverseen\n");
   EXPECT_EQ(Output("m = methods('neverseen'); disp(class(m))"), "list\n");
+
+  // Short of room for the list, the class name stays for a second try.
+  ASSERT_EQ(PushStringFromBytes(ctx, 5, "point"), kOk);
+  const int64_t nameCells = Top().cells;
+  PopValue(ctx);
+  FillData(nameCells + 1);
+  ASSERT_EQ(PushStringFromBytes(ctx, 5, "point"), kOk);
+  const Snapshot before = Take();
+  const int16_t ins[2] = {static_cast<int16_t>(Op::Methods), 1};
+  EXPECT_EQ(OpMethods(ctx, ins), kDataStackFull);
+  EXPECT_TRUE(Take() == before);
 }
 
 // Builds p = point-like object {a: 1} of class "base", then an object of
@@ -295,6 +306,50 @@ TEST_F(PartSearchTest, ClassIdsAtDepth) {
   int length = 0;
   ASSERT_TRUE(GetValueClassName(ctx, &name, &length));
   EXPECT_EQ(std::string(name, length), "int8");
+}
+
+// A builtin short of room for its answer leaves its input in place, so that
+// it can run again once the block has grown.
+TEST_F(PartSearchTest, ClassBuiltinsShortOfRoomKeepTheirInput) {
+  struct Case {
+    const char* name;
+    StatusCode (*handler)(EngineContext*, const int16_t*);
+    Op op;
+    int16_t operand;
+  };
+  const Case kCases[] = {
+      {"class", &OpClass, Op::Class, 1},
+      {"isobject", &OpIsobject, Op::Isobject, 0},
+  };
+  for (const Case& c : kCases) {
+    Reset();
+    // One cell always stays free: a push needs more than there is.
+    FillData(2);
+    ASSERT_EQ(PushRealScalar(ctx, 7), kOk) << c.name;
+    const Snapshot before = Take();
+    const int16_t ins[2] = {static_cast<int16_t>(c.op), c.operand};
+    EXPECT_EQ(c.handler(ctx, ins), kDataStackFull) << c.name;
+    EXPECT_TRUE(Take() == before) << c.name;
+  }
+}
+
+// isa searches the parts with the name still on the stack: its scratch
+// levels never overwrite an input it might have to keep.
+TEST_F(PartSearchTest, IsaShortOfScratchKeepsItsInputs) {
+  // base inside eight levels of children: the search needs a level each.
+  PushObject("a", 1, "base", 0);
+  const char* const kChildren[] = {"l1", "l2", "l3", "l4", "l5", "l6", "l7", "l8"};
+  for (const char* child : kChildren) PushObject("f", 2, child, 1);
+  ASSERT_EQ(PushStringFromBytes(ctx, 4, "base"), kOk);
+  const int64_t nameCells = Top().cells;
+  PopValue(ctx);
+  FillData(nameCells + 1);
+  RotateValues(ctx, 2, 1);  // the object back on top, the filler under it
+  ASSERT_EQ(PushStringFromBytes(ctx, 4, "base"), kOk);
+  const Snapshot before = Take();
+  const int16_t ins[1] = {static_cast<int16_t>(Op::Isa)};
+  EXPECT_EQ(OpIsa(ctx, ins), kDataStackFull);
+  EXPECT_TRUE(Take() == before);
 }
 
 TEST_F(ObjectsTest, NativeClassMethodsTakeOperatorsIndexingAndDisplay) {

@@ -580,6 +580,41 @@ TEST(RelocateTest, AWaitingThreadRunsAfterTheMove) {
   }
 }
 
+// The growth is worked out from the main thread's stacks, whichever thread
+// runs: a thread's small stacks must not become the main thread's.
+TEST(RelocateTest, GrowingWhileAThreadRunsSizesTheMainThreadsStacks) {
+  for (const int32_t choice : {kHeapFull, kCodeOverflow, kDataStackFull, kDescStackFull, 0}) {
+    SCOPED_TRACE(choice);
+    auto e = StartEngine(256 * 1024);
+    ASSERT_TRUE(e->started());
+    int32_t id = 0;
+    StartWorker(*e, &id);
+    const int32_t h = e->ctx->threadListHead;
+    const Sizes main = SizesOf(e->ctx);
+    SwitchInterpreterThread(e->ctx, h);
+    const int32_t threadDesc = e->ctx->descCapacity, threadData = e->ctx->dataCapacity;
+
+    e->Move(2 * e->bytes(), choice);
+    EXPECT_EQ(e->ctx->currentThread, h);
+    EXPECT_EQ(e->ctx->descCapacity, threadDesc);
+    EXPECT_EQ(e->ctx->dataCapacity, threadData);
+    SwitchInterpreterThread(e->ctx, 0);
+    const Sizes grown = SizesOf(e->ctx);
+    EXPECT_GE(grown.desc, main.desc);
+    EXPECT_GE(grown.data, main.data);
+    EXPECT_GE(grown.heap, main.heap);
+    EXPECT_GE(grown.code, main.code);
+    EXPECT_NE(grown, main);
+
+    // Both threads still run: the worker, then a command of the main thread.
+    SwitchInterpreterThread(e->ctx, h);
+    EXPECT_EQ(e->Resume(), kOk) << e->errors();
+    EXPECT_EQ(e->TakeOutput(), "100\n200\n300\n");
+    EXPECT_EQ(e->Command("z = 7; disp(z + 1)"), kOk) << e->errors();
+    EXPECT_EQ(e->TakeOutput(), "8\n");
+  }
+}
+
 // An image holding a waiting thread: the loader rebases its record, and the
 // thread runs in the new block; a record whose stacks leave its block is refused.
 TEST(StateImageTest, ThreadsInAnImageRunAfterTheLoad) {

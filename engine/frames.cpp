@@ -715,8 +715,9 @@ void ResetStackRegisters(EngineContext* ctx) {
 }
 
 StatusCode ResetEngineToBaseFrame(EngineContext* ctx) {
-  // The main thread's stacks are the ones reset, whichever thread ran.
-  SwitchInterpreterThread(ctx, 0);
+  // The reachability pass frees every thread's block and the semaphore table,
+  // so nothing may name them after it; the main thread's stacks are reset.
+  ForgetInterpreterThreads(ctx);
   if (ctx->descCapacity < kBaseFrameWords) return kDescStackFull;
   MarkReachableHeapBlocks(ctx);
   CallFrame* f = FrameAt(ctx, 0);

@@ -7,7 +7,6 @@
 
 #include "engine/context.h"
 #include "engine/function.h"
-#include "engine/threads.h"
 
 namespace {
 
@@ -104,8 +103,6 @@ void WriteVariableDescriptor(EngineContext* ctx, int32_t block, const ValueDescr
 }
 
 void MarkReachableHeapBlocks(EngineContext* ctx) {
-  // Thread blocks and the semaphore table are not kept: nothing may name them.
-  ForgetInterpreterThreads(ctx);
   ctx->frameIndex = -1;
   ctx->descLength = 0;
   ctx->dataTop = 0;

@@ -166,10 +166,7 @@ void EmptyState(EngineContext* ctx) {
 // Error records, breakpoints and the profiler name heap blocks of the state
 // that was replaced; none of them is part of an image.
 void ForgetReplacedState(EngineContext* ctx) {
-  ctx->errorCode = 0;
-  ctx->errorFunction = -1;
-  ctx->errorPosition = -1;
-  std::memset(ctx->failingName, 0, sizeof ctx->failingName);
+  ClearError(ctx);
   ctx->lastErrorRecord = -1;
   ctx->currentErrorRecord = -1;
   ClearDebuggerState(ctx);

@@ -43,9 +43,9 @@ StatusCode CreateInterpreterThread(EngineContext* ctx, int32_t stackSize, int32_
 // image was loaded.
 void RebaseThreadRecords(EngineContext* ctx);
 
-// For the heap's reachability pass, which frees every thread's block and the
-// semaphore table: the main thread is made current and both are forgotten.
-// Ids keep growing.
+// Before the heap's reachability pass, which frees every thread's block and
+// the semaphore table: the main thread is made current and both are
+// forgotten. Ids keep growing.
 void ForgetInterpreterThreads(EngineContext* ctx);
 
 // The virtual machine's side of scheduling: true when the running thread has

@@ -9,7 +9,7 @@
 
 #include "corelib/corelib.h"
 #include "engine/bytecode.h"
-#include "engine/valuestack.h"
+#include "engine/values/valuestack.h"
 
 namespace {
 

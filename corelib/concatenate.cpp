@@ -8,7 +8,7 @@
 
 #include "corelib/corelib.h"
 #include "engine/indexing.h"
-#include "engine/valuestack.h"
+#include "engine/values/valuestack.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "corelib/corelib.h"
 #include "engine/context.h"
 #include "engine/engine.h"
-#include "engine/valuestack.h"
+#include "engine/values/valuestack.h"
 
 namespace {
 

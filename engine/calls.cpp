@@ -8,7 +8,7 @@
 #include "engine/heap.h"
 #include "engine/registry.h"
 #include "engine/resolution.h"
-#include "engine/valuestack.h"
+#include "engine/values/valuestack.h"
 #include "engine/vm.h"
 
 namespace {

@@ -609,7 +609,7 @@ StatusCode DuplicateValues(EngineContext* ctx, int d, int k);
 StatusCode TransposeTopMatrix(EngineContext* ctx);
 
 // Number and text formatting shared by every builtin that writes or reads text.
-#include "engine/textformat.h"
+#include "engine/values/textformat.h"
 
 // Descriptors: writing and reading through the hooks.
 #include "engine/streams.h"

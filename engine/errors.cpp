@@ -9,7 +9,7 @@
 #include "engine/heap.h"
 #include "engine/registry.h"
 #include "engine/streams.h"
-#include "engine/valuestack.h"
+#include "engine/values/valuestack.h"
 
 namespace {
 

@@ -7,13 +7,13 @@
 #include <cstring>
 
 #include "engine/bytecode.h"
-#include "engine/codegen.h"
+#include "engine/compiler/codegen.h"
+#include "engine/compiler/scanner.h"
 #include "engine/functionstore.h"
 #include "engine/heap.h"
 #include "engine/libraries.h"
 #include "engine/registry.h"
-#include "engine/scanner.h"
-#include "engine/valuestack.h"
+#include "engine/values/valuestack.h"
 #include "engine/vm.h"
 
 namespace {

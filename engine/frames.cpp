@@ -10,7 +10,7 @@
 #include "engine/heap.h"
 #include "engine/registry.h"
 #include "engine/threads.h"
-#include "engine/valuestack.h"
+#include "engine/values/valuestack.h"
 #include "engine/vm.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "engine/codegen.h"
+#include "engine/compiler/codegen.h"
 #include "engine/heap.h"
 #include "engine/heldpositions.h"
 #include "engine/libraries.h"

@@ -5,7 +5,7 @@
 
 #include "engine/function.h"
 #include "engine/registry.h"
-#include "engine/valuestack.h"
+#include "engine/values/valuestack.h"
 
 // ---------------------------------------------------------------------------
 // Charsets

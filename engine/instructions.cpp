@@ -12,11 +12,11 @@
 
 #include "corelib/corelib.h"
 #include "engine/bytecode.h"
-#include "engine/doublemath.h"
 #include "engine/evaluate.h"
 #include "engine/libraries.h"
 #include "engine/objects.h"
 #include "engine/resolution.h"
+#include "engine/values/doublemath.h"
 #include "engine/vm.h"
 
 namespace {

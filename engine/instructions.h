@@ -4,7 +4,7 @@
 // would build elements and its counter cannot overflow.
 #pragma once
 
-#include "engine/valuestack.h"
+#include "engine/values/valuestack.h"
 
 // A double loop range is a plain real row made by RangeIterator in place of
 // its bounds: 2 cells {next value, remaining count} step 1; 3 cells {next

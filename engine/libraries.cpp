@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/compiler/scanner.h"
 #include "engine/functionstore.h"
 #include "engine/registry.h"
-#include "engine/scanner.h"
 
 const char kFunctionSourceSuffixes[] = ".m\0";
 

@@ -12,7 +12,7 @@
 #include "engine/objects.h"
 #include "engine/registry.h"
 #include "engine/resolution.h"
-#include "engine/valuestack.h"
+#include "engine/values/valuestack.h"
 #include "engine/vm.h"
 
 namespace {

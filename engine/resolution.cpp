@@ -13,7 +13,7 @@
 #include "engine/functionstore.h"
 #include "engine/heap.h"
 #include "engine/registry.h"
-#include "engine/valuestack.h"
+#include "engine/values/valuestack.h"
 
 namespace {
 

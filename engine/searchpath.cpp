@@ -7,7 +7,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "engine/valuestack.h"
+#include "engine/values/valuestack.h"
 
 namespace {
 

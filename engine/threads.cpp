@@ -10,7 +10,7 @@
 #include <ctime>
 
 #include "engine/options.h"
-#include "engine/valuestack.h"
+#include "engine/values/valuestack.h"
 #include "engine/vm.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "engine/function.h"
 #include "engine/functionstore.h"
 #include "engine/objects.h"
-#include "engine/valuestack.h"
+#include "engine/values/valuestack.h"
 #include "engine/vm.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include "engine/registry.h"
 #include "engine/threads.h"
 #include "engine/trace.h"
-#include "engine/valuestack.h"
+#include "engine/values/valuestack.h"
 
 // ---------------------------------------------------------------------------
 // The program counter.

@@ -272,8 +272,7 @@ int EscapeCharByTable(const char* text, int length, int* position, MarkupOutputS
 int EscapeMarkupChar(const char* text, int length, int* position, MarkupOutputState* state, const void* data);
 int EscapeRtfChar(const char* text, int length, int* position, MarkupOutputState* state, const void* data);
 int EscapeManChar(const char* text, int length, int* position, MarkupOutputState* state, const void* data);
-int WriteLatexVerbatimChar(const char* text, int length, int* position, MarkupOutputState* state,
-                           const void* data);
+int WriteLatexVerbatimChar(const char* text, int length, int* position, MarkupOutputState* state, const void* data);
 int SkipTextChar(const char* text, int length, int* position, MarkupOutputState* state, const void* data);
 int SkipLinkTarget(const char* target, int length, MarkupOutputState* state, const void* data);
 int WriteRtfEscapedText(const char* target, int length, MarkupOutputState* state, const void* data);

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "corelib/corelib.h"
-#include "engine/valuestack.h"
+#include "engine/values/valuestack.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 
 #include "corelib/corelib.h"
 #include "engine/bytecode.h"
-#include "engine/codegen.h"
+#include "engine/compiler/codegen.h"
 #include "engine/heap.h"
-#include "engine/valuestack.h"
+#include "engine/values/valuestack.h"
 #include "engine/vm.h"
 #include "tests/engine/stack_fixture.h"
 

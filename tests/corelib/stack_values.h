@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/valuestack.h"
+#include "engine/values/valuestack.h"
 
 class StackValuesTest : public ::testing::Test {
  public:

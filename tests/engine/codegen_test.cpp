@@ -2,7 +2,7 @@
 // disassembly, expression statements and assignments, declarations, line
 // markers, the misplaced-keyword errors, jumps out of range, and the
 // function store compiling through CompileSource.
-#include "engine/codegen.h"
+#include "engine/compiler/codegen.h"
 
 #include <gtest/gtest.h>
 
@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "engine/bytecode.h"
+#include "engine/compiler/scanner.h"
 #include "engine/function.h"
 #include "engine/functionstore.h"
 #include "engine/heap.h"
-#include "engine/scanner.h"
 #include "tools/disassembler.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "engine/bytecode.h"
-#include "engine/compiler.h"
+#include "engine/compiler/compiler.h"
 #include "engine/functionstore.h"
 #include "engine/libraries.h"
 #include "stack_fixture.h"

@@ -14,7 +14,7 @@
 
 #include "engine/bytecode.h"
 #include "engine/heap.h"
-#include "engine/valuestack.h"
+#include "engine/values/valuestack.h"
 
 namespace {
 
@@ -354,7 +354,7 @@ TEST_F(FunctionStore, GrowthMovesCodeAndEveryPosition) {
   const int32_t g = Compiled("g");
   int32_t lib = -1, variable = -1;
   ASSERT_EQ(DeclareLibrary(ctx, "lib", -1, true, &lib), kOk);
-  StoreEntry(ctx, lib)->position = Position(g);  // stands for a use list in the code
+  StoreEntry(ctx, lib)->position = Position(g);    // stands for a use list in the code
   StoreEntry(ctx, 0)->position = Position(g) + 2;  // the base library's use list
   ASSERT_EQ(DeclareLibrary(ctx, "v", -1, true, &variable), kOk);
   *StoreEntry(ctx, variable) = FunctionStoreEntry{kEntryVariable, StoreEntry(ctx, variable)->name, 77, -1};

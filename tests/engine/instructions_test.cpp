@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "engine/bytecode.h"
-#include "engine/codegen.h"
-#include "engine/doublemath.h"
+#include "engine/compiler/codegen.h"
 #include "engine/function.h"
 #include "engine/heap.h"
+#include "engine/values/doublemath.h"
 #include "engine/vm.h"
 #include "tests/engine/stack_fixture.h"
 

@@ -1,7 +1,7 @@
 // The peephole pass, jump threading with loop removal, the double arithmetic
 // that folding and the run time share, and whole statements compiled at each
 // optimisation level; code is compared through the disassembler.
-#include "engine/optimizer.h"
+#include "engine/compiler/optimizer.h"
 
 #include <gtest/gtest.h>
 
@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "engine/bytecode.h"
-#include "engine/codegen.h"
-#include "engine/doublemath.h"
+#include "engine/compiler/codegen.h"
 #include "engine/function.h"
+#include "engine/values/doublemath.h"
 #include "tools/disassembler.h"
 
 namespace {

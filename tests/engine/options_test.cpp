@@ -546,7 +546,6 @@ class OptionNativesTest : public StackFixture {
     ASSERT_EQ(ResetEngineToBaseFrame(ctx), kOk);
   }
 
-
   NativeFunctionRecord natives[3]{};
   std::string errors;
 };

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/codegen.h"
-#include "engine/compiler.h"
+#include "engine/compiler/codegen.h"
+#include "engine/compiler/compiler.h"
 #include "engine/function.h"
 #include "engine/functionstore.h"
 #include "engine/heap.h"
@@ -298,7 +298,8 @@ TEST_F(ResolutionTest, MethodsOfTheFirstObjectArgumentAndItsParents) {
     SymbolId cls;  // the frame's class: the method's own, none for a plain function
   };
   // The object comes second, after a plain number: it still chooses.
-  const Case cases[] = {{"size", childSize, child}, {"talk", granTalk, gran}, {"walk", dadOnly, dad}, {"show", show, 0}};
+  const Case cases[] = {
+      {"size", childSize, child}, {"talk", granTalk, gran}, {"walk", dadOnly, dad}, {"show", show, 0}};
   for (const Case& c : cases) {
     int32_t entry = -2;
     SymbolId cls = 0;

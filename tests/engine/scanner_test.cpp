@@ -1,7 +1,7 @@
 // The lexical level: blanks, comments and continuations, keywords and
 // iskeyword, numeric and string literals as the instructions that push them,
 // the quote rule, and command syntax.
-#include "engine/scanner.h"
+#include "engine/compiler/scanner.h"
 
 #include <gtest/gtest.h>
 

@@ -14,7 +14,7 @@
 
 #include "engine/evaluate.h"
 #include "engine/heap.h"
-#include "engine/valuestack.h"
+#include "engine/values/valuestack.h"
 #include "engine/vm.h"
 
 class StackFixture : public ::testing::Test {

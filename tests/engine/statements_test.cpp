@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/compiler/scanner.h"
 #include "engine/registry.h"
-#include "engine/scanner.h"
 #include "tests/engine/stack_fixture.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // Number and text formatting: the conversion letters and flags of the double
 // and complex formatters, the integer formatters, the parser's rounding and
 // lexical rules, UTF-8 coding, and that nothing writes past the buffer.
-#include "engine/textformat.h"
+#include "engine/values/textformat.h"
 
 #include <gtest/gtest.h>
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "engine/heap.h"
-#include "engine/valuestack.h"
+#include "engine/values/valuestack.h"
 #include "engine/vm.h"
 #include "tests/engine/stack_fixture.h"
 

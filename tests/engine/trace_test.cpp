@@ -69,7 +69,6 @@ class TraceTest : public StackFixture {
     SetLineInfoFlag(ctx, 1);
   }
 
-
   std::string LastError() {
     if (ctx->lastErrorRecord <= 0) return "<none>";
     return reinterpret_cast<const char*>(ctx->heapBase + ctx->lastErrorRecord + 1);

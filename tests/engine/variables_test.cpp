@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "engine/bytecode.h"
-#include "engine/codegen.h"
+#include "engine/compiler/codegen.h"
 #include "engine/function.h"
 #include "engine/functionstore.h"
 #include "engine/heap.h"

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/valuestack.h"
+#include "engine/values/valuestack.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // with its outputs, inputs and the statements of default input values.
 #include <cstring>
 
-#include "engine/scanner.h"
+#include "engine/compiler/scanner.h"
 
 namespace {
 

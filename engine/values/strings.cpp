@@ -3,8 +3,8 @@
 // text straight into a value; narrowing and encoding of character arguments.
 #include <cstring>
 
-#include "engine/textformat.h"
-#include "engine/valuestack.h"
+#include "engine/values/textformat.h"
+#include "engine/values/valuestack.h"
 
 namespace {
 

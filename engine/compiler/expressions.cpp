@@ -8,12 +8,12 @@
 #include <initializer_list>
 
 #include "engine/bytecode.h"
-#include "engine/compiler.h"
+#include "engine/compiler/compiler.h"
+#include "engine/compiler/optimizer.h"
+#include "engine/compiler/scanner.h"
 #include "engine/functionstore.h"
-#include "engine/optimizer.h"
 #include "engine/registry.h"
 #include "engine/resolution.h"
-#include "engine/scanner.h"
 
 namespace {
 

@@ -1,14 +1,14 @@
 // The lexical level of the language: blanks, comments and continuations,
 // keywords and the iskeyword native, names, numeric and string literals with
 // the instructions that push them, the quote rule and command syntax.
-#include "engine/scanner.h"
+#include "engine/compiler/scanner.h"
 
 #include <cmath>
 #include <cstring>
 #include <initializer_list>
 
 #include "engine/bytecode.h"
-#include "engine/valuestack.h"
+#include "engine/values/valuestack.h"
 
 namespace {
 

@@ -2,13 +2,13 @@
 // compiled unit. Folds compute with the run time's own double functions
 // (engine/doublemath.h), so an optimised program prints the same bits as an
 // unoptimised one.
-#include "engine/optimizer.h"
+#include "engine/compiler/optimizer.h"
 
 #include <cstring>
 #include <initializer_list>
 
 #include "engine/bytecode.h"
-#include "engine/doublemath.h"
+#include "engine/values/doublemath.h"
 
 namespace {
 

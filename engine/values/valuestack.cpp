@@ -1,7 +1,7 @@
 // Building values on the value stack, reading them by position, kind tests
 // and the argument-list check. Getters hand out pointers into the value's own
 // cells; nothing is copied.
-#include "engine/valuestack.h"
+#include "engine/values/valuestack.h"
 
 #include <cmath>
 #include <cstring>

@@ -1,7 +1,7 @@
 // Number and text formatting: bounded appends, the floating-point, complex and
 // integer formatters, the real-number parser and UTF-8 coding. Nothing here
 // allocates or keeps state; every routine works in the caller's buffer.
-#include "engine/textformat.h"
+#include "engine/values/textformat.h"
 
 #include <charconv>
 #include <cmath>

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "engine/valuestack.h"
+#include "engine/values/valuestack.h"
 
 namespace {
 

@@ -1,19 +1,19 @@
 // Statement code generation: expression statements and assignments, the
 // control structures with their jump chains, global and persistent
 // declarations, and CompileSource, which runs pass 1 and pass 2 over a text.
-#include "engine/codegen.h"
+#include "engine/compiler/codegen.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "engine/bytecode.h"
-#include "engine/compiler.h"
+#include "engine/compiler/compiler.h"
+#include "engine/compiler/optimizer.h"
+#include "engine/compiler/scanner.h"
 #include "engine/function.h"
 #include "engine/functionstore.h"
 #include "engine/heap.h"
-#include "engine/optimizer.h"
-#include "engine/scanner.h"
-#include "engine/valuestack.h"
+#include "engine/values/valuestack.h"
 
 namespace {
 

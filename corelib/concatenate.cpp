@@ -7,8 +7,10 @@
 #include <cstring>
 
 #include "corelib/corelib.h"
+#include "engine/bytecode.h"
 #include "engine/indexing.h"
 #include "engine/values/valuestack.h"
+#include "engine/vm.h"
 
 namespace {
 
@@ -705,3 +707,16 @@ StatusCode PermuteOpcode(EngineContext* ctx, const int16_t*) { return PermuteDim
 StatusCode IpermuteOpcode(EngineContext* ctx, const int16_t*) { return PermuteDimensions(ctx, 1); }
 StatusCode Sub2indOpcode(EngineContext* ctx, const int16_t* ins) { return sub2ind(ctx, ins[1]); }
 StatusCode Ind2subOpcode(EngineContext* ctx, const int16_t* ins) { return ind2sub(ctx, ins[1]); }
+
+StatusCode ConcatenateOpcode(EngineContext* ctx, const int16_t* ins) {
+  int n = ins[1];
+  switch (static_cast<Op>(ins[0])) {
+    case Op::Horzcat:
+      if (StatusCode st = SpreadFreeLists(ctx, n, &n); st != kOk) return st;
+      return ConcatenateValues(ctx, n, 2);
+    case Op::Vertcat:
+      return ConcatenateValues(ctx, n, 1);
+    default:
+      return ConcatenateValues(ctx, n, -1);
+  }
+}

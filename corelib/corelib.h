@@ -5,6 +5,11 @@
 
 #include <cstdint>
 
+#include "engine/engine.h"
+
+// The table the host installs with InstallCoreLibrary after InitEngineContext.
+const CoreLibraryTable* GetCoreLibraryTable();
+
 // ---------------------------------------------------------------------------
 // Shell-sort kernels. All use the gaps 1, 4, 13, 40, ... (h = 3h + 1), starting
 // below the first gap that reaches the count; each pass is an insertion sort
@@ -121,6 +126,9 @@ using SymbolId = int32_t;
 // dimension given by the deepest operand (cat). The first operand decides
 // the class; cells and structures join through their element offset tables.
 StatusCode ConcatenateValues(EngineContext* ctx, int n, int dimension);
+// The builtin opcodes horzcat (free lists among the operands spread first),
+// vertcat and cat {n}.
+StatusCode ConcatenateOpcode(EngineContext* ctx, const int16_t* ins);
 // Makes the structure or structure array on top a structure array carrying
 // exactly these fields in this order; a missing field holds [].
 StatusCode ConformStructFields(EngineContext* ctx, const SymbolId* names, int count);

@@ -92,6 +92,7 @@ void InitHeader(EngineContext* ctx, uint8_t* regions, const RegionSizes& r) {
   ctx->charsetEncode = nullptr;
 
   ctx->display = DisplayFormatSettings{4, 'g', 'j', 0, 0, {24, -1}};
+  ctx->core = nullptr;
 
   ctx->nextDescriptor = 1024;
   ctx->redirect[0] = 1;

@@ -146,6 +146,9 @@ struct EngineContext {
   int32_t symbolBytes;    // size of the symbol area, negated
   int32_t compileOutput;  // word where a compilation is writing code, 0 when none
 
+  // the core library's builtins and display; null until the host installs them
+  const CoreLibraryTable* core;
+
   // native registry
   LibraryListEntry* libraries;
   int32_t libraryCount;

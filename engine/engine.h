@@ -465,6 +465,26 @@ void FillServiceTable(EngineContext* ctx);
 const char* GetEngineVersionText();
 
 // ---------------------------------------------------------------------------
+// The core library. The engine runs the builtins of the core library (and
+// shows and joins values) through this table, which the library provides and
+// the host installs once after InitEngineContext; until then those builtins
+// answer 1000. The table must outlive the context.
+
+using BuiltinHandler = StatusCode (*)(EngineContext* ctx, const int16_t* ins);
+
+struct CoreLibraryTable {
+  const BuiltinHandler* builtins;  // indexed by opcode; null where the library has none
+  int32_t builtinCount;            // the engine's opcode count
+  // The automatic display of an unterminated statement: "name =" and the value.
+  StatusCode (*displayStatementResult)(EngineContext* ctx, int32_t variable, bool allowObjects, bool drop);
+  // Shows the value on top on the descriptor; with drop it is popped after.
+  StatusCode (*displayTopValue)(EngineContext* ctx, int32_t descriptor, bool drop);
+};
+
+// 600 for a table of another opcode count or without its display functions.
+StatusCode InstallCoreLibrary(EngineContext* ctx, const CoreLibraryTable* table);
+
+// ---------------------------------------------------------------------------
 // Symbols.
 
 SymbolId FindSymbol(const EngineContext* ctx, const char* name, int length);

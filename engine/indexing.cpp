@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "corelib/corelib.h"
 #include "engine/heap.h"
 #include "engine/values/valuestack.h"
 
@@ -415,7 +414,7 @@ StatusCode AnalyzeIndexArguments(EngineContext* ctx, int ndims, const int32_t* d
     if (int32_t* list = out->list[j]) {
       for (int32_t q = 0; q < out->count[j]; ++q) --list[q];
       if (sort) {
-        ShellSortInts(list, out->count[j]);
+        std::sort(list, list + out->count[j]);
         int32_t distinct = 0;
         for (int32_t q = 0; q < out->count[j]; ++q)
           if (distinct == 0 || list[q] != list[distinct - 1]) list[distinct++] = list[q];

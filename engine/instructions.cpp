@@ -10,8 +10,8 @@
 #include <cstring>
 #include <numbers>
 
-#include "corelib/corelib.h"
 #include "engine/bytecode.h"
+#include "engine/dispatch.h"
 #include "engine/evaluate.h"
 #include "engine/libraries.h"
 #include "engine/objects.h"
@@ -498,23 +498,23 @@ void ReportDebuggerLine(EngineContext* ctx, int32_t f, int32_t line) {
   WriteNewlineToDescriptor(ctx, 2);
 }
 
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // Builtin opcodes whose handlers the engine itself holds.
 
-StatusCode NotYetSupported(EngineContext*, const int16_t*) { return kNotSupported; }
-
-StatusCode ArgumentCount(EngineContext* ctx, const int16_t* ins) {
+StatusCode OpArgumentCount(EngineContext* ctx, const int16_t* ins) {
   const bool outputs = static_cast<Op>(ins[0]) == Op::Nargout;
   if (ins[1] == 0) return PushFrameArgCount(ctx, outputs);
   return PushFunctionArgCounts(ctx, GetCurrentLibraryIndex(ctx), outputs);
 }
 
-StatusCode RealPart(EngineContext* ctx, const int16_t*) {
+StatusCode OpRealPart(EngineContext* ctx, const int16_t*) {
   const StatusCode st = DropImaginaryPart(ctx);
   return st == kWrongTypeInternal ? kWrongType : st;
 }
 
-StatusCode ToIntegerClass(EngineContext* ctx, const int16_t* ins) {
+StatusCode OpToIntegerClass(EngineContext* ctx, const int16_t* ins) {
   int bytes = 1;
   bool isUnsigned = false;
   switch (static_cast<Op>(ins[0])) {
@@ -549,7 +549,7 @@ StatusCode ToIntegerClass(EngineContext* ctx, const int16_t* ins) {
 
 // str2fun and @name: the char array on top becomes a function reference
 // qualified by the calling library or by the library the compiler saw.
-StatusCode FunctionReference(EngineContext* ctx, const int16_t* ins) {
+StatusCode OpFunctionReference(EngineContext* ctx, const int16_t* ins) {
   const int32_t library = static_cast<Op>(ins[0]) == Op::Str2fun ? GetCurrentLibraryIndex(ctx) : ins[1];
   char name[256];
   int64_t length = 0;
@@ -560,53 +560,6 @@ StatusCode FunctionReference(EngineContext* ctx, const int16_t* ins) {
     return pushed;
   return DropArgsUnderResults(ctx, 1, 1);
 }
-
-// Opcode -> handler of every builtin opcode; the core library's handlers
-// take their places here as they arrive.
-constexpr std::array<OpcodeHandler, kOpcodeCount> MakeBuiltinHandlers() {
-  std::array<OpcodeHandler, kOpcodeCount> t{};
-  for (OpcodeHandler& h : t) h = NotYetSupported;
-  auto set = [&t](Op op, OpcodeHandler h) { t[static_cast<int>(op)] = h; };
-  set(Op::Nargin, ArgumentCount);
-  set(Op::Nargout, ArgumentCount);
-  set(Op::Real, RealPart);
-  set(Op::Exist, OpExist);
-  for (Op op : {Op::Plus, Op::Minus, Op::Times, Op::Rdivide, Op::Ldivide, Op::Rem, Op::Mod, Op::Power, Op::Realpow})
-    set(op, ElementwiseArithmeticOpcode);
-  set(Op::Uminus, UminusOpcode);
-  set(Op::Uplus, UplusOpcode);
-  set(Op::Conj, ConjOpcode);
-  set(Op::Disp, OpDispOrOverload);
-  set(Op::Format, FormatBuiltin);
-  set(Op::Eval, OpEval);
-  set(Op::Reshape, ReshapeOpcode);
-  set(Op::Squeeze, SqueezeOpcode);
-  set(Op::Permute, PermuteOpcode);
-  set(Op::Ipermute, IpermuteOpcode);
-  set(Op::Sub2ind, Sub2indOpcode);
-  set(Op::Ind2sub, Ind2subOpcode);
-  for (Op op : {Op::Eq, Op::Ne, Op::Lt, Op::Gt, Op::Le, Op::Ge}) set(op, CompareOpcode);
-  for (Op op : {Op::And, Op::Or, Op::Xor}) set(op, LogicalCombineOpcode);
-  for (Op op : {Op::Isfinite, Op::Isinf, Op::Isnan}) set(op, ClassifyOpcode);
-  set(Op::Same, SameOpcode);
-  set(Op::Unsame, SameOpcode);
-  set(Op::Not, NotOpcode);
-  set(Op::Logical, LogicalOpcode);
-  for (Op op : {Op::Double, Op::Single}) set(op, FloatClassOpcode);
-  set(Op::Str2fun, FunctionReference);
-  set(Op::MakeFunctionRef, FunctionReference);
-  set(Op::Class, OpClass);
-  set(Op::Isobject, OpIsobject);
-  set(Op::Isa, OpIsa);
-  set(Op::Methods, OpMethods);
-  for (Op op : {Op::Int8, Op::Int16, Op::Int32, Op::Uint8, Op::Uint16, Op::Uint32, Op::Int64, Op::Uint64})
-    set(op, ToIntegerClass);
-  return t;
-}
-
-constexpr std::array<OpcodeHandler, kOpcodeCount> kBuiltinHandlers = MakeBuiltinHandlers();
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // Constants, literals and texts.
@@ -680,7 +633,7 @@ StatusCode OpPushLiteral(EngineContext* ctx, const int16_t* ins) {
 StatusCode OpSpecialValue(EngineContext* ctx, const int16_t* ins) {
   // Without size arguments these are constants; sized forms are the core
   // library's array builders.
-  if (ins[1] != 0) return RunBuiltinOpcode(ctx, ins);
+  if (ins[1] != 0) return RunCoreBuiltin(ctx, ins);
   switch (static_cast<Op>(ins[0])) {
     case Op::Inf:
       return PushInf(ctx);
@@ -728,19 +681,6 @@ StatusCode OpDup(EngineContext* ctx, const int16_t* ins) { return DuplicateValue
 
 StatusCode OpRotate(EngineContext* ctx, const int16_t* ins) { return RotateValues(ctx, ins[1], ins[2]); }
 
-StatusCode OpConcatenate(EngineContext* ctx, const int16_t* ins) {
-  int n = ins[1];
-  switch (static_cast<Op>(ins[0])) {
-    case Op::Horzcat:
-      if (StatusCode st = SpreadFreeLists(ctx, n, &n); st != kOk) return st;
-      return ConcatenateValues(ctx, n, 2);
-    case Op::Vertcat:
-      return ConcatenateValues(ctx, n, 1);
-    default:
-      return ConcatenateValues(ctx, n, -1);
-  }
-}
-
 StatusCode OpMakeList(EngineContext* ctx, const int16_t* ins) {
   int n = ins[1];
   if (StatusCode st = SpreadFreeLists(ctx, n, &n); st != kOk) return st;
@@ -761,7 +701,7 @@ StatusCode OpJoinValuesToList(EngineContext* ctx, const int16_t* ins) {
   }
   RotateValues(ctx, 2, 1);
   const int16_t join[] = {static_cast<int16_t>(Op::Join), 2};
-  return RunBuiltinOpcode(ctx, join);
+  return RunCoreBuiltin(ctx, join);
 }
 
 // ---------------------------------------------------------------------------
@@ -916,8 +856,27 @@ StatusCode OpAssert(EngineContext* ctx, const int16_t* ins) {
 // ---------------------------------------------------------------------------
 // Core builtins.
 
-StatusCode RunBuiltinOpcode(EngineContext* ctx, const int16_t* ins) {
+StatusCode RunCoreBuiltin(EngineContext* ctx, const int16_t* ins) {
   const auto op = static_cast<uint16_t>(ins[0]);
-  if (op >= kOpcodeCount) return kNotSupported;
-  return kBuiltinHandlers[op](ctx, ins);
+  if (ctx->core == nullptr || op >= kOpcodeCount) return kNotSupported;
+  const BuiltinHandler handler = ctx->core->builtins[op];
+  return handler ? handler(ctx, ins) : kNotSupported;
+}
+
+StatusCode CoreDisplayTopValue(EngineContext* ctx, int32_t descriptor, bool drop) {
+  return ctx->core ? ctx->core->displayTopValue(ctx, descriptor, drop) : kNotSupported;
+}
+
+StatusCode CoreDisplayStatementResult(EngineContext* ctx, int32_t variable, bool allowObjects, bool drop) {
+  return ctx->core ? ctx->core->displayStatementResult(ctx, variable, allowObjects, drop) : kNotSupported;
+}
+
+StatusCode InlineOnlyOpcode(EngineContext*, const int16_t*) { return kNotSupported; }
+
+StatusCode InstallCoreLibrary(EngineContext* ctx, const CoreLibraryTable* table) {
+  if (table == nullptr || table->builtins == nullptr || table->builtinCount != kOpcodeCount ||
+      table->displayStatementResult == nullptr || table->displayTopValue == nullptr)
+    return kInitError;
+  ctx->core = table;
+  return kOk;
 }

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "corelib/corelib.h"
 #include "engine/bytecode.h"
+#include "engine/dispatch.h"
 #include "engine/functionstore.h"
 #include "engine/values/valuestack.h"
 
@@ -300,9 +300,9 @@ StatusCode OpMethods(EngineContext* ctx, const int16_t* ins) {
   return nargout < 0 ? PushVoidValue(ctx) : kOk;
 }
 
-StatusCode OpDispOrOverload(EngineContext* ctx, const int16_t* ins) {
+StatusCode OpDispOrOverload(EngineContext* ctx, const int16_t*) {
   // An object is left to its class's disp; the overload step falls back to
   // this display when the class has none.
   if (IsUserObject(*DescriptorAt(ctx, 0))) return kWrongType;
-  return DispBuiltin(ctx, ins);
+  return CoreDisplayTopValue(ctx, kStdoutDescriptor, true);
 }

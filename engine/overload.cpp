@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "corelib/corelib.h"
 #include "engine/bytecode.h"
+#include "engine/dispatch.h"
 #include "engine/evaluate.h"
 #include "engine/function.h"
 #include "engine/objects.h"
@@ -276,7 +276,7 @@ StatusCode CallClassMethod(EngineContext* ctx, const int16_t* ins, const Plan& p
   }
   if (st == kUndefFunOrVar && p.display) {
     // Without a disp method the object shows the standard way.
-    return DispBuiltin(ctx, ins);
+    return CoreDisplayTopValue(ctx, kStdoutDescriptor, true);
   }
   if (st == kUndefFunOrVar) {
     // The resolution's message names the method alone; the failure is the

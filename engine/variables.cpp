@@ -6,8 +6,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "corelib/corelib.h"
 #include "engine/bytecode.h"
+#include "engine/dispatch.h"
 #include "engine/function.h"
 #include "engine/functionstore.h"
 #include "engine/objects.h"
@@ -293,10 +293,10 @@ StatusCode StoreTopInto(EngineContext* ctx, int v) {
 // Variable v has just been stored (or loaded, for a bare name): a copy of it
 // is shown under its name and popped. v < 0 shows the value on top unnamed.
 StatusCode DisplayNamedValue(EngineContext* ctx, int v) {
-  if (v < 0) return DisplayTopValue(ctx, kStdoutDescriptor, true);
+  if (v < 0) return CoreDisplayTopValue(ctx, kStdoutDescriptor, true);
   const int16_t load[2] = {static_cast<int16_t>(Op::LoadVar), static_cast<int16_t>(v)};
   if (StatusCode st = OpLoadVar(ctx, load); st != kOk) return st;
-  const StatusCode st = DisplayStatementResult(ctx, v, false, true);
+  const StatusCode st = CoreDisplayStatementResult(ctx, v, false, true);
   // A display short of room leaves nothing behind, so repeating it after
   // growth does not leave a stray copy.
   if (IsRoomCode(st)) PopValue(ctx);
@@ -1186,11 +1186,15 @@ StatusCode AssignCompositeElements(EngineContext* ctx, int n, uint32_t colonMask
   const int64_t pairCells = selected;
   Cell* pairs = nullptr;
   if (StatusCode st = GetScratchAtDataEnd(ctx, pairCells, &pairs); st != kOk) return st;
-  auto* keys = reinterpret_cast<int32_t*>(pairs);
-  int32_t* ranks = keys + selected;
-  std::memcpy(keys, sel.data, selected * sizeof(int32_t));
-  for (int64_t i = 0; i < selected; ++i) ranks[i] = static_cast<int32_t>(i);
-  ShellSortIntPairs(keys, ranks, static_cast<int>(selected));
+  // Each pair is {place; rank} in one word, so sorting the words orders the
+  // places and, within a place, the ranks.
+  auto* order = reinterpret_cast<uint64_t*>(pairs);
+  for (int64_t i = 0; i < selected; ++i)
+    order[i] =
+        uint64_t{static_cast<uint32_t>(reinterpret_cast<const int32_t*>(sel.data)[i])} << 32 | static_cast<uint32_t>(i);
+  std::sort(order, order + selected);
+  auto keys = [order](int64_t q) { return static_cast<int32_t>(order[q] >> 32); };
+  auto ranks = [order](int64_t q) { return static_cast<int32_t>(order[q] & 0xFFFFFFFFu); };
   auto newItem = [&](int32_t rank) {
     return spread ? ElementAfter(nv.first, supplied == 1 ? 0 : rank) : static_cast<CompositeElementHeader*>(nullptr);
   };
@@ -1200,7 +1204,7 @@ StatusCode AssignCompositeElements(EngineContext* ctx, int n, uint32_t colonMask
     int64_t q = 0;
     for (int64_t i = 0; i < c.count; ++i, item = NextElement(item)) {
       int32_t rank = -1;
-      while (q < selected && keys[q] == i) rank = std::max(rank, ranks[q++]);
+      for (; q < selected && keys(q) == i; ++q) rank = std::max(rank, ranks(q));
       cells += rank >= 0 ? span(newItem(rank)) : ElementSpan(item);
     }
   }
@@ -1213,7 +1217,7 @@ StatusCode AssignCompositeElements(EngineContext* ctx, int n, uint32_t colonMask
   const Cell* whole = DataAt(ctx, 1);
   for (int64_t i = 0; i < c.count; ++i, item = NextElement(item)) {
     int32_t rank = -1;
-    while (q < selected && keys[q] == i) rank = std::max(rank, ranks[q++]);
+    for (; q < selected && keys(q) == i; ++q) rank = std::max(rank, ranks(q));
     if (rank < 0) {
       std::memcpy(w, item, ElementSpan(item) * sizeof(Cell));
       w += ElementSpan(item);
@@ -1452,7 +1456,7 @@ StatusCode OpStoreAnsDisplay(EngineContext* ctx, const int16_t* ins) {
     if (left == 0) return kOk;
     for (; left > 1; --left) {
       RotateValues(ctx, left, 1);  // the first remaining element to the top
-      if (StatusCode st = DisplayTopValue(ctx, kStdoutDescriptor, true); st != kOk) return st;
+      if (StatusCode st = CoreDisplayTopValue(ctx, kStdoutDescriptor, true); st != kOk) return st;
     }
   }
   if (StatusCode st = StoreTopInto(ctx, ins[1]); st != kOk) return st;

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "engine/bytecode.h"
+#include "engine/dispatch.h"
 #include "engine/heap.h"
 #include "engine/instructions.h"
 #include "engine/objects.h"
@@ -52,79 +53,27 @@ namespace {
 // Every 503rd outer pass asks the host's break test.
 constexpr int32_t kBreakPollPasses = 501;
 
-StatusCode NotSupportedOpcode(EngineContext*, const int16_t*) { return kNotSupported; }
-
-// Opcode -> handler for everything the loop does not run inline.
+// Opcode -> handler for everything the loop does not run inline; what the
+// machine does not bind is the core library's.
 using HandlerTable = std::array<OpcodeHandler, kOpcodeCount>;
 
 constexpr HandlerTable BuildHandlerTable() {
   HandlerTable t{};
-  for (OpcodeHandler& h : t) h = RunBuiltinOpcode;
-  auto set = [&t](int from, int to, OpcodeHandler h) {
-    for (int op = from; op <= to; ++op) t[op] = h;
-  };
-  // The machine's own opcodes; what is left is a core builtin.
-  set(0, 2, NotSupportedOpcode);  // inline
-  set(3, 5, OpPushLiteral);
-  set(6, 12, OpSpecialValue);
-  set(13, 31, OpPushLiteral);
-  set(32, 33, OpPushString);
-  set(34, 34, OpPushLiteral);
-  set(35, 36, OpPrintText);
-  set(37, 37, NotSupportedOpcode);  // inline
-  set(38, 38, OpDup);
-  set(39, 39, OpRotate);
-  set(60, 60, OpPushLiteral);
-  set(61, 63, OpConcatenate);
-  set(64, 64, OpMakeList);
-  set(65, 65, OpAppendToList);
-  set(66, 66, OpJoinValuesToList);
-  set(86, 86, OpDeclareGlobal);
-  set(87, 87, OpClear);
-  set(88, 88, OpLoadVar);
-  set(89, 89, OpSubsref);
-  set(90, 90, OpStoreVar);
-  set(91, 91, OpSubsasgn);
-  set(92, 92, OpDisplayStored);
-  set(93, 93, OpStoreAnsDisplay);
-  set(94, 94, OpDisplayVar);
-  set(95, 96, OpIncrementVar);
-  set(97, 97, OpClearVar);
-  set(98, 98, OpGetField);
-  set(99, 99, OpGetDynamicField);
-  set(100, 100, OpIndexValue);
-  set(101, 101, OpCellIndexValue);
-  set(102, 102, OpIndexGetField);
-  set(103, 103, OpIndexGetDynamicField);
-  set(104, 107, OpIndexEndOrBeginning);
-  set(108, 109, OpRefVar);
-  set(110, 110, OpEndRef);
-  set(111, 111, OpIndexVar);
-  set(112, 112, OpEndRefAssign);
-  set(113, 113, OpIndexVarForAssign);
-  set(301, 302, OpFevalOrBuiltin);
-  set(307, 310, NotSupportedOpcode);  // inline
-  set(311, 311, OpCaseTest);
-  set(312, 312, OpForNext);
-  set(313, 313, OpForNextRange);
-  set(314, 314, OpRangeIterator);
-  set(315, 315, OpRangeLastValue);
-  set(316, 317, NotSupportedOpcode);  // inline
-  set(318, 318, OpCallFunction);
-  set(319, 319, NotSupportedOpcode);  // ReservedCall
-  set(320, 320, OpCallByValue);
-  set(321, 321, OpReturn);
-  set(322, 322, OpEndOfCode);
-  set(323, 327, OpErrorFamily);
-  set(328, 328, OpTryMark);
-  set(329, 329, OpLineMarker);
-  set(330, 330, OpPushLiteral);
-  set(331, 331, OpAssert);
-  set(332, 332, OpEndOfThreadCode);
+  for (OpcodeHandler& h : t) h = RunCoreBuiltin;
+  for (const OpcodeBinding& b : kMachineOpcodes) t[static_cast<int>(b.op)] = b.handler;
   return t;
 }
 
 constexpr HandlerTable kHandlers = BuildHandlerTable();
+
+}  // namespace
+
+StatusCode RunOpcodeHandler(EngineContext* ctx, const int16_t* ins) {
+  const auto op = static_cast<uint16_t>(ins[0]);
+  return op < kOpcodeCount ? kHandlers[op](ctx, ins) : kNotSupported;
+}
+
+namespace {
 
 // A pending call whose start fails is reported like any uncaught error, so
 // that nothing fails silently; the interrupted code then goes on.

@@ -31,7 +31,11 @@ inline void AdvanceProgramCounter(EngineContext* ctx, int32_t words) { ctx->pc.o
 // AdvanceProgramCounter(ctx, o)); the loop reloads it after every handler.
 // On a non-zero result the loop takes the error ending with the position of
 // the failing instruction, whatever the handler did to ctx->pc.
-using OpcodeHandler = StatusCode (*)(EngineContext* ctx, const int16_t* ins);
+using OpcodeHandler = BuiltinHandler;
+
+// The handler the dispatch table holds for the instruction's opcode, as the
+// loop would call it (for opcodes the loop runs inline: 1000).
+StatusCode RunOpcodeHandler(EngineContext* ctx, const int16_t* ins);
 
 // ---------------------------------------------------------------------------
 // The loop, calls and returns (V1: engine/vm.cpp, engine/calls.cpp).
@@ -110,7 +114,6 @@ StatusCode OpPushString(EngineContext* ctx, const int16_t* ins);        // 32, 3
 StatusCode OpPrintText(EngineContext* ctx, const int16_t* ins);         // 35, 36
 StatusCode OpDup(EngineContext* ctx, const int16_t* ins);               // 38 {n; k}
 StatusCode OpRotate(EngineContext* ctx, const int16_t* ins);            // 39 {n; k}
-StatusCode OpConcatenate(EngineContext* ctx, const int16_t* ins);       // 61-63 {n}
 StatusCode OpMakeList(EngineContext* ctx, const int16_t* ins);          // 64 {n}
 StatusCode OpAppendToList(EngineContext* ctx, const int16_t* ins);      // 65
 StatusCode OpJoinValuesToList(EngineContext* ctx, const int16_t* ins);  // 66 {n}
@@ -124,7 +127,8 @@ StatusCode OpErrorFamily(EngineContext* ctx, const int16_t* ins);     // 323-327
 StatusCode OpTryMark(EngineContext* ctx, const int16_t* ins);         // 328 {o; k}
 StatusCode OpLineMarker(EngineContext* ctx, const int16_t* ins);      // 329 {f; line}
 StatusCode OpAssert(EngineContext* ctx, const int16_t* ins);          // 331 {nargin}
-// Every core builtin opcode (40-59, 67-85, 114-299, 300, 303-306) goes through
-// this one point; an opcode whose handler is not installed yet answers 1000
-// (nargin and nargout, 114 and 115, whose handlers exist, answer from the start).
-StatusCode RunBuiltinOpcode(EngineContext* ctx, const int16_t* ins);
+// Builtins the engine itself holds.
+StatusCode OpArgumentCount(EngineContext* ctx, const int16_t* ins);      // nargin, nargout
+StatusCode OpRealPart(EngineContext* ctx, const int16_t* ins);           // real
+StatusCode OpToIntegerClass(EngineContext* ctx, const int16_t* ins);     // int8 ... uint64
+StatusCode OpFunctionReference(EngineContext* ctx, const int16_t* ins);  // str2fun, @name

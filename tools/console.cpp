@@ -17,6 +17,7 @@
 #include <string>
 #include <thread>
 
+#include "corelib/corelib.h"
 #include "engine/context.h"
 #include "engine/engine.h"
 #include "engine/searchpath.h"
@@ -161,6 +162,7 @@ const NativeFunctionRecord kConsoleNatives[] = {
 StatusCode StartEngine(void* block, EngineContext** out) {
   if (StatusCode st = InitEngineContext(block, gBlock.bytes, out); st != kOk) return st;
   EngineContext* ctx = *out;
+  if (StatusCode st = InstallCoreLibrary(ctx, GetCoreLibraryTable()); st != kOk) return st;
   if (StatusCode st = InstallNativeLibrary(ctx, kEngineMessageTables, false); st != kOk) return st;
   if (StatusCode st = InstallNativeLibrary(ctx, kConsoleNatives, false); st != kOk) return st;
   SetTimeCallback(ctx, &ClockNow, gClockStates, sizeof(double));

@@ -34,7 +34,10 @@ Val L(int b) { return {Val::kLogicalVal, kUint8, {static_cast<double>(b)}}; }
 
 class ArithmeticTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(InitEngineContext(block.data(), block.size() * 8, &ctx), kOk); }
+  void SetUp() override {
+    ASSERT_EQ(InitEngineContext(block.data(), block.size() * 8, &ctx), kOk);
+    ASSERT_EQ(InstallCoreLibrary(ctx, GetCoreLibraryTable()), kOk);
+  }
 
   void Push(const Val& v) {
     const int32_t dims[2] = {1, static_cast<int32_t>(v.re.size())};

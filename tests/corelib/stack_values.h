@@ -8,11 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "corelib/corelib.h"
 #include "engine/values/valuestack.h"
 
 class StackValuesTest : public ::testing::Test {
  public:
-  void SetUp() override { ASSERT_EQ(InitEngineContext(block.data(), block.size() * 8, &ctx), kOk); }
+  void SetUp() override {
+    ASSERT_EQ(InitEngineContext(block.data(), block.size() * 8, &ctx), kOk);
+    ASSERT_EQ(InstallCoreLibrary(ctx, GetCoreLibraryTable()), kOk);
+  }
 
   // A double array; the values in storage order (rows first within a page).
   void Doubles(std::vector<int32_t> dims, std::vector<double> values, std::vector<double> imag = {}) {

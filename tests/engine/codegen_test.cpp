@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "corelib/corelib.h"
 #include "engine/bytecode.h"
 #include "engine/compiler/scanner.h"
 #include "engine/function.h"
@@ -25,6 +26,7 @@ class CodegenTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(InitEngineContext(block.data(), block.size() * 8, &ctx), kOk);
+    ASSERT_EQ(InstallCoreLibrary(ctx, GetCoreLibraryTable()), kOk);
     ASSERT_EQ(InstallNativeLibrary(ctx, kEngineMessageTables, false), kOk);
     SetCodeOptions(ctx, 0, 0);
     count = 0;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "corelib/corelib.h"
 #include "engine/bytecode.h"
 #include "engine/context.h"
 
@@ -104,6 +105,7 @@ TEST(Disassembler, FieldSymbolsShowTheirTextWithAContext) {
   alignas(8) static uint64_t block[1 << 15];
   EngineContext* ctx = nullptr;
   ASSERT_EQ(InitEngineContext(block, sizeof block, &ctx), kOk);
+  ASSERT_EQ(InstallCoreLibrary(ctx, GetCoreLibraryTable()), kOk);
   SymbolId s = 0;
   ASSERT_EQ(InternSymbol(ctx, "field", 5, 32, &s), kOk);
   const int16_t code[] = {W(Op::GetField),         static_cast<int16_t>(s), W(Op::IndexGetField),       1, 0,

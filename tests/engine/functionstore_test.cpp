@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "corelib/corelib.h"
 #include "engine/bytecode.h"
 #include "engine/heap.h"
 #include "engine/values/valuestack.h"
@@ -142,6 +143,7 @@ class FunctionStore : public ::testing::Test {
   }
   void Fresh() {
     ASSERT_EQ(InitEngineContext(block.data(), block.size() * sizeof(uint64_t), &ctx), kOk);
+    ASSERT_EQ(InstallCoreLibrary(ctx, GetCoreLibraryTable()), kOk);
     ASSERT_EQ(InstallNativeLibrary(ctx, kEngineMessageTables, false), kOk);
     ASSERT_EQ(ResetEngineToBaseFrame(ctx), kOk);
     stubs = Stubs{};

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "corelib/corelib.h"
 #include "engine/context.h"
 #include "engine/functionstore.h"
 #include "engine/heap.h"
@@ -82,6 +83,7 @@ Harness* Start() {
   auto* h = new Harness;
   h->block.assign(kBlockBytes / 8, 0);
   Check(InitEngineContext(h->block.data(), kBlockBytes, &h->ctx) == kOk);
+  Check(InstallCoreLibrary(h->ctx, GetCoreLibraryTable()) == kOk);
   Check(InstallNativeLibrary(h->ctx, kEngineMessageTables, false) == kOk);
   gHooks[0].handler = AsNativeHandler(&Write);
   gHooks[0].minInputs = 1;

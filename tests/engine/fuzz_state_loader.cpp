@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "corelib/corelib.h"
 #include "engine/context.h"
 #include "engine/threads.h"
 #include "engine/vm.h"
@@ -46,6 +47,7 @@ void CheckAt(bool ok, int line) {
 EngineContext* Start(std::vector<uint64_t>* block) {
   EngineContext* ctx = nullptr;
   Check(InitEngineContext(block->data(), block->size() * 8, &ctx) == kOk);
+  Check(InstallCoreLibrary(ctx, GetCoreLibraryTable()) == kOk);
   Check(InstallNativeLibrary(ctx, kEngineMessageTables, false) == kOk);
   Check(ResetEngineToBaseFrame(ctx) == kOk);
   return ctx;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "corelib/corelib.h"
 #include "engine/function.h"
 #include "engine/registry.h"
 #include "tests/engine/stack_fixture.h"
@@ -472,6 +473,7 @@ TEST_F(HostServices, ResolverFindsTheContextWhereItIsNow) {
   std::vector<uint64_t> other(16 * 1024);
   EngineContext* moved = nullptr;
   ASSERT_EQ(InitEngineContext(other.data(), other.size() * 8, &moved), kOk);
+  ASSERT_EQ(InstallCoreLibrary(moved, GetCoreLibraryTable()), kOk);
 
   HostRecord host{ctx};
   SetPendingCallResolver(ctx, Resolve, &host);

@@ -103,7 +103,7 @@ TEST_F(InlinePathsTest, ArithmeticAndRelationsMatchTheirHandlers) {
       Push(p.a, p.kindA);
       Push(p.b, Operand::kScalar);
       const int16_t ins = W(op);
-      ASSERT_EQ(RunBuiltinOpcode(ctx, &ins), kOk) << label;
+      ASSERT_EQ(RunOpcodeHandler(ctx, &ins), kOk) << label;
       const Snapshot general = Take();
 
       ASSERT_EQ(ResetEngineToBaseFrame(ctx), kOk);
@@ -128,7 +128,7 @@ TEST_F(InlinePathsTest, RelationFeedingAJumpBranchesAsItsLogicalWould) {
         Push(p.a, p.kindA);
         Push(p.b, Operand::kScalar);
         const int16_t ins = W(op);
-        ASSERT_EQ(RunBuiltinOpcode(ctx, &ins), kOk) << label;
+        ASSERT_EQ(RunOpcodeHandler(ctx, &ins), kOk) << label;
         uint8_t holds = 0;
         ASSERT_EQ(PopConditionValue(ctx, &holds), kOk) << label;
         const bool jumps = (holds != 0) == (jump == Op::JumpIfTrue);
@@ -209,7 +209,7 @@ TEST_F(InlinePathsTest, ShortCutsWithoutRoomFailAsTheGeneralPathFails) {
     PushRealScalar(ctx, 1);
     PushRealScalar(ctx, 2);
     const int16_t lt = W(Op::Lt);
-    const StatusCode general = RunBuiltinOpcode(ctx, &lt);
+    const StatusCode general = RunOpcodeHandler(ctx, &lt);
 
     ASSERT_EQ(ResetEngineToBaseFrame(ctx), kOk);
     FillData(room + 2);

@@ -297,14 +297,14 @@ TEST_F(InstructionsTest, MakeListSpreadsFreeListsInPlace) {
 
 TEST_F(InstructionsTest, ConcatenationOfOneValueIsItself) {
   PushFreeList(ctx, {7});
-  ASSERT_EQ(Run(OpConcatenate, {W(Op::Horzcat), 1}), kOk);
+  ASSERT_EQ(Run(RunOpcodeHandler, {W(Op::Horzcat), 1}), kOk);
   EXPECT_EQ(TopScalar(), 7);
-  ASSERT_EQ(Run(OpConcatenate, {W(Op::Horzcat), 0}), kOk);
+  ASSERT_EQ(Run(RunOpcodeHandler, {W(Op::Horzcat), 0}), kOk);
   EXPECT_EQ(Top().cells, 0);
   // More than one value joins through the core library: [7, 8].
   PopValue(ctx);
   PushRealScalar(ctx, 8);
-  ASSERT_EQ(Run(OpConcatenate, {W(Op::Horzcat), 2}), kOk);
+  ASSERT_EQ(Run(RunOpcodeHandler, {W(Op::Horzcat), 2}), kOk);
   EXPECT_EQ(Top().extra, 2);
 }
 
@@ -761,30 +761,57 @@ TEST_F(InstructionsTest, BuiltinsWithoutHandlersAnswerNotSupported) {
   for (Op op : {Op::Mtimes, Op::Sum, Op::Any, Op::Join, Op::Colon}) {
     PushRealScalar(ctx, 1);
     const Snapshot before = Take();
-    EXPECT_EQ(Run(RunBuiltinOpcode, {W(op), 1, 1}), kNotSupported) << OpcodeMnemonic(static_cast<int>(op));
+    EXPECT_EQ(Run(RunOpcodeHandler, {W(op), 1, 1}), kNotSupported) << OpcodeMnemonic(static_cast<int>(op));
     EXPECT_TRUE(Take() == before);
     PopValue(ctx);
   }
 }
 
+// A host that has not installed the core library gets a clear refusal, and
+// an installation of a table that does not fit this engine is refused whole.
+TEST_F(InstructionsTest, CoreLibraryTableIsCheckedAndRequired) {
+  const CoreLibraryTable* installed = ctx->core;
+  CoreLibraryTable wrong = *GetCoreLibraryTable();
+  wrong.builtinCount = kOpcodeCount - 1;
+  EXPECT_EQ(InstallCoreLibrary(ctx, &wrong), kInitError);
+  wrong = *GetCoreLibraryTable();
+  wrong.displayTopValue = nullptr;
+  EXPECT_EQ(InstallCoreLibrary(ctx, &wrong), kInitError);
+  EXPECT_EQ(InstallCoreLibrary(ctx, nullptr), kInitError);
+  EXPECT_EQ(ctx->core, installed);
+
+  ctx->core = nullptr;
+  PushRealScalar(ctx, 1);
+  PushRealScalar(ctx, 2);
+  const Snapshot before = Take();
+  EXPECT_EQ(Run(RunOpcodeHandler, {W(Op::Plus)}), kNotSupported);
+  EXPECT_EQ(Run(RunOpcodeHandler, {W(Op::Horzcat), 2}), kNotSupported);
+  EXPECT_TRUE(Take() == before);
+  ASSERT_EQ(InstallCoreLibrary(ctx, GetCoreLibraryTable()), kOk);
+  ASSERT_EQ(Run(RunOpcodeHandler, {W(Op::Plus)}), kOk);
+  double sum = 0;
+  ASSERT_EQ(PopRealScalar(ctx, &sum), kOk);
+  EXPECT_EQ(sum, 3);
+}
+
 TEST_F(InstructionsTest, BuiltinsTheEngineHolds) {
   PushRealScalar(ctx, 7);
-  ASSERT_EQ(Run(RunBuiltinOpcode, {W(Op::Uint16)}), kOk);
+  ASSERT_EQ(Run(RunOpcodeHandler, {W(Op::Uint16)}), kOk);
   NumericView v;
   ASSERT_TRUE(ReadNumeric(ctx, 0, &v));
   EXPECT_EQ(v.cls, uint32_t{kUint16});
   PopValue(ctx);
   PushComplexScalar(ctx, 3, 4);
-  ASSERT_EQ(Run(RunBuiltinOpcode, {W(Op::Real)}), kOk);
+  ASSERT_EQ(Run(RunOpcodeHandler, {W(Op::Real)}), kOk);
   EXPECT_EQ(Top().kind, 0u);
   EXPECT_EQ(TopScalar(), 3);
   PopValue(ctx);
   PushKind(Kind::kStruct);
-  EXPECT_EQ(Run(RunBuiltinOpcode, {W(Op::Real)}), kWrongType);
+  EXPECT_EQ(Run(RunOpcodeHandler, {W(Op::Real)}), kWrongType);
   PopValue(ctx);
 
   PushStringFromBytes(ctx, -1, "sin");
-  ASSERT_EQ(Run(RunBuiltinOpcode, {W(Op::MakeFunctionRef), 0}), kOk);
+  ASSERT_EQ(Run(RunOpcodeHandler, {W(Op::MakeFunctionRef), 0}), kOk);
   EXPECT_EQ(ValuesAboveFrame(), 1);
   int32_t subtype = 0;
   void* payload = nullptr;
@@ -794,7 +821,7 @@ TEST_F(InstructionsTest, BuiltinsTheEngineHolds) {
   int length = 0;
   GetFunctionReferenceName(ctx, payload, &name, &length);
   EXPECT_EQ(std::string(name, length), "sin");
-  EXPECT_EQ(Run(RunBuiltinOpcode, {W(Op::Str2fun)}), kWrongType);
+  EXPECT_EQ(Run(RunOpcodeHandler, {W(Op::Str2fun)}), kWrongType);
 }
 
 // ---------------------------------------------------------------------------

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "corelib/corelib.h"
 #include "engine/bytecode.h"
 #include "engine/compiler/codegen.h"
 #include "engine/function.h"
@@ -378,6 +379,7 @@ class OptimisationLevels : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(InitEngineContext(block.data(), block.size() * 8, &ctx), kOk);
+    ASSERT_EQ(InstallCoreLibrary(ctx, GetCoreLibraryTable()), kOk);
     ASSERT_EQ(InstallNativeLibrary(ctx, kEngineMessageTables, false), kOk);
   }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "corelib/corelib.h"
 #include "engine/context.h"
 #include "engine/functionstore.h"
 #include "engine/threads.h"
@@ -32,6 +33,7 @@ class Engine {
     hooks_[1].userData = this;
     hooks_[2] = {};
     started_ = InitEngineContext(block_.data(), bytes, &ctx) == kOk &&
+               InstallCoreLibrary(ctx, GetCoreLibraryTable()) == kOk &&
                InstallNativeLibrary(ctx, kEngineMessageTables, false) == kOk &&
                InstallNativeLibrary(ctx, hooks_, false) == kOk && ResetEngineToBaseFrame(ctx) == kOk;
   }

@@ -12,6 +12,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "corelib/corelib.h"
 #include "engine/evaluate.h"
 #include "engine/heap.h"
 #include "engine/values/valuestack.h"
@@ -21,7 +22,10 @@ class StackFixture : public ::testing::Test {
  protected:
   void SetUp() override { Reset(); }
 
-  void Reset() { ASSERT_EQ(InitEngineContext(block.data(), block.size() * 8, &ctx), kOk); }
+  void Reset() {
+    ASSERT_EQ(InitEngineContext(block.data(), block.size() * 8, &ctx), kOk);
+    ASSERT_EQ(InstallCoreLibrary(ctx, GetCoreLibraryTable()), kOk);
+  }
 
   ValueDescriptor Top() { return *DescriptorAt(ctx, 0); }
   ValueDescriptor At(int position) { return *DescriptorAt(ctx, position); }

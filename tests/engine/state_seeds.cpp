@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "corelib/corelib.h"
 #include "engine/context.h"
 #include "engine/functionstore.h"
 #include "engine/threads.h"
@@ -48,6 +49,7 @@ bool MakeSeed(const Seed& seed, std::vector<uint8_t>* image) {
   std::vector<uint64_t> block(kSeedBlockBytes / 8);
   EngineContext* ctx = nullptr;
   if (InitEngineContext(block.data(), kSeedBlockBytes, &ctx) != kOk) return false;
+  if (InstallCoreLibrary(ctx, GetCoreLibraryTable()) != kOk) return false;
   if (InstallNativeLibrary(ctx, kEngineMessageTables, false) != kOk || ResetEngineToBaseFrame(ctx) != kOk) return false;
   StatusCode st = EvaluateCommandLine(ctx, seed.program, static_cast<int32_t>(std::strlen(seed.program)), true);
   for (int k = 0; st == kSuspended && k < 10000; ++k) {

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "corelib/corelib.h"
 #include "engine/context.h"
 
 namespace {
@@ -109,7 +110,10 @@ std::vector<NativeFunctionRecord> AllHooks(FakeStream* s, uint8_t writeStyle = 1
 
 class Streams : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(InitEngineContext(block.data(), block.size() * 8, &ctx), kOk); }
+  void SetUp() override {
+    ASSERT_EQ(InitEngineContext(block.data(), block.size() * 8, &ctx), kOk);
+    ASSERT_EQ(InstallCoreLibrary(ctx, GetCoreLibraryTable()), kOk);
+  }
 
   FakeStream* AddFake(const char* name, int32_t first, int32_t last) {
     fakes.emplace_back(name, first, last, &log);
@@ -406,6 +410,7 @@ TEST_F(Streams, LineModeReadsEveryLineEnd) {
     s.input[1024] = c.input;
     std::vector<NativeFunctionRecord> run = {Record("+read", FakeRead, &s, 0), NativeFunctionRecord{}};
     ASSERT_EQ(InitEngineContext(block.data(), block.size() * 8, &ctx), kOk);
+    ASSERT_EQ(InstallCoreLibrary(ctx, GetCoreLibraryTable()), kOk);
     ASSERT_EQ(InstallNativeLibrary(ctx, run.data(), false), kOk);
 
     std::vector<std::string> got;

@@ -5,13 +5,17 @@
 #include <string>
 #include <vector>
 
+#include "corelib/corelib.h"
 #include "engine/context.h"
 
 namespace {
 
 class Symbols : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(InitEngineContext(block.data(), block.size() * 8, &ctx), kOk); }
+  void SetUp() override {
+    ASSERT_EQ(InitEngineContext(block.data(), block.size() * 8, &ctx), kOk);
+    ASSERT_EQ(InstallCoreLibrary(ctx, GetCoreLibraryTable()), kOk);
+  }
 
   StatusCode Intern(const std::string& name, SymbolId* id, int max = 32) {
     return InternSymbol(ctx, name.data(), static_cast<int>(name.size()), max, id);
@@ -71,6 +75,7 @@ TEST_F(Symbols, AreaLimitGivesSymbolTableTooLarge) {
   std::vector<uint64_t> big(64 * 1024);
   EngineContext* c = nullptr;
   ASSERT_EQ(InitEngineContext(big.data(), big.size() * 8, &c), kOk);
+  ASSERT_EQ(InstallCoreLibrary(c, GetCoreLibraryTable()), kOk);
   ASSERT_GT(FreeCodeWords(c) * 2, 40000);
   StatusCode st = kOk;
   int n = 0;

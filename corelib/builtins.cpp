@@ -1,0 +1,82 @@
+// The core library's table: the handler of each builtin opcode the library
+// runs, and the displays the machine calls. The host installs it into every
+// context with InstallCoreLibrary.
+#include <array>
+
+#include "corelib/corelib.h"
+#include "engine/dispatch.h"
+
+namespace {
+
+using BuiltinTable = std::array<BuiltinHandler, kOpcodeCount>;
+
+struct CoreBinding {
+  Op op;
+  BuiltinHandler handler;
+};
+
+constexpr CoreBinding kCoreBuiltins[] = {
+    {Op::Disp, DispBuiltin},
+    {Op::Format, FormatBuiltin},
+    {Op::Horzcat, ConcatenateOpcode},
+    {Op::Vertcat, ConcatenateOpcode},
+    {Op::Cat, ConcatenateOpcode},
+    {Op::Plus, ElementwiseArithmeticOpcode},
+    {Op::Minus, ElementwiseArithmeticOpcode},
+    {Op::Times, ElementwiseArithmeticOpcode},
+    {Op::Rdivide, ElementwiseArithmeticOpcode},
+    {Op::Ldivide, ElementwiseArithmeticOpcode},
+    {Op::Rem, ElementwiseArithmeticOpcode},
+    {Op::Mod, ElementwiseArithmeticOpcode},
+    {Op::Power, ElementwiseArithmeticOpcode},
+    {Op::Realpow, ElementwiseArithmeticOpcode},
+    {Op::Uminus, UminusOpcode},
+    {Op::Uplus, UplusOpcode},
+    {Op::Conj, ConjOpcode},
+    {Op::Reshape, ReshapeOpcode},
+    {Op::Squeeze, SqueezeOpcode},
+    {Op::Permute, PermuteOpcode},
+    {Op::Ipermute, IpermuteOpcode},
+    {Op::Sub2ind, Sub2indOpcode},
+    {Op::Ind2sub, Ind2subOpcode},
+    {Op::Eq, CompareOpcode},
+    {Op::Ne, CompareOpcode},
+    {Op::Lt, CompareOpcode},
+    {Op::Gt, CompareOpcode},
+    {Op::Le, CompareOpcode},
+    {Op::Ge, CompareOpcode},
+    {Op::And, LogicalCombineOpcode},
+    {Op::Or, LogicalCombineOpcode},
+    {Op::Xor, LogicalCombineOpcode},
+    {Op::Isfinite, ClassifyOpcode},
+    {Op::Isinf, ClassifyOpcode},
+    {Op::Isnan, ClassifyOpcode},
+    {Op::Same, SameOpcode},
+    {Op::Unsame, SameOpcode},
+    {Op::Not, NotOpcode},
+    {Op::Logical, LogicalOpcode},
+    {Op::Double, FloatClassOpcode},
+    {Op::Single, FloatClassOpcode},
+};
+
+constexpr bool EveryBindingIsTheLibrarys() {
+  std::array<int, kOpcodeCount> n{};
+  for (const CoreBinding& b : kCoreBuiltins)
+    if (!IsCoreLibraryOpcode(b.op) || ++n[static_cast<int>(b.op)] > 1) return false;
+  return true;
+}
+static_assert(EveryBindingIsTheLibrarys(), "a core builtin is the machine's own opcode, or bound twice");
+
+constexpr BuiltinTable BuildTable() {
+  BuiltinTable t{};
+  for (const CoreBinding& b : kCoreBuiltins) t[static_cast<int>(b.op)] = b.handler;
+  return t;
+}
+
+constexpr BuiltinTable kTable = BuildTable();
+
+constexpr CoreLibraryTable kCoreLibrary = {kTable.data(), kOpcodeCount, DisplayStatementResult, DisplayTopValue};
+
+}  // namespace
+
+const CoreLibraryTable* GetCoreLibraryTable() { return &kCoreLibrary; }

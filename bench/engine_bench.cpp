@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine/heap.h"
 
 namespace {
 

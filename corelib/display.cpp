@@ -6,8 +6,10 @@
 #include <cstring>
 
 #include "corelib/corelib.h"
-#include "engine/context.h"
 #include "engine/engine.h"
+#include "engine/heap.h"
+#include "engine/resolution.h"
+#include "engine/values/textformat.h"
 #include "engine/values/valuestack.h"
 
 namespace {
@@ -48,7 +50,24 @@ struct Numbers {
   bool Complex() const { return re ? im != nullptr : sim != nullptr; }
 };
 
-const DisplayFormatSettings& Settings(EngineContext* ctx) { return ctx->display; }
+struct DisplaySettings {
+  char format;
+  int32_t digits;
+  char imagUnit;
+  bool loose;
+  int32_t hostWord;
+  bool hostFlag;
+};
+
+DisplaySettings Settings(EngineContext* ctx) {
+  DisplaySettings s{};
+  GetEngineDisplayFormat(ctx, &s.format, &s.digits, &s.imagUnit, &s.loose, &s.hostWord, &s.hostFlag);
+  return s;
+}
+
+void StoreSettings(EngineContext* ctx, const DisplaySettings& s) {
+  SetEngineDisplayFormat(ctx, s.format, s.digits, s.imagUnit, s.loose, s.hostWord, s.hostFlag);
+}
 
 // True when every part is integer-valued (NaN counts) and below the bound.
 bool AllSmallIntegers(const Numbers& n, int64_t count, double bound) {
@@ -83,7 +102,7 @@ void AppendPlusSign(Line& l, double re, double im) {
 
 // One element of a double or single page: a blank, then the field.
 void AppendElement(Line& l, const Numbers& n, int64_t k, int precision, char letter, bool integerLetters) {
-  const DisplayFormatSettings& s = Settings(l.ctx);
+  const DisplaySettings s = Settings(l.ctx);
   const int width = precision + 5;
   AppendChars(l.buf, &l.pos, " ", 1, l.size);
   if (integerLetters) {
@@ -115,7 +134,7 @@ bool IsIntegerLetter(char c) { return c == 'd' || c == 'u' || c == 'o' || c == '
 
 // The precision and letter of a double (or single) page.
 void ChoosePrecision(EngineContext* ctx, const Numbers& n, int64_t count, bool single, int* precision, char* letter) {
-  const DisplayFormatSettings& s = Settings(ctx);
+  const DisplaySettings s = Settings(ctx);
   *letter = static_cast<char>(s.format);
   *precision = s.digits;
   if (*letter == 'F') {
@@ -221,10 +240,7 @@ StatusCode DisplayIntegerRows(Line& l, int bytes, bool isUnsigned, int32_t rows,
 // One character: through the charset encoder from 128 up when there is one,
 // else its low byte.
 void AppendCharacter(Line& l, uint16_t ch) {
-  if (ch >= 128 && l.ctx->charsetEncode != nullptr) {
-    l.ctx->charsetEncode(ch, l.buf, &l.pos, l.size);
-    return;
-  }
+  if (ch >= 128 && EncodeCharWithCharset(l.ctx, ch, l.buf, &l.pos, l.size)) return;
   const char b = static_cast<char>(ch & 0xFF);
   AppendChars(l.buf, &l.pos, &b, 1, l.size);
 }
@@ -400,7 +416,7 @@ SymbolId ClassSymbol(int32_t subtype) { return subtype; }
 StatusCode AppendShortForm(Line& l, CompositeElementHeader* e) {
   const ValueDescriptor d{e->kind, e->cells, e->extra};
   Cell* data = ElementData(e);
-  const DisplayFormatSettings& s = Settings(l.ctx);
+  const DisplaySettings s = Settings(l.ctx);
   if (d.kind & kComposite) {
     if (IsObjectSubtype(d.extra)) {
       AppendSymbol(l, ClassSymbol(d.extra));
@@ -719,11 +735,11 @@ StatusCode DispBuiltin(EngineContext* ctx, const int16_t*) { return DisplayTopVa
 StatusCode FormatBuiltin(EngineContext* ctx, const int16_t* ins) {
   const int nargin = ins[1];
   if (nargin < 0 || nargin > 2) return kUnknownOpt;
-  DisplayFormatSettings s = Settings(ctx);
+  DisplaySettings s = Settings(ctx);
   if (nargin == 0) {
     s.format = 'f';
     s.digits = 4;
-    ctx->display = s;
+    StoreSettings(ctx, s);
     return kOk;
   }
   // Both texts are copied out first: reading one narrows it in place.
@@ -744,22 +760,22 @@ StatusCode FormatBuiltin(EngineContext* ctx, const int16_t* ins) {
   const bool style = second && (is(1, "e") || is(1, "g") || is(1, "eng"));
   if (is(0, "compact") || is(0, "loose")) {
     if (second) return kUnknownOpt;
-    s.loose = is(0, "loose") ? 1 : 0;
+    s.loose = is(0, "loose");
   } else if (is(0, "i") || is(0, "j")) {
     if (second) return kUnknownOpt;
-    s.imagUnit = static_cast<uint8_t>(words[0][0]);
+    s.imagUnit = static_cast<char>(words[0][0]);
   } else if (is(0, "short") || is(0, "long")) {
     if (second && !style) return kUnknownOpt;
     s.digits = is(0, "short") ? 4 : 15;
-    s.format = !second ? 'f' : is(1, "eng") ? 'n' : static_cast<uint8_t>(words[1][0]);
+    s.format = !second ? 'f' : is(1, "eng") ? 'n' : static_cast<char>(words[1][0]);
   } else if (is(0, "bank")) {
     if (second && !style) return kUnknownOpt;
     s.digits = 2;
-    s.format = second ? static_cast<uint8_t>(words[1][0]) : 'F';
+    s.format = second ? static_cast<char>(words[1][0]) : 'F';
   } else if (is(0, "int")) {
     if (second && !(lengths[1] == 1 && std::strchr("duoxb", words[1][0]) != nullptr)) return kUnknownOpt;
     s.digits = 0;
-    s.format = second ? static_cast<uint8_t>(words[1][0]) : 'd';
+    s.format = second ? static_cast<char>(words[1][0]) : 'd';
   } else if (is(0, "+")) {
     if (second) return kUnknownOpt;
     s.format = '+';
@@ -767,6 +783,6 @@ StatusCode FormatBuiltin(EngineContext* ctx, const int16_t* ins) {
   } else {
     return kUnknownOpt;
   }
-  ctx->display = s;
+  StoreSettings(ctx, s);
   return DropArgsUnderResults(ctx, nargin, 0);
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/bytecode.h"
+#include "engine/errors.h"
 #include "engine/function.h"
 #include "engine/heap.h"
 #include "engine/registry.h"

@@ -285,3 +285,6 @@ struct RegionSizes {
   int32_t entryCapacity;
 };
 RegionSizes PartitionRegions(int64_t regionBytes);
+
+// Writes the engine's entry points into the table at the context's start.
+void FillServiceTable(EngineContext* ctx);

@@ -460,8 +460,6 @@ constexpr size_t kMinEngineBlockBytes = 7336;
 // the block is then left untouched.
 StatusCode InitEngineContext(void* block, size_t bytes, EngineContext** out);
 
-void FillServiceTable(EngineContext* ctx);
-
 const char* GetEngineVersionText();
 
 // ---------------------------------------------------------------------------
@@ -493,6 +491,9 @@ StatusCode InternSymbol(EngineContext* ctx, const char* name, int length, int ma
 // The text of an id: its length and a pointer to its first byte (no terminator).
 int SymbolLength(const EngineContext* ctx, SymbolId id);
 const char* SymbolText(const EngineContext* ctx, SymbolId id);
+// Whether id is the start of an entry of the symbol area: what a reader of
+// untrusted code words checks before it trusts a name.
+bool IsSymbolEntry(const EngineContext* ctx, SymbolId id);
 
 // ---------------------------------------------------------------------------
 // The value stack. Positions count from the top: 0 is the last value pushed,
@@ -611,8 +612,6 @@ StatusCode PushListElement(EngineContext* ctx, int position, int32_t index);
 StatusCode PushStructField(EngineContext* ctx, int position, const char* name, int length);
 StatusCode ExplodeTopList(EngineContext* ctx, int32_t* count);
 StatusCode GetStructFieldName(EngineContext* ctx, int position, int32_t index, const char** name, int* length);
-StatusCode GetInlineFunctionParts(EngineContext* ctx, int position, const int16_t** code, const char** source,
-                                  int* sourceLength, Cell** captured);
 
 // Copies out of the stacks: three doubles holding the descriptor words, then the cells.
 StatusCode GetValueSize(EngineContext* ctx, int position, int64_t* size);
@@ -628,14 +627,98 @@ StatusCode ReverseValues(EngineContext* ctx, int n);
 StatusCode DuplicateValues(EngineContext* ctx, int d, int k);
 StatusCode TransposeTopMatrix(EngineContext* ctx);
 
-// Number and text formatting shared by every builtin that writes or reads text.
-#include "engine/values/textformat.h"
-
 // Descriptors: writing and reading through the hooks.
-#include "engine/streams.h"
 
-// The variable heap, call frames and break polling.
-#include "engine/heap.h"
+constexpr int32_t kStdinDescriptor = 0;
+constexpr int32_t kStdoutDescriptor = 1;
+constexpr int32_t kStderrDescriptor = 2;
+constexpr int32_t kQuietDescriptor = 3;  // dropped silently when no writer is registered
+constexpr int32_t kHelpDescriptor = 4;
+constexpr int32_t kMemoryDescriptor = 5;  // never reaches the hooks
+constexpr int32_t kAllDescriptors = -1;   // "+fclose": close every descriptor of the hook
+constexpr int32_t kFirstRangeDescriptor = 1024;
+
+// Hook handlers, stored in a record's handler field. Each answers 301 for a
+// descriptor it does not own, so that the next hook of the name is asked.
+// The style byte of a hook record (its minInputs) chooses the newline of a
+// "+write" hook (1 LF, 2 CR LF, anything else CR); a "+read" hook with a style
+// byte other than 0 delivers whole lines itself.
+using WriteHook = StatusCode (*)(EngineContext* ctx, int32_t descriptor, const char* bytes, int32_t length,
+                                 void* userData);
+using ReadHook = StatusCode (*)(EngineContext* ctx, int32_t descriptor, char* buffer, int32_t capacity, int32_t* count,
+                                void* userData);
+using CloseHook = StatusCode (*)(EngineContext* ctx, int32_t descriptor, void* userData);
+// *value holds the request's argument on entry and receives the answer.
+using ControlHook = StatusCode (*)(EngineContext* ctx, int32_t descriptor, int32_t code, int32_t* value,
+                                   void* userData);
+using BufferingHook = StatusCode (*)(EngineContext* ctx, int32_t descriptor, int32_t on, void* userData);
+
+// Codes of ControlDescriptor; other codes reach the hooks unchanged.
+enum DescriptorControl : int32_t {
+  kControlEof = 0,        // answer: non-zero at end of file
+  kControlSeekStart = 1,  // argument: offset
+  kControlSeekCurrent = 2,
+  kControlSeekEnd = 3,
+  kControlTell = 4,  // answer: the position
+  kControlFlush = 5,
+  kControlClear = 6,
+  kControlBeforeRead = 7,  // sent before a raw read; the answer is ignored
+};
+
+// Writing. A length of -1 means a NUL-terminated text. Descriptors 1 and 2
+// follow their redirection; with no "+write" hook registered at all, writes
+// to 1, 2 and 3 succeed without effect. 301 when no hook claims the
+// descriptor, 3 when the memory buffer of descriptor 5 is full.
+StatusCode WriteToDescriptor(EngineContext* ctx, int32_t descriptor, const char* bytes, int32_t length);
+// The double in the 'g' form with the display's digit count.
+StatusCode WriteNumberToDescriptor(EngineContext* ctx, int32_t descriptor, double value);
+// Each hook receives its own newline convention.
+StatusCode WriteNewlineToDescriptor(EngineContext* ctx, int32_t descriptor);
+StatusCode SetDescriptorBuffering(EngineContext* ctx, int32_t descriptor, int32_t on);
+
+// Stores argument in a value word and asks the "+iocontrol" hooks. The answer
+// of code 0 goes to *atEnd, that of code 4 to *position (either may be null);
+// both are written only when a hook answered.
+StatusCode ControlDescriptor(EngineContext* ctx, int32_t descriptor, int32_t code, int32_t argument, int32_t* position,
+                             bool* atEnd);
+
+// Reads up to capacity bytes. In line mode the read ends after a line end,
+// stored as one LF whether it was LF, CR or CR LF; without a byte available yet
+// the answer is 502 and the caller calls again later for the rest of the line.
+// *count receives the bytes stored on every answer (502 and 305 included).
+// 305 at end of input with nothing read; 301 when no hook claims the
+// descriptor (305 for descriptor 0 when no "+read" hook answers).
+StatusCode ReadFromDescriptor(EngineContext* ctx, int32_t descriptor, char* buffer, int32_t capacity, bool lineMode,
+                              int32_t* count);
+
+// The first number of n fresh descriptors; numbers are never given back.
+// -1 for a negative n or when the numbers would run past the 32-bit range.
+int32_t AllocateDescriptorRange(EngineContext* ctx, int32_t n);
+
+// -1 asks every hook to close all of its descriptors.
+StatusCode CloseDescriptor(EngineContext* ctx, int32_t descriptor);
+
+// Sends descriptor 1 or 2 to target instead (copy clear) or as well (copy
+// set); a target equal to the descriptor undoes it. 301 for other descriptors.
+StatusCode SetStandardRedirection(EngineContext* ctx, int32_t descriptor, int32_t target, bool copy);
+
+// Frames and breaks, as hosts and natives see them. "+onabort" hooks are
+// called as handler(context, user data).
+
+// Level 0: every frame but the base frame (and no code); -1: down to the frame
+// stopped in the debugger; n > 0: every frame at position n or above, then the
+// values above n.
+StatusCode UnwindFrames(EngineContext* ctx, int32_t level);
+bool IsAnyFunctionActive(EngineContext* ctx);
+StatusCode GetDescriptorStackLength(EngineContext* ctx, int32_t* length);
+// Two words: the code space and the byte offset.
+StatusCode GetExecutionPosition(EngineContext* ctx, int32_t* position);
+StatusCode SetExecutionPosition(EngineContext* ctx, const int32_t* position);
+using AbortHook = void (*)(EngineContext* ctx, void* userData);
+
+bool PollBreak(EngineContext* ctx);
+// MarkReachableHeapBlocks, then the base frame, holding "ans", at position 0.
+StatusCode ResetEngineToBaseFrame(EngineContext* ctx);
 
 // ---------------------------------------------------------------------------
 // Native libraries. A library is a static run of records ended by one with an
@@ -703,33 +786,13 @@ struct ErrorRecord {
 extern const NativeFunctionRecord kEngineMessageTables[];
 
 StatusCode ClearError(EngineContext* ctx);
-void SetErrorLocation(EngineContext* ctx, StatusCode code, int32_t position);
-int32_t GetErrorLocationText(EngineContext* ctx, char* buffer, int size, char* name, int nameSize);
-const ErrorRecord* FindErrorRecord(EngineContext* ctx, StatusCode code, bool detail);
 StatusCode FindErrorCodeByIdentifier(EngineContext* ctx, const char* text, int length);
 // v: a variable of the current function or -1; s: a symbol or 0; k: an integer
 // or -1; t: a text or null. Answers the code raised.
 StatusCode RaiseError(EngineContext* ctx, StatusCode code, int v, SymbolId s, int64_t k, const char* t);
-// Stores the current error's text (the code's plain message without text);
-// *stored receives its length.
-StatusCode StoreLastErrorMessage(EngineContext* ctx, StatusCode code, const char* text, int64_t length,
-                                 bool withLocation, int64_t* stored);
-void MoveErrorToLastError(EngineContext* ctx);
-void GetLastErrorText(EngineContext* ctx, StatusCode code, bool raise, char* buffer, int64_t size, int64_t* length);
 StatusCode PrintError(EngineContext* ctx, StatusCode code, bool store);
-StatusCode PushErrorIdentifier(EngineContext* ctx, StatusCode code);
 StatusCode RaiseErrorWithIdentifier(EngineContext* ctx, const char* identifier, int identifierLength,
                                     const char* message, int64_t messageLength);
-
-// Builtins: error and warning (opcodes 323, 324), rethrow (325), lasterr and
-// lasterror (326, 327: the same handler with (1, true)).
-StatusCode ErrorBuiltin(EngineContext* ctx, int nargin, bool warning);
-StatusCode RethrowBuiltin(EngineContext* ctx);
-StatusCode LastErrorBuiltin(EngineContext* ctx, int nargout, bool asStruct);
-
-// The name of a function-store entry: a function's or variable's name,
-// "(base)" for a library entry's base, "(none)" for a negative entry.
-void GetFunctionNameByIndex(EngineContext* ctx, int32_t entry, const char** text, int* length);
 
 // ---------------------------------------------------------------------------
 // Host services: the text charset, qualified names of function-store entries,
@@ -739,6 +802,10 @@ void GetFunctionNameByIndex(EngineContext* ctx, int32_t entry, const char** text
 // 'u' UTF-8 with its byte-order mark; 's' or 'G' the double-byte charset; any
 // other letter plain 8-bit text.
 void SetTextCharset(EngineContext* ctx, char letter);
+// Encodes one character with the selected charset at *position (nothing when
+// it does not fit); false when plain 8-bit text is selected, so the caller
+// writes the low byte itself.
+bool EncodeCharWithCharset(EngineContext* ctx, uint16_t ch, char* buffer, int* position, int size);
 
 // "lib/" ("lib/." when private), then "qualifier::", then the name, always
 // NUL-terminated inside size; *length gets the bytes before the NUL. 100 bytes
@@ -854,10 +921,6 @@ using GenericFunctionHook = StatusCode (*)(EngineContext* ctx, const char* name,
                                            int reserved2, int reserved3, void* userData);
 
 // ---------------------------------------------------------------------------
-// Indexing kernels: positions, dimension splits, gather, scatter and deletion.
-#include "engine/indexing.h"
-
-// ---------------------------------------------------------------------------
 // Name resolution and calls by name. A call is only set up: the callee's
 // frame is pushed and the program counter moved to its code (or to a short
 // trampoline on the data stack that runs a native or builtin); the running
@@ -869,9 +932,6 @@ using GenericFunctionHook = StatusCode (*)(EngineContext* ctx, const char* name,
 // *global (may be null) gets its native number. Null when there is none.
 const NativeFunctionRecord* FindNativeFunction(EngineContext* ctx, const char* name, const NativeFunctionRecord* after,
                                                int32_t classKey, int32_t* global);
-// The name after the '@' or '!' of the header that precedes the record in
-// its library, or null.
-const char* GetNativeLibraryName(EngineContext* ctx, const NativeFunctionRecord* record);
 // The counts of the function a name means from the library (qualifier may
 // be null; without one the name may read "class::name"): a user function's
 // header, else the first native's maximum counts (flags: their any bit),
@@ -891,14 +951,6 @@ StatusCode CallFunctionByName(EngineContext* ctx, const char* name, int32_t leng
 // ~(number of results). 501 when a break is pending; 200 for a name over 32
 // characters, 204 for an empty one; 43 for a value that names nothing.
 StatusCode CallFunctionValue(EngineContext* ctx, int position, int32_t nargin, int32_t nargout, bool reentry);
-// Input and output counts of the function named or held by the value at
-// `position` (qualifier: a class SymbolId or 0).
-StatusCode ResolveFunctionArgument(EngineContext* ctx, int position, SymbolId qualifier, int32_t library,
-                                   int32_t* inputs, int32_t* outputs);
-// Function references: a boxed value of subtype 2 holding {i16 length; i16
-// library; name; NUL}; the name resolves as seen from that library.
-StatusCode PushFunctionReference(EngineContext* ctx, const char* name, int length, int32_t library);
-void GetFunctionReferenceName(EngineContext* ctx, const void* payload, const char** name, int* length);
 
 // ---------------------------------------------------------------------------
 // Command lines and text compiled to run in a frame of its own.
@@ -920,18 +972,93 @@ bool IsSafeDataExpression(EngineContext* ctx);
 
 // ---------------------------------------------------------------------------
 // Option sets: option tables, the body of option-set natives and the readers.
-#include "engine/options.h"
 
-// ---------------------------------------------------------------------------
-// The report of an error that ended a run.
+enum OptionType : uint32_t {
+  kOptionReal = 0,         // the first value
+  kOptionRow2 = 1,         // 1x2 row of the first two values
+  kOptionRow3 = 2,         // 1x3 row
+  kOptionRow4 = 3,         // 1x4 row
+  kOptionLogical = 4,      // true when the first value's integer part is not 0
+  kOptionEmpty = 5,        // []
+  kOptionEmptyList = 6,    // an empty list
+  kOptionEmptyString = 7,  // ''
+  kOptionChars1 = 8,       // 8..11: 1..4 characters whose codes are the first values
+  kOptionChars4 = 11,
+  kOptionText = 12,  // the NUL-terminated text `text` names; null: ''
+  kOptionEnd = 13,   // ends a table (with an empty name)
+};
 
-// The error's text, then one "-> " line per calling frame, innermost first,
-// on descriptor 2.
-void PrintErrorTrace(EngineContext* ctx, StatusCode code);
+// One option of a table. Extensions build these tables, so the layout is
+// fixed: a name of up to 16 bytes (NUL-padded, compared case-sensitively),
+// two words, then 32 bytes of default.
+struct OptionDefaultRecord {
+  char name[16];
+  uint32_t type;
+  uint32_t hidden;  // 1: left out of the default structure, still settable and readable
+  union {
+    double values[4];
+    const char* text;  // type 12 only
+  };
+};
+static_assert(sizeof(OptionDefaultRecord) == 56);
+static_assert(offsetof(OptionDefaultRecord, type) == 16);
+static_assert(offsetof(OptionDefaultRecord, hidden) == 20);
+static_assert(offsetof(OptionDefaultRecord, values) == 24);
+static_assert(offsetof(OptionDefaultRecord, text) == 24);
+
+// The body of an option-set native: consumes the nargin arguments ([structure,]
+// name, value, ...) and leaves the option structure. With an even nargin the
+// structure starts as the table's visible defaults. On any failure the
+// arguments stay as they were (3: the data stack is full; 43: the first of an
+// odd number of arguments, or a name, is of another kind; 108: a name the
+// table lacks).
+StatusCode ApplyOptionSet(EngineContext* ctx, int nargin, const OptionDefaultRecord* table);
+
+// Index of the record with exactly that name (length -1: NUL-terminated),
+// -1 when there is none.
+int FindOptionRecord(const OptionDefaultRecord* table, const char* name, int length);
+
+// Pushes the option's value from the option argument at `position` (0: top)
+// when that is a structure whose field of the name holds something other than
+// [], else the table's default. 43 when the argument is neither [] nor a
+// structure, 39 when the table lacks the name.
+StatusCode PushOptionValue(EngineContext* ctx, int position, const char* name, const OptionDefaultRecord* table);
+
+// Pops the top value as a real scalar (converting other numeric classes to
+// double first); an empty value gives the default, another size 21. The
+// value stays on the stack when it fails.
+StatusCode PopRealScalarOrDefault(EngineContext* ctx, double defaultValue, double* value);
+
+// PushOptionValue then PopRealScalarOrDefault; a real or logical option's own
+// default replaces the caller's. Leaves the stack unchanged.
+StatusCode GetRealOption(EngineContext* ctx, int position, const char* name, const OptionDefaultRecord* table,
+                         double defaultValue, double* value);
+
+// GetRealOption with the flag as the default; true when the value is
+// nonzero and not NaN.
+StatusCode GetBooleanOption(EngineContext* ctx, int position, const char* name, const OptionDefaultRecord* table,
+                            bool defaultFlag, bool* flag);
 
 // ---------------------------------------------------------------------------
 // Moving and growing the block, and loading a saved engine state.
-#include "engine/relocate.h"
+
+// Before the host moves or reallocates the block: every address field
+// becomes an offset from the context.
+void MakeContextPointersRelative(EngineContext* ctx);
+// After every move, with ctx at the block's new place: the address fields are
+// rebuilt; with a positive new size (bytes) the regions are repartitioned,
+// the region named by choice (the failing status: 1-2 descriptor stack, 3-4
+// data stack, 5 heap, 6 code area) taking all the growth, any other choice
+// sizing all four anew. A repartition that would shrink a region is skipped.
+void RelocateEngineContext(EngineContext* ctx, int64_t newSize, int32_t choice);
+
+// Delivers exactly bytes bytes into buffer, or answers false.
+using EngineStateReader = bool (*)(void* buffer, int32_t bytes, void* userData);
+// Reads an EngineStateImage: 305 when its header cannot be read; 1, 3, 5 or 6
+// when a region is too small (nothing changed); 600 when a section is cut
+// short or the image does not describe a sound state (the context then holds
+// empty stacks, heap and store until it is reset or loaded again).
+StatusCode LoadEngineState(EngineContext* ctx, EngineStateReader read, void* userData);
 
 // ---------------------------------------------------------------------------
 // Interpreter threads, semaphores and timing.
@@ -942,6 +1069,13 @@ void PrintErrorTrace(EngineContext* ctx, StatusCode code);
 // profiler's second; every interpreter thread keeps one more of its own.
 void SetTimeCallback(EngineContext* ctx, double (*callback)(void* state, int processTime, int reset), void* data,
                      int32_t stateSize);
+
+// Whether interpreter threads exist besides the main thread.
+bool HasInterpreterThreads(const EngineContext* ctx);
+// Ends every interpreter thread (the main thread keeps its state).
+void EndInterpreterThreads(EngineContext* ctx);
+// Whether RunInterpreter has code left to run: the main thread's or a thread's.
+bool HasCodeToRun(const EngineContext* ctx);
 
 // The natives of "@thread" (refused in sandboxed code), and tic and toc.
 StatusCode ThreadNewNative(EngineContext* ctx, int nargin, int nargout, void* userData);

@@ -2,13 +2,15 @@
 // templates, the current and last error texts kept in heap records with their
 // location, identifiers, and the error, warning, rethrow, lasterr and
 // lasterror builtins.
+#include "engine/errors.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 
 #include "engine/heap.h"
 #include "engine/registry.h"
-#include "engine/streams.h"
+#include "engine/values/textformat.h"
 #include "engine/values/valuestack.h"
 
 namespace {

@@ -9,10 +9,12 @@
 #include "engine/bytecode.h"
 #include "engine/compiler/codegen.h"
 #include "engine/compiler/scanner.h"
+#include "engine/errors.h"
 #include "engine/functionstore.h"
 #include "engine/heap.h"
 #include "engine/libraries.h"
 #include "engine/registry.h"
+#include "engine/resolution.h"
 #include "engine/values/valuestack.h"
 #include "engine/vm.h"
 

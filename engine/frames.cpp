@@ -9,6 +9,7 @@
 #include "engine/function.h"
 #include "engine/heap.h"
 #include "engine/registry.h"
+#include "engine/resolution.h"
 #include "engine/threads.h"
 #include "engine/values/valuestack.h"
 #include "engine/vm.h"

@@ -101,14 +101,9 @@ StatusCode EnterFunctionFrame(EngineContext* ctx, const ProgramCounter* caller, 
                               bool functionValue, bool names, bool reentry);
 StatusCode ReturnFromFunction(EngineContext* ctx);
 StatusCode ReturnFromFrameKeepingValues(EngineContext* ctx);
-// Level 0: every frame but the base frame (and no code); -1: down to the frame
-// stopped in the debugger; n > 0: every frame at position n or above, then the
-// values above n.
-StatusCode UnwindFrames(EngineContext* ctx, int32_t level);
 // With a null position it only answers whether a try would catch.
 bool UnwindToCatch(EngineContext* ctx, bool securityError, ProgramCounter* catchPosition);
 
-bool IsAnyFunctionActive(EngineContext* ctx);
 int32_t CountFrameValues(EngineContext* ctx);
 // The 32-byte name of variable i of the frame in scope (not terminated when
 // 32 characters long: read it with VariableNameLength), or null.
@@ -116,17 +111,10 @@ const char* GetVariableName(EngineContext* ctx, int32_t i);
 void MarkFrameSandboxed(EngineContext* ctx);
 StatusCode PushFrameArgCount(EngineContext* ctx, bool outputs);
 StatusCode PushFunctionArgCounts(EngineContext* ctx, int32_t library, bool outputs);
-StatusCode GetDescriptorStackLength(EngineContext* ctx, int32_t* length);
-// Two words: the code space and the byte offset.
-StatusCode GetExecutionPosition(EngineContext* ctx, int32_t* position);
-StatusCode SetExecutionPosition(EngineContext* ctx, const int32_t* position);
 
 // ---------------------------------------------------------------------------
 // Breaks. "+onabort" hooks are called as handler(context, user data).
 
-using AbortHook = void (*)(EngineContext* ctx, void* userData);
-
-bool PollBreak(EngineContext* ctx);
 // 500 to suspend, 501 halted, 505 stopped in the debugger.
 StatusCode CheckBreakRequest(EngineContext* ctx);
 void RunAbortHooks(EngineContext* ctx);
@@ -136,5 +124,3 @@ void RunAbortHooks(EngineContext* ctx);
 
 // Empty stacks and fresh registers, for a new interpreter thread.
 void ResetStackRegisters(EngineContext* ctx);
-// MarkReachableHeapBlocks, then the base frame, holding "ans", at position 0.
-StatusCode ResetEngineToBaseFrame(EngineContext* ctx);

@@ -5,6 +5,7 @@
 
 #include "engine/function.h"
 #include "engine/registry.h"
+#include "engine/values/textformat.h"
 #include "engine/values/valuestack.h"
 
 // ---------------------------------------------------------------------------
@@ -130,6 +131,12 @@ struct NameWriter {
 };
 
 }  // namespace
+
+bool EncodeCharWithCharset(EngineContext* ctx, uint16_t ch, char* buffer, int* position, int size) {
+  if (ctx->charsetEncode == nullptr) return false;
+  ctx->charsetEncode(ch, buffer, position, size);
+  return true;
+}
 
 void FormatQualifiedFunctionName(EngineContext* ctx, int32_t entry, char* buffer, int size, int* length) {
   if (buffer == nullptr || size < 1) {

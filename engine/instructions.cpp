@@ -12,11 +12,15 @@
 
 #include "engine/bytecode.h"
 #include "engine/dispatch.h"
+#include "engine/errors.h"
 #include "engine/evaluate.h"
+#include "engine/heap.h"
+#include "engine/indexing.h"
 #include "engine/libraries.h"
 #include "engine/objects.h"
 #include "engine/resolution.h"
 #include "engine/values/doublemath.h"
+#include "engine/values/textformat.h"
 #include "engine/vm.h"
 
 namespace {

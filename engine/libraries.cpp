@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "engine/compiler/scanner.h"
+#include "engine/errors.h"
 #include "engine/functionstore.h"
 #include "engine/registry.h"
 

@@ -1,7 +1,6 @@
 // Option sets: building an option structure from a table's defaults and
 // name/value pairs, and reading one option back with a default. Everything
 // is built above the arguments, so a failure only has to reset the tops.
-#include "engine/options.h"
 
 #include <cmath>
 #include <cstring>

@@ -9,9 +9,11 @@
 #include "engine/dispatch.h"
 #include "engine/evaluate.h"
 #include "engine/function.h"
+#include "engine/heap.h"
 #include "engine/objects.h"
 #include "engine/registry.h"
 #include "engine/resolution.h"
+#include "engine/values/textformat.h"
 #include "engine/values/valuestack.h"
 #include "engine/vm.h"
 

@@ -496,3 +496,47 @@ StatusCode LoadEngineState(EngineContext* ctx, EngineStateReader read, void* use
   }
   return kOk;
 }
+
+static_assert(sizeof(ThreadRecord) == kThreadRecordBytes);
+static_assert(kEntryWords == kFunctionEntryWords);
+
+void ViewEngineState(const EngineContext* ctx, EngineStateView* view) {
+  const int32_t table = kEntryWords * ctx->entryCapacity;
+  const auto* codeEnd = reinterpret_cast<const uint8_t*>(ctx->codeBase + ctx->codeSize);
+  *view = EngineStateView{
+      .bytesInUse = codeEnd - reinterpret_cast<const uint8_t*>(ctx),
+      .currentThread = ctx->currentThread,
+      .descLength = ctx->descLength,
+      .dataTop = ctx->dataTop,
+      .heapCellsInUse = HeapCellsInUse(ctx),
+      .entriesInUse = ctx->entriesInUse,
+      .entryCapacity = ctx->entryCapacity,
+      .codeWords = ctx->codeTop - table,
+      .symbolBytes = -ctx->symbolBytes,
+      .frameIndex = ctx->frameIndex,
+      .pcSpace = ctx->pc.space,
+      .pcSafe = ctx->pc.safe,
+      .pcOffset = ctx->pc.offset,
+      .mainThread = &ctx->mainThread,
+      .threadListHead = ctx->threadListHead,
+      .nextThreadId = ctx->nextThreadId,
+      .semaphoreTable = ctx->semaphoreTable,
+      .semaphoreCapacity = ctx->semaphoreCapacity,
+      .lastSemaphoreId = ctx->lastSemaphoreId,
+      .digits = ctx->display.digits,
+      .format = ctx->display.format,
+      .imagUnit = ctx->display.imagUnit,
+      .loose = ctx->display.loose,
+      .hostWords = {ctx->display.hostWords[0], ctx->display.hostWords[1]},
+      .descriptors = ctx->descBase,
+      .data = ctx->dataBase,
+      .heap = ctx->heapBase,
+      .entries = ctx->codeBase,
+      .code = ctx->codeBase + table,
+      .symbols = codeEnd + ctx->symbolBytes,
+  };
+}
+
+void SwitchToMainThread(EngineContext* ctx) {
+  if (ctx->currentThread != 0) SwitchInterpreterThread(ctx, 0);
+}

@@ -1,29 +1,11 @@
 // Moving and growing the host's block, and reading a saved engine state into
-// a prepared context. engine.h includes this header: hosts call the first
-// three; the rest is shared with the test-support image writer.
+// a prepared context: what the loader shares with the test-support image
+// writer (the host's entry points are in engine.h).
 #pragma once
 
 #include <cstdint>
 
 #include "engine/engine.h"
-
-// Before the host moves or reallocates the block: every address field
-// becomes an offset from the context.
-void MakeContextPointersRelative(EngineContext* ctx);
-// After every move, with ctx at the block's new place: the address fields are
-// rebuilt; with a positive new size (bytes) the regions are repartitioned,
-// the region named by choice (the failing status: 1-2 descriptor stack, 3-4
-// data stack, 5 heap, 6 code area) taking all the growth, any other choice
-// sizing all four anew. A repartition that would shrink a region is skipped.
-void RelocateEngineContext(EngineContext* ctx, int64_t newSize, int32_t choice);
-
-// Delivers exactly bytes bytes into buffer, or answers false.
-using EngineStateReader = bool (*)(void* buffer, int32_t bytes, void* userData);
-// Reads an EngineStateImage: 305 when its header cannot be read; 1, 3, 5 or 6
-// when a region is too small (nothing changed); 600 when a section is cut
-// short or the image does not describe a sound state (the context then holds
-// empty stacks, heap and store until it is reset or loaded again).
-StatusCode LoadEngineState(EngineContext* ctx, EngineStateReader read, void* userData);
 
 // ---------------------------------------------------------------------------
 // Shared with the image writer.
@@ -38,3 +20,44 @@ constexpr int32_t kMaxSavedSymbolBytes = 32767;
 void ShiftCodeAreaPositions(EngineContext* ctx, int32_t delta);
 // Cells from the heap's start to the end of its last block in use.
 int32_t HeapCellsInUse(const EngineContext* ctx);
+
+// What the image writer reads of a context: the registers and the sections,
+// as they stand.
+struct EngineStateView {
+  int64_t bytesInUse;  // from the context's start to the end of the code area
+  int32_t currentThread;
+  int32_t descLength;
+  int32_t dataTop;
+  int32_t heapCellsInUse;
+  int32_t entriesInUse;
+  int32_t entryCapacity;
+  int32_t codeWords;  // compiled code after the entry table
+  int32_t symbolBytes;
+  int32_t frameIndex;
+  uint32_t pcSpace;
+  uint8_t pcSafe;
+  int32_t pcOffset;
+  const void* mainThread;  // the main thread's record, kThreadRecordBytes
+  int32_t threadListHead;
+  int32_t nextThreadId;
+  int32_t semaphoreTable;
+  int32_t semaphoreCapacity;
+  int32_t lastSemaphoreId;
+  int32_t digits;
+  uint8_t format;
+  uint8_t imagUnit;
+  uint8_t loose;
+  int32_t hostWords[2];
+  const int32_t* descriptors;
+  const Cell* data;
+  const Cell* heap;
+  const int16_t* entries;  // the entry table, then the compiled code
+  const int16_t* code;
+  const uint8_t* symbols;  // symbolBytes bytes ending at the code area's end
+};
+constexpr int32_t kThreadRecordBytes = 160;
+constexpr int32_t kFunctionEntryWords = 8;
+
+void ViewEngineState(const EngineContext* ctx, EngineStateView* view);
+// Makes the main thread current (the image holds its registers in the header).
+void SwitchToMainThread(EngineContext* ctx);

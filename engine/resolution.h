@@ -58,3 +58,16 @@ StatusCode CallFunctionBySymbol(EngineContext* ctx, SymbolId name, int32_t libra
 StatusCode ExistBuiltin(EngineContext* ctx, int nargin);
 // Its instruction {278; nargin} in the virtual machine's handler form.
 StatusCode OpExist(EngineContext* ctx, const int16_t* ins);
+
+// The name after the '@' or '!' of the header that precedes the record in
+// its library, or null.
+const char* GetNativeLibraryName(EngineContext* ctx, const NativeFunctionRecord* record);
+
+// Input and output counts of the function named or held by the value at
+// `position` (qualifier: a class SymbolId or 0).
+StatusCode ResolveFunctionArgument(EngineContext* ctx, int position, SymbolId qualifier, int32_t library,
+                                   int32_t* inputs, int32_t* outputs);
+// Function references: a boxed value of subtype 2 holding {i16 length; i16
+// library; name; NUL}; the name resolves as seen from that library.
+StatusCode PushFunctionReference(EngineContext* ctx, const char* name, int length, int32_t library);
+void GetFunctionReferenceName(EngineContext* ctx, const void* payload, const char** name, int* length);

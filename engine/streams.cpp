@@ -1,12 +1,12 @@
 // Dispatch of descriptor operations to the stream hooks: the write path with
 // redirection, copies and the memory buffer, line-mode and whole-buffer reads,
 // control, close and the handing out of descriptor ranges.
-#include "engine/streams.h"
 
 #include <cstring>
 
 #include "engine/context.h"
 #include "engine/registry.h"
+#include "engine/values/textformat.h"
 
 namespace {
 

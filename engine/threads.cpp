@@ -9,7 +9,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "engine/options.h"
+#include "engine/heap.h"
 #include "engine/values/valuestack.h"
 #include "engine/vm.h"
 
@@ -575,3 +575,11 @@ StatusCode SemaphoreUnlockNative(EngineContext* ctx, int nargin, int nargout, vo
   --s->lockCount;
   return FinishWithoutResult(ctx, nargin, nargout);
 }
+
+bool HasInterpreterThreads(const EngineContext* ctx) { return ctx->threadListHead != 0; }
+
+void EndInterpreterThreads(EngineContext* ctx) {
+  while (ctx->threadListHead != 0) UnlinkInterpreterThread(ctx, ctx->threadListHead);
+}
+
+bool HasCodeToRun(const EngineContext* ctx) { return ctx->currentThread != 0 || ctx->pc.space != kNoCode; }

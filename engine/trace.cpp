@@ -3,9 +3,9 @@
 // count for each run of recursive calls.
 #include "engine/trace.h"
 
+#include "engine/errors.h"
 #include "engine/function.h"
 #include "engine/heap.h"
-#include "engine/streams.h"
 #include "engine/threads.h"
 #include "engine/vm.h"
 

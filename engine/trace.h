@@ -11,3 +11,7 @@
 // interpreter thread that fails is removed, unless the run is nested inside
 // one of its instructions.
 bool CatchOrReport(EngineContext* ctx, StatusCode code, bool nested);
+
+// The error's text, then one "-> " line per calling frame, innermost first,
+// on descriptor 2.
+void PrintErrorTrace(EngineContext* ctx, StatusCode code);

@@ -10,7 +10,10 @@
 #include "engine/dispatch.h"
 #include "engine/function.h"
 #include "engine/functionstore.h"
+#include "engine/heap.h"
+#include "engine/indexing.h"
 #include "engine/objects.h"
+#include "engine/values/textformat.h"
 #include "engine/values/valuestack.h"
 #include "engine/vm.h"
 

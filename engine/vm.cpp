@@ -8,6 +8,7 @@
 
 #include "engine/bytecode.h"
 #include "engine/dispatch.h"
+#include "engine/errors.h"
 #include "engine/heap.h"
 #include "engine/instructions.h"
 #include "engine/objects.h"

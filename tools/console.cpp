@@ -18,10 +18,8 @@
 #include <thread>
 
 #include "corelib/corelib.h"
-#include "engine/context.h"
 #include "engine/engine.h"
 #include "engine/searchpath.h"
-#include "engine/threads.h"
 
 namespace {
 
@@ -180,14 +178,9 @@ int ExitStatusOf(StatusCode st) {
   return st == kHalted ? kExitBreak : kExitError;
 }
 
-// Ends every interpreter thread, so that a break gives the console back.
-void StopInterpreterThreads(EngineContext* ctx) {
-  while (ctx->threadListHead != 0) UnlinkInterpreterThread(ctx, ctx->threadListHead);
-}
-
 // A break while code runs: every thread ends and the console is back.
 StatusCode TakeBreakWhileRunning(EngineContext* ctx) {
-  StopInterpreterThreads(ctx);
+  EndInterpreterThreads(ctx);
   UnwindFrames(ctx, 0);
   PrintError(ctx, kHalted, true);
   return kHalted;
@@ -203,10 +196,10 @@ StatusCode RunReadyCode(EngineContext* ctx) {
   StatusCode result = st;
   for (;;) {
     if (st == kHalted || st == kDebugStop || st == kWaitingForInput) {
-      StopInterpreterThreads(ctx);
+      EndInterpreterThreads(ctx);
       return st;
     }
-    if (ctx->currentThread == 0 && ctx->pc.space == kNoCode) break;
+    if (!HasCodeToRun(ctx)) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     if (TakeBreak(nullptr)) return TakeBreakWhileRunning(ctx);
     st = run(ctx, 0);
@@ -220,7 +213,7 @@ StatusCode RunReadyCode(EngineContext* ctx) {
 // it ends), so that the prompt stays usable. Answers the first failure.
 StatusCode ResumeThreads(EngineContext* ctx, bool untilInput) {
   StatusCode result = kOk;
-  while (ctx->threadListHead != 0) {
+  while (HasInterpreterThreads(ctx)) {
     if (untilInput) {
       pollfd input{STDIN_FILENO, POLLIN, 0};
       if (poll(&input, 1, 10) != 0) break;

@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "engine/bytecode.h"
-#include "engine/context.h"
 
 namespace {
 
@@ -17,16 +16,6 @@ int SymbolOperand(Op op) {
   if (op == Op::GetField) return 0;
   if (op == Op::IndexGetField) return 2;
   return -1;
-}
-
-// A symbol id is trusted only when it is the start of an entry of the area:
-// the words of damaged code must not send the listing outside the block.
-bool IsSymbolEntry(const EngineContext* ctx, int32_t id) {
-  if (id >= 0 || id < ctx->symbolBytes) return false;
-  const uint8_t* end = reinterpret_cast<const uint8_t*>(ctx->codeBase + ctx->codeSize);
-  for (int32_t at = ctx->symbolBytes; at < 0; at += end[at] + 1)
-    if (at == id) return true;
-  return false;
 }
 
 void AppendNumber(std::string& out, int64_t v) { out += std::to_string(v); }

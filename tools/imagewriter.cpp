@@ -5,8 +5,7 @@
 
 #include <cstring>
 
-#include "engine/context.h"
-#include "engine/threads.h"
+#include "engine/relocate.h"
 
 namespace {
 
@@ -23,53 +22,46 @@ void Append(std::vector<uint8_t>* out, const void* from, int64_t bytes) {
 
 void SaveEngineState(EngineContext* ctx, std::vector<uint8_t>* image) {
   // The copy ends with the code area; its address fields are rebuilt for it.
-  const auto bytes = static_cast<size_t>(reinterpret_cast<const uint8_t*>(ctx->codeBase + ctx->codeSize) -
-                                         reinterpret_cast<const uint8_t*>(ctx));
-  std::vector<uint64_t> block((bytes + 7) / 8);
+  EngineStateView v;
+  ViewEngineState(ctx, &v);
+  std::vector<uint64_t> block((v.bytesInUse + 7) / 8);
   MakeContextPointersRelative(ctx);
-  std::memcpy(block.data(), ctx, bytes);
+  std::memcpy(block.data(), ctx, v.bytesInUse);
   RelocateEngineContext(ctx, 0, 0);
   auto* c = reinterpret_cast<EngineContext*>(block.data());
   RelocateEngineContext(c, 0, 0);
-  if (c->currentThread != 0) SwitchInterpreterThread(c, 0);
-
-  const int32_t entries = c->entriesInUse;
-  ShiftCodeAreaPositions(c, kEntryWords * (entries - c->entryCapacity));
-  const int32_t table = kEntryWords * c->entryCapacity;
-  const int32_t codeWords = c->codeTop - table, symbols = -c->symbolBytes, heapCells = HeapCellsInUse(c);
+  SwitchToMainThread(c);
+  ViewEngineState(c, &v);
+  ShiftCodeAreaPositions(c, kFunctionEntryWords * (v.entriesInUse - v.entryCapacity));
+  ViewEngineState(c, &v);
 
   const size_t at = image->size();
   image->resize(at + kStateHeaderBytes, 0);
-  const uint32_t fields[] = {static_cast<uint32_t>(c->descLength),
-                             static_cast<uint32_t>(c->dataTop),
-                             static_cast<uint32_t>(heapCells),
-                             static_cast<uint32_t>(entries),
-                             static_cast<uint32_t>(codeWords),
-                             static_cast<uint32_t>(symbols),
-                             static_cast<uint32_t>(c->frameIndex),
-                             c->pc.space,
-                             c->pc.safe,
-                             static_cast<uint32_t>(c->pc.offset)};
+  const uint32_t fields[] = {static_cast<uint32_t>(v.descLength),
+                             static_cast<uint32_t>(v.dataTop),
+                             static_cast<uint32_t>(v.heapCellsInUse),
+                             static_cast<uint32_t>(v.entriesInUse),
+                             static_cast<uint32_t>(v.codeWords),
+                             static_cast<uint32_t>(v.symbolBytes),
+                             static_cast<uint32_t>(v.frameIndex),
+                             v.pcSpace,
+                             v.pcSafe,
+                             static_cast<uint32_t>(v.pcOffset)};
   for (size_t k = 0; k < std::size(fields); ++k) Put32(image, at + 4 * k, fields[k]);
-  std::memcpy(image->data() + at + 40, &c->mainThread, sizeof(ThreadRecord));
-  const int32_t threads[] = {0,
-                             c->threadListHead,
-                             c->nextThreadId,
-                             c->semaphoreTable,
-                             c->semaphoreCapacity,
-                             c->lastSemaphoreId,
-                             c->display.digits};
+  std::memcpy(image->data() + at + 40, v.mainThread, kThreadRecordBytes);
+  const int32_t threads[] = {
+      0, v.threadListHead, v.nextThreadId, v.semaphoreTable, v.semaphoreCapacity, v.lastSemaphoreId, v.digits};
   for (size_t k = 0; k < std::size(threads); ++k) Put32(image, at + 200 + 4 * k, static_cast<uint32_t>(threads[k]));
-  (*image)[at + 228] = c->display.format;
-  (*image)[at + 229] = c->display.imagUnit;
-  (*image)[at + 230] = c->display.loose;
-  Put32(image, at + 232, static_cast<uint32_t>(c->display.hostWords[0]));
-  (*image)[at + 236] = c->display.hostWords[1] == 0 ? 1 : 0;
+  (*image)[at + 228] = v.format;
+  (*image)[at + 229] = v.imagUnit;
+  (*image)[at + 230] = v.loose;
+  Put32(image, at + 232, static_cast<uint32_t>(v.hostWords[0]));
+  (*image)[at + 236] = v.hostWords[1] == 0 ? 1 : 0;
 
-  Append(image, c->descBase, 4 * int64_t{c->descLength});
-  Append(image, c->dataBase, 8 * int64_t{c->dataTop});
-  Append(image, c->heapBase, 8 * int64_t{heapCells});
-  Append(image, c->codeBase, 16 * int64_t{entries});
-  Append(image, c->codeBase + table, 2 * int64_t{codeWords});
-  Append(image, reinterpret_cast<const uint8_t*>(c->codeBase + c->codeSize) - symbols, symbols);
+  Append(image, v.descriptors, 4 * int64_t{v.descLength});
+  Append(image, v.data, 8 * int64_t{v.dataTop});
+  Append(image, v.heap, 8 * int64_t{v.heapCellsInUse});
+  Append(image, v.entries, 2 * kFunctionEntryWords * int64_t{v.entriesInUse});
+  Append(image, v.code, 2 * int64_t{v.codeWords});
+  Append(image, v.symbols, v.symbolBytes);
 }

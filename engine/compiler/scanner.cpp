@@ -8,6 +8,7 @@
 #include <initializer_list>
 
 #include "engine/bytecode.h"
+#include "engine/values/textformat.h"
 #include "engine/values/valuestack.h"
 
 namespace {

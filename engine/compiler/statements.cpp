@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/compiler/scanner.h"
+#include "engine/values/textformat.h"
 
 namespace {
 

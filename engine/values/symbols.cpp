@@ -47,3 +47,11 @@ int SymbolLength(const EngineContext* ctx, SymbolId id) { return AreaEnd(ctx)[id
 const char* SymbolText(const EngineContext* ctx, SymbolId id) {
   return reinterpret_cast<const char*>(AreaEnd(ctx) + id + 1);
 }
+
+bool IsSymbolEntry(const EngineContext* ctx, SymbolId id) {
+  if (id >= 0 || id < ctx->symbolBytes) return false;
+  const uint8_t* end = AreaEnd(ctx);
+  for (int32_t at = ctx->symbolBytes; at < 0; at += end[at] + 1)
+    if (at == id) return true;
+  return false;
+}

@@ -119,3 +119,8 @@ void WriteDimsElement(Cell* at, const int32_t* entries, int k);
 // Normalises caller dimensions (negative ones taken as 0) into dims; answers
 // the new count of dimensions and the element count, or -1 for too many.
 int NormalizeCallerDims(int ndims, const int32_t* in, uint32_t* dims, int64_t* count);
+
+// The parts of the inline function at position: its code, its source text
+// and the cells of its captured values.
+StatusCode GetInlineFunctionParts(EngineContext* ctx, int position, const int16_t** code, const char** source,
+                                  int* sourceLength, Cell** captured);

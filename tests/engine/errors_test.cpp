@@ -1,6 +1,8 @@
 // Raising errors: message templates and their placeholders, the stored text
 // with its location, identifiers, printing, and the error, warning, rethrow,
 // lasterr and lasterror builtins.
+#include "engine/errors.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,7 +10,6 @@
 #include <vector>
 
 #include "engine/registry.h"
-#include "engine/streams.h"
 #include "tests/engine/stack_fixture.h"
 
 namespace {

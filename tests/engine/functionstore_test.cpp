@@ -14,6 +14,7 @@
 
 #include "corelib/corelib.h"
 #include "engine/bytecode.h"
+#include "engine/errors.h"
 #include "engine/heap.h"
 #include "engine/values/valuestack.h"
 

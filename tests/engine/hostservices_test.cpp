@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "corelib/corelib.h"
+#include "engine/errors.h"
 #include "engine/function.h"
 #include "engine/registry.h"
 #include "tests/engine/stack_fixture.h"

@@ -16,6 +16,7 @@
 #include "engine/compiler/codegen.h"
 #include "engine/function.h"
 #include "engine/heap.h"
+#include "engine/resolution.h"
 #include "engine/values/doublemath.h"
 #include "engine/vm.h"
 #include "tests/engine/stack_fixture.h"

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/errors.h"
 #include "engine/functionstore.h"
 #include "tests/engine/stack_fixture.h"
 

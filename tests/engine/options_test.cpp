@@ -1,7 +1,6 @@
 // Option sets: default structures with hidden options left out, name/value
 // pairs replacing and appending fields, every default type, the readers with
 // their defaults, and the errors, which leave the arguments as they were.
-#include "engine/options.h"
 
 #include <gtest/gtest.h>
 

@@ -15,6 +15,7 @@
 #include "corelib/corelib.h"
 #include "engine/context.h"
 #include "engine/functionstore.h"
+#include "engine/heap.h"
 #include "engine/threads.h"
 #include "engine/vm.h"
 #include "tools/imagewriter.h"

@@ -13,6 +13,7 @@
 
 #include "engine/compiler/codegen.h"
 #include "engine/compiler/compiler.h"
+#include "engine/errors.h"
 #include "engine/function.h"
 #include "engine/functionstore.h"
 #include "engine/heap.h"

@@ -13,6 +13,7 @@
 
 #include "engine/bytecode.h"
 #include "engine/registry.h"
+#include "engine/values/textformat.h"
 #include "tests/engine/stack_fixture.h"
 
 namespace {

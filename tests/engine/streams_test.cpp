@@ -1,7 +1,6 @@
 // Descriptor operations through fake stream hooks: the order in which hooks
 // are asked, redirection and copies of 1 and 2, newline conventions, the memory
 // buffer of 5, line-mode reading with every line end, control and close.
-#include "engine/streams.h"
 
 #include <gtest/gtest.h>
 

@@ -2,6 +2,8 @@
 // private functions, methods, inline functions and recursions; catches
 // through several frames; the codes no try hides, the silent cancel, and a
 // damaged chain of frame links.
+#include "engine/trace.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -306,149 +306,6 @@ int NormalizeDimensions(uint32_t* dims, int ndims);
 int64_t ArrayElementIndex(const uint32_t* dims, int ndims, const uint32_t* subs);
 
 // ---------------------------------------------------------------------------
-// The ServiceTable: the engine's entry points in a fixed slot order, at the
-// very start of the context. Natives and extension libraries call through it.
-
-enum class Service : int {
-  GetEngineVersionText,
-  ResolveFunctionName,
-  CallFunctionValue,
-  FindNativeFunction,
-  GetNativeRecordByIndex,
-  CallNativeFunction,
-  CallFunctionByName,
-  CompileTextInCallerScope,
-  IsSafeDataExpression,
-  DiscardEvalFrame,
-  ClearError,
-  RunInterpreter,
-  RaiseErrorWithIdentifier,
-  IsAnyFunctionActive,
-  PollBreak,
-  GetDescriptorStackLength,
-  UnwindFrames,
-  GetExecutionPosition,
-  SetExecutionPosition,
-  CheckArgTypes,
-  PushRealScalar,
-  PushInf,
-  PushNaN,
-  PushLogicalScalar,
-  PushComplexScalar,
-  PushEmptyMatrix,
-  PushVoidValue,
-  PushTaggedInteger,
-  GetTaggedInteger,
-  PushDoubleMatrix,
-  PushDoubleArray,
-  PushSingleArray,
-  PushIntegerArray,
-  PushCharArray,
-  PushCharRow,
-  PushLogicalArray,
-  PopDoubleMatrix,
-  PopRealScalar,
-  PopComplexScalar,
-  GetIntegerScalarArg,
-  PopIntegerScalar,
-  PopBoolean,
-  PopConditionValue,
-  GetDoubleMatrixArg,
-  GetRealScalarArg,
-  GetBooleanArg,
-  GetArgDims,
-  GetDoubleArrayArg,
-  GetSingleArrayArg,
-  GetIntegerArrayArg,
-  UnifyNumericArgs,
-  CheckElementwiseArgs,
-  DropImaginaryPart,
-  MakeTopComplex,
-  IsCharArg,
-  IsLogicalArg,
-  ConvertArgsToFloat,
-  ConvertArgToIntegerClass,
-  ConvertArgToLogical,
-  PushStringFromBytes,
-  PushStringFromWideText,
-  ReserveStringBuffer,
-  FinishStringBuffer,
-  ReserveWideStringBuffer,
-  FinishWideStringBuffer,
-  ReserveEncodedTextBuffer,
-  FinishUtf8TextBuffer,
-  PushStringFromUtf8,
-  PopStringToBuffer,
-  CopyStringArgToBuffer,
-  GetStringArg,
-  EncodeCharArg,
-  GetScratchAtDataEnd,
-  GetFreeDataSpace,
-  DropArgsUnderResults,
-  RotateValues,
-  ReverseValues,
-  DuplicateValues,
-  TransposeTopMatrix,
-  MakeListFromValues,
-  GetListArg,
-  PushEmptyCellArray,
-  ReshapeTopValue,
-  ReshapeTopCellArray,
-  ConvertTopToStructArray,
-  IsListOrCellArg,
-  IsStructArg,
-  IsObjectArg,
-  GetCellArgInfo,
-  PushListElement,
-  PushStructField,
-  ExplodeTopList,
-  GetStructFieldName,
-  GetValueSize,
-  CopyValueOut,
-  PushCopiedValue,
-  ApplyOptionSet,
-  PushOptionValue,
-  PopRealScalarOrDefault,
-  GetRealOption,
-  GetBooleanOption,
-  WriteToDescriptor,
-  WriteNumberToDescriptor,
-  WriteNewlineToDescriptor,
-  SetDescriptorBuffering,
-  ControlDescriptor,
-  ReadFromDescriptor,
-  AllocateDescriptorRange,
-  PushNativeObject,
-  GetNativeObjectArg,
-  CallNativeByNameAndKind,
-  FindNamedItem,
-  GetPendingCallAccess,
-  SumArgumentValueSizes,
-  CopyArgumentValuesOut,
-  Count
-};
-constexpr int kServiceCount = static_cast<int>(Service::Count);
-static_assert(kServiceCount == 115);
-
-// Slots hold functions of many signatures; callers cast to the slot's type.
-using ServiceFn = void (*)();
-
-struct ServiceTable {
-  ServiceFn slot[kServiceCount];
-};
-
-// The table sits at offset 0 of every context, so an extension needs nothing
-// else of the context's layout to find it.
-inline const ServiceTable* GetServiceTable(const EngineContext* ctx) {
-  return reinterpret_cast<const ServiceTable*>(ctx);
-}
-
-template <class Fn>
-Fn GetService(const EngineContext* ctx, Service s) {
-  return reinterpret_cast<Fn>(GetServiceTable(ctx)->slot[static_cast<int>(s)]);
-}
-
-// ---------------------------------------------------------------------------
 // Bringing a context to life.
 
 // The smallest block InitEngineContext accepts.
@@ -559,7 +416,7 @@ bool IsObjectArg(EngineContext* ctx, int position);
 
 // Checks the top nargin arguments against a letter string (see valuestack.cpp);
 // 0 or 44.
-StatusCode CheckArgTypes(EngineContext* ctx, int nargin, const char* spec);
+StatusCode CheckArgTypes(EngineContext* ctx, int nargin, const char* types);
 
 // Numeric classes. Conversions that change a value's size rotate it to the
 // top, convert it there and rotate it back, so other values keep their places.
@@ -952,6 +809,15 @@ StatusCode CallFunctionByName(EngineContext* ctx, const char* name, int32_t leng
 // characters, 204 for an empty one; 43 for a value that names nothing.
 StatusCode CallFunctionValue(EngineContext* ctx, int position, int32_t nargin, int32_t nargout, bool reentry);
 
+// Calls a native's handler as the machine does: with the top nargin values
+// as its inputs, their results left in their place.
+StatusCode CallNativeFunction(EngineContext* ctx, NativeHandler handler, int nargin, int nargout);
+
+// Runs the code at the program counter until it ends, fails or suspends
+// (500); with pollAtBackwardJumps the break test is asked at every backward
+// jump.
+StatusCode RunInterpreter(EngineContext* ctx, uint8_t pollAtBackwardJumps);
+
 // ---------------------------------------------------------------------------
 // Command lines and text compiled to run in a frame of its own.
 
@@ -1088,3 +954,249 @@ StatusCode SemaphoreLockNative(EngineContext* ctx, int nargin, int nargout, void
 StatusCode SemaphoreUnlockNative(EngineContext* ctx, int nargin, int nargout, void* userData);
 StatusCode TicNative(EngineContext* ctx, int nargin, int nargout, void* userData);
 StatusCode TocNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+
+// ---------------------------------------------------------------------------
+// The ServiceTable: the engine's entry points in a fixed slot order, at the
+// very start of the context. Natives and extension libraries call through it;
+// an extension built elsewhere finds a service by its slot, so the order
+// below never changes and every slot's place is checked.
+
+struct ServiceTable {
+  decltype(&::GetEngineVersionText) GetEngineVersionText;
+  decltype(&::ResolveFunctionName) ResolveFunctionName;
+  decltype(&::CallFunctionValue) CallFunctionValue;
+  decltype(&::FindNativeFunction) FindNativeFunction;
+  decltype(&::GetNativeRecordByIndex) GetNativeRecordByIndex;
+  decltype(&::CallNativeFunction) CallNativeFunction;
+  decltype(&::CallFunctionByName) CallFunctionByName;
+  decltype(&::CompileTextInCallerScope) CompileTextInCallerScope;
+  decltype(&::IsSafeDataExpression) IsSafeDataExpression;
+  decltype(&::DiscardEvalFrame) DiscardEvalFrame;
+  decltype(&::ClearError) ClearError;
+  decltype(&::RunInterpreter) RunInterpreter;
+  decltype(&::RaiseErrorWithIdentifier) RaiseErrorWithIdentifier;
+  decltype(&::IsAnyFunctionActive) IsAnyFunctionActive;
+  decltype(&::PollBreak) PollBreak;
+  decltype(&::GetDescriptorStackLength) GetDescriptorStackLength;
+  decltype(&::UnwindFrames) UnwindFrames;
+  decltype(&::GetExecutionPosition) GetExecutionPosition;
+  decltype(&::SetExecutionPosition) SetExecutionPosition;
+  decltype(&::CheckArgTypes) CheckArgTypes;
+  decltype(&::PushRealScalar) PushRealScalar;
+  decltype(&::PushInf) PushInf;
+  decltype(&::PushNaN) PushNaN;
+  decltype(&::PushLogicalScalar) PushLogicalScalar;
+  decltype(&::PushComplexScalar) PushComplexScalar;
+  decltype(&::PushEmptyMatrix) PushEmptyMatrix;
+  decltype(&::PushVoidValue) PushVoidValue;
+  decltype(&::PushTaggedInteger) PushTaggedInteger;
+  decltype(&::GetTaggedInteger) GetTaggedInteger;
+  decltype(&::PushDoubleMatrix) PushDoubleMatrix;
+  decltype(&::PushDoubleArray) PushDoubleArray;
+  decltype(&::PushSingleArray) PushSingleArray;
+  decltype(&::PushIntegerArray) PushIntegerArray;
+  decltype(&::PushCharArray) PushCharArray;
+  decltype(&::PushCharRow) PushCharRow;
+  decltype(&::PushLogicalArray) PushLogicalArray;
+  decltype(&::PopDoubleMatrix) PopDoubleMatrix;
+  decltype(&::PopRealScalar) PopRealScalar;
+  decltype(&::PopComplexScalar) PopComplexScalar;
+  decltype(&::GetIntegerScalarArg) GetIntegerScalarArg;
+  decltype(&::PopIntegerScalar) PopIntegerScalar;
+  decltype(&::PopBoolean) PopBoolean;
+  decltype(&::PopConditionValue) PopConditionValue;
+  decltype(&::GetDoubleMatrixArg) GetDoubleMatrixArg;
+  decltype(&::GetRealScalarArg) GetRealScalarArg;
+  decltype(&::GetBooleanArg) GetBooleanArg;
+  decltype(&::GetArgDims) GetArgDims;
+  decltype(&::GetDoubleArrayArg) GetDoubleArrayArg;
+  decltype(&::GetSingleArrayArg) GetSingleArrayArg;
+  decltype(&::GetIntegerArrayArg) GetIntegerArrayArg;
+  decltype(&::UnifyNumericArgs) UnifyNumericArgs;
+  decltype(&::CheckElementwiseArgs) CheckElementwiseArgs;
+  decltype(&::DropImaginaryPart) DropImaginaryPart;
+  decltype(&::MakeTopComplex) MakeTopComplex;
+  decltype(&::IsCharArg) IsCharArg;
+  decltype(&::IsLogicalArg) IsLogicalArg;
+  decltype(&::ConvertArgsToFloat) ConvertArgsToFloat;
+  decltype(&::ConvertArgToIntegerClass) ConvertArgToIntegerClass;
+  decltype(&::ConvertArgToLogical) ConvertArgToLogical;
+  decltype(&::PushStringFromBytes) PushStringFromBytes;
+  decltype(&::PushStringFromWideText) PushStringFromWideText;
+  decltype(&::ReserveStringBuffer) ReserveStringBuffer;
+  decltype(&::FinishStringBuffer) FinishStringBuffer;
+  decltype(&::ReserveWideStringBuffer) ReserveWideStringBuffer;
+  decltype(&::FinishWideStringBuffer) FinishWideStringBuffer;
+  decltype(&::ReserveEncodedTextBuffer) ReserveEncodedTextBuffer;
+  decltype(&::FinishUtf8TextBuffer) FinishUtf8TextBuffer;
+  decltype(&::PushStringFromUtf8) PushStringFromUtf8;
+  decltype(&::PopStringToBuffer) PopStringToBuffer;
+  decltype(&::CopyStringArgToBuffer) CopyStringArgToBuffer;
+  decltype(&::GetStringArg) GetStringArg;
+  decltype(&::EncodeCharArg) EncodeCharArg;
+  decltype(&::GetScratchAtDataEnd) GetScratchAtDataEnd;
+  decltype(&::GetFreeDataSpace) GetFreeDataSpace;
+  decltype(&::DropArgsUnderResults) DropArgsUnderResults;
+  decltype(&::RotateValues) RotateValues;
+  decltype(&::ReverseValues) ReverseValues;
+  decltype(&::DuplicateValues) DuplicateValues;
+  decltype(&::TransposeTopMatrix) TransposeTopMatrix;
+  decltype(&::MakeListFromValues) MakeListFromValues;
+  decltype(&::GetListArg) GetListArg;
+  decltype(&::PushEmptyCellArray) PushEmptyCellArray;
+  decltype(&::ReshapeTopValue) ReshapeTopValue;
+  decltype(&::ReshapeTopCellArray) ReshapeTopCellArray;
+  decltype(&::ConvertTopToStructArray) ConvertTopToStructArray;
+  decltype(&::IsListOrCellArg) IsListOrCellArg;
+  decltype(&::IsStructArg) IsStructArg;
+  decltype(&::IsObjectArg) IsObjectArg;
+  decltype(&::GetCellArgInfo) GetCellArgInfo;
+  decltype(&::PushListElement) PushListElement;
+  decltype(&::PushStructField) PushStructField;
+  decltype(&::ExplodeTopList) ExplodeTopList;
+  decltype(&::GetStructFieldName) GetStructFieldName;
+  decltype(&::GetValueSize) GetValueSize;
+  decltype(&::CopyValueOut) CopyValueOut;
+  decltype(&::PushCopiedValue) PushCopiedValue;
+  decltype(&::ApplyOptionSet) ApplyOptionSet;
+  decltype(&::PushOptionValue) PushOptionValue;
+  decltype(&::PopRealScalarOrDefault) PopRealScalarOrDefault;
+  decltype(&::GetRealOption) GetRealOption;
+  decltype(&::GetBooleanOption) GetBooleanOption;
+  decltype(&::WriteToDescriptor) WriteToDescriptor;
+  decltype(&::WriteNumberToDescriptor) WriteNumberToDescriptor;
+  decltype(&::WriteNewlineToDescriptor) WriteNewlineToDescriptor;
+  decltype(&::SetDescriptorBuffering) SetDescriptorBuffering;
+  decltype(&::ControlDescriptor) ControlDescriptor;
+  decltype(&::ReadFromDescriptor) ReadFromDescriptor;
+  decltype(&::AllocateDescriptorRange) AllocateDescriptorRange;
+  decltype(&::PushNativeObject) PushNativeObject;
+  decltype(&::GetNativeObjectArg) GetNativeObjectArg;
+  decltype(&::CallNativeByNameAndKind) CallNativeByNameAndKind;
+  decltype(&::FindNamedItem) FindNamedItem;
+  decltype(&::GetPendingCallAccess) GetPendingCallAccess;
+  decltype(&::SumArgumentValueSizes) SumArgumentValueSizes;
+  decltype(&::CopyArgumentValuesOut) CopyArgumentValuesOut;
+};
+static_assert(sizeof(ServiceTable) == 115 * sizeof(void*));
+static_assert(offsetof(ServiceTable, GetEngineVersionText) == 0 * sizeof(void*));
+static_assert(offsetof(ServiceTable, ResolveFunctionName) == 1 * sizeof(void*));
+static_assert(offsetof(ServiceTable, CallFunctionValue) == 2 * sizeof(void*));
+static_assert(offsetof(ServiceTable, FindNativeFunction) == 3 * sizeof(void*));
+static_assert(offsetof(ServiceTable, GetNativeRecordByIndex) == 4 * sizeof(void*));
+static_assert(offsetof(ServiceTable, CallNativeFunction) == 5 * sizeof(void*));
+static_assert(offsetof(ServiceTable, CallFunctionByName) == 6 * sizeof(void*));
+static_assert(offsetof(ServiceTable, CompileTextInCallerScope) == 7 * sizeof(void*));
+static_assert(offsetof(ServiceTable, IsSafeDataExpression) == 8 * sizeof(void*));
+static_assert(offsetof(ServiceTable, DiscardEvalFrame) == 9 * sizeof(void*));
+static_assert(offsetof(ServiceTable, ClearError) == 10 * sizeof(void*));
+static_assert(offsetof(ServiceTable, RunInterpreter) == 11 * sizeof(void*));
+static_assert(offsetof(ServiceTable, RaiseErrorWithIdentifier) == 12 * sizeof(void*));
+static_assert(offsetof(ServiceTable, IsAnyFunctionActive) == 13 * sizeof(void*));
+static_assert(offsetof(ServiceTable, PollBreak) == 14 * sizeof(void*));
+static_assert(offsetof(ServiceTable, GetDescriptorStackLength) == 15 * sizeof(void*));
+static_assert(offsetof(ServiceTable, UnwindFrames) == 16 * sizeof(void*));
+static_assert(offsetof(ServiceTable, GetExecutionPosition) == 17 * sizeof(void*));
+static_assert(offsetof(ServiceTable, SetExecutionPosition) == 18 * sizeof(void*));
+static_assert(offsetof(ServiceTable, CheckArgTypes) == 19 * sizeof(void*));
+static_assert(offsetof(ServiceTable, PushRealScalar) == 20 * sizeof(void*));
+static_assert(offsetof(ServiceTable, PushInf) == 21 * sizeof(void*));
+static_assert(offsetof(ServiceTable, PushNaN) == 22 * sizeof(void*));
+static_assert(offsetof(ServiceTable, PushLogicalScalar) == 23 * sizeof(void*));
+static_assert(offsetof(ServiceTable, PushComplexScalar) == 24 * sizeof(void*));
+static_assert(offsetof(ServiceTable, PushEmptyMatrix) == 25 * sizeof(void*));
+static_assert(offsetof(ServiceTable, PushVoidValue) == 26 * sizeof(void*));
+static_assert(offsetof(ServiceTable, PushTaggedInteger) == 27 * sizeof(void*));
+static_assert(offsetof(ServiceTable, GetTaggedInteger) == 28 * sizeof(void*));
+static_assert(offsetof(ServiceTable, PushDoubleMatrix) == 29 * sizeof(void*));
+static_assert(offsetof(ServiceTable, PushDoubleArray) == 30 * sizeof(void*));
+static_assert(offsetof(ServiceTable, PushSingleArray) == 31 * sizeof(void*));
+static_assert(offsetof(ServiceTable, PushIntegerArray) == 32 * sizeof(void*));
+static_assert(offsetof(ServiceTable, PushCharArray) == 33 * sizeof(void*));
+static_assert(offsetof(ServiceTable, PushCharRow) == 34 * sizeof(void*));
+static_assert(offsetof(ServiceTable, PushLogicalArray) == 35 * sizeof(void*));
+static_assert(offsetof(ServiceTable, PopDoubleMatrix) == 36 * sizeof(void*));
+static_assert(offsetof(ServiceTable, PopRealScalar) == 37 * sizeof(void*));
+static_assert(offsetof(ServiceTable, PopComplexScalar) == 38 * sizeof(void*));
+static_assert(offsetof(ServiceTable, GetIntegerScalarArg) == 39 * sizeof(void*));
+static_assert(offsetof(ServiceTable, PopIntegerScalar) == 40 * sizeof(void*));
+static_assert(offsetof(ServiceTable, PopBoolean) == 41 * sizeof(void*));
+static_assert(offsetof(ServiceTable, PopConditionValue) == 42 * sizeof(void*));
+static_assert(offsetof(ServiceTable, GetDoubleMatrixArg) == 43 * sizeof(void*));
+static_assert(offsetof(ServiceTable, GetRealScalarArg) == 44 * sizeof(void*));
+static_assert(offsetof(ServiceTable, GetBooleanArg) == 45 * sizeof(void*));
+static_assert(offsetof(ServiceTable, GetArgDims) == 46 * sizeof(void*));
+static_assert(offsetof(ServiceTable, GetDoubleArrayArg) == 47 * sizeof(void*));
+static_assert(offsetof(ServiceTable, GetSingleArrayArg) == 48 * sizeof(void*));
+static_assert(offsetof(ServiceTable, GetIntegerArrayArg) == 49 * sizeof(void*));
+static_assert(offsetof(ServiceTable, UnifyNumericArgs) == 50 * sizeof(void*));
+static_assert(offsetof(ServiceTable, CheckElementwiseArgs) == 51 * sizeof(void*));
+static_assert(offsetof(ServiceTable, DropImaginaryPart) == 52 * sizeof(void*));
+static_assert(offsetof(ServiceTable, MakeTopComplex) == 53 * sizeof(void*));
+static_assert(offsetof(ServiceTable, IsCharArg) == 54 * sizeof(void*));
+static_assert(offsetof(ServiceTable, IsLogicalArg) == 55 * sizeof(void*));
+static_assert(offsetof(ServiceTable, ConvertArgsToFloat) == 56 * sizeof(void*));
+static_assert(offsetof(ServiceTable, ConvertArgToIntegerClass) == 57 * sizeof(void*));
+static_assert(offsetof(ServiceTable, ConvertArgToLogical) == 58 * sizeof(void*));
+static_assert(offsetof(ServiceTable, PushStringFromBytes) == 59 * sizeof(void*));
+static_assert(offsetof(ServiceTable, PushStringFromWideText) == 60 * sizeof(void*));
+static_assert(offsetof(ServiceTable, ReserveStringBuffer) == 61 * sizeof(void*));
+static_assert(offsetof(ServiceTable, FinishStringBuffer) == 62 * sizeof(void*));
+static_assert(offsetof(ServiceTable, ReserveWideStringBuffer) == 63 * sizeof(void*));
+static_assert(offsetof(ServiceTable, FinishWideStringBuffer) == 64 * sizeof(void*));
+static_assert(offsetof(ServiceTable, ReserveEncodedTextBuffer) == 65 * sizeof(void*));
+static_assert(offsetof(ServiceTable, FinishUtf8TextBuffer) == 66 * sizeof(void*));
+static_assert(offsetof(ServiceTable, PushStringFromUtf8) == 67 * sizeof(void*));
+static_assert(offsetof(ServiceTable, PopStringToBuffer) == 68 * sizeof(void*));
+static_assert(offsetof(ServiceTable, CopyStringArgToBuffer) == 69 * sizeof(void*));
+static_assert(offsetof(ServiceTable, GetStringArg) == 70 * sizeof(void*));
+static_assert(offsetof(ServiceTable, EncodeCharArg) == 71 * sizeof(void*));
+static_assert(offsetof(ServiceTable, GetScratchAtDataEnd) == 72 * sizeof(void*));
+static_assert(offsetof(ServiceTable, GetFreeDataSpace) == 73 * sizeof(void*));
+static_assert(offsetof(ServiceTable, DropArgsUnderResults) == 74 * sizeof(void*));
+static_assert(offsetof(ServiceTable, RotateValues) == 75 * sizeof(void*));
+static_assert(offsetof(ServiceTable, ReverseValues) == 76 * sizeof(void*));
+static_assert(offsetof(ServiceTable, DuplicateValues) == 77 * sizeof(void*));
+static_assert(offsetof(ServiceTable, TransposeTopMatrix) == 78 * sizeof(void*));
+static_assert(offsetof(ServiceTable, MakeListFromValues) == 79 * sizeof(void*));
+static_assert(offsetof(ServiceTable, GetListArg) == 80 * sizeof(void*));
+static_assert(offsetof(ServiceTable, PushEmptyCellArray) == 81 * sizeof(void*));
+static_assert(offsetof(ServiceTable, ReshapeTopValue) == 82 * sizeof(void*));
+static_assert(offsetof(ServiceTable, ReshapeTopCellArray) == 83 * sizeof(void*));
+static_assert(offsetof(ServiceTable, ConvertTopToStructArray) == 84 * sizeof(void*));
+static_assert(offsetof(ServiceTable, IsListOrCellArg) == 85 * sizeof(void*));
+static_assert(offsetof(ServiceTable, IsStructArg) == 86 * sizeof(void*));
+static_assert(offsetof(ServiceTable, IsObjectArg) == 87 * sizeof(void*));
+static_assert(offsetof(ServiceTable, GetCellArgInfo) == 88 * sizeof(void*));
+static_assert(offsetof(ServiceTable, PushListElement) == 89 * sizeof(void*));
+static_assert(offsetof(ServiceTable, PushStructField) == 90 * sizeof(void*));
+static_assert(offsetof(ServiceTable, ExplodeTopList) == 91 * sizeof(void*));
+static_assert(offsetof(ServiceTable, GetStructFieldName) == 92 * sizeof(void*));
+static_assert(offsetof(ServiceTable, GetValueSize) == 93 * sizeof(void*));
+static_assert(offsetof(ServiceTable, CopyValueOut) == 94 * sizeof(void*));
+static_assert(offsetof(ServiceTable, PushCopiedValue) == 95 * sizeof(void*));
+static_assert(offsetof(ServiceTable, ApplyOptionSet) == 96 * sizeof(void*));
+static_assert(offsetof(ServiceTable, PushOptionValue) == 97 * sizeof(void*));
+static_assert(offsetof(ServiceTable, PopRealScalarOrDefault) == 98 * sizeof(void*));
+static_assert(offsetof(ServiceTable, GetRealOption) == 99 * sizeof(void*));
+static_assert(offsetof(ServiceTable, GetBooleanOption) == 100 * sizeof(void*));
+static_assert(offsetof(ServiceTable, WriteToDescriptor) == 101 * sizeof(void*));
+static_assert(offsetof(ServiceTable, WriteNumberToDescriptor) == 102 * sizeof(void*));
+static_assert(offsetof(ServiceTable, WriteNewlineToDescriptor) == 103 * sizeof(void*));
+static_assert(offsetof(ServiceTable, SetDescriptorBuffering) == 104 * sizeof(void*));
+static_assert(offsetof(ServiceTable, ControlDescriptor) == 105 * sizeof(void*));
+static_assert(offsetof(ServiceTable, ReadFromDescriptor) == 106 * sizeof(void*));
+static_assert(offsetof(ServiceTable, AllocateDescriptorRange) == 107 * sizeof(void*));
+static_assert(offsetof(ServiceTable, PushNativeObject) == 108 * sizeof(void*));
+static_assert(offsetof(ServiceTable, GetNativeObjectArg) == 109 * sizeof(void*));
+static_assert(offsetof(ServiceTable, CallNativeByNameAndKind) == 110 * sizeof(void*));
+static_assert(offsetof(ServiceTable, FindNamedItem) == 111 * sizeof(void*));
+static_assert(offsetof(ServiceTable, GetPendingCallAccess) == 112 * sizeof(void*));
+static_assert(offsetof(ServiceTable, SumArgumentValueSizes) == 113 * sizeof(void*));
+static_assert(offsetof(ServiceTable, CopyArgumentValuesOut) == 114 * sizeof(void*));
+
+// The table sits at offset 0 of every context, so an extension needs nothing
+// else of the context's layout to find it.
+inline const ServiceTable* GetServiceTable(const EngineContext* ctx) {
+  return reinterpret_cast<const ServiceTable*>(ctx);
+}

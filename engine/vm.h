@@ -40,14 +40,12 @@ StatusCode RunOpcodeHandler(EngineContext* ctx, const int16_t* ins);
 // ---------------------------------------------------------------------------
 // The loop, calls and returns (V1: engine/vm.cpp, engine/calls.cpp).
 
-StatusCode RunInterpreter(EngineContext* ctx, uint8_t pollAtBackwardJumps);
 StatusCode RunFunctionByName(EngineContext* ctx, const char* name, const char* qualifier, int nargin, int nargout,
                              bool sandboxed, uint8_t pollAtBackwardJumps);
 StatusCode CallNativeByOpcode(EngineContext* ctx, int opcode, int nargin, int nargout);
 // Free lists among the top n values are spread in place into their elements;
 // *count receives the number of values they then make.
 StatusCode SpreadFreeLists(EngineContext* ctx, int n, int* count);
-StatusCode CallNativeFunction(EngineContext* ctx, NativeHandler handler, int nargin, int nargout);
 // The first of the n top values names the callee (feval form: a name, an
 // inline function or a function reference; builtin form: a name of a native
 // or builtin); the other n - 1 are its arguments. Prepares the call and

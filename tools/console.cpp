@@ -191,7 +191,7 @@ StatusCode TakeBreakWhileRunning(EngineContext* ctx) {
 // yielding to interpreter threads) is resumed every 10 ms. The first error
 // is the result.
 StatusCode RunReadyCode(EngineContext* ctx) {
-  const auto run = GetService<StatusCode (*)(EngineContext*, uint8_t)>(ctx, Service::RunInterpreter);
+  const auto run = GetServiceTable(ctx)->RunInterpreter;
   StatusCode st = run(ctx, 0);
   StatusCode result = st;
   for (;;) {

@@ -588,8 +588,8 @@ int MatchesLetter(EngineContext* ctx, int position, char letter) {
 
 }  // namespace
 
-StatusCode CheckArgTypes(EngineContext* ctx, int nargin, const char* spec) {
-  if (spec == nullptr) {
+StatusCode CheckArgTypes(EngineContext* ctx, int nargin, const char* types) {
+  if (types == nullptr) {
     for (int p = 0; p < nargin; ++p) {
       const ValueDescriptor& d = *DescriptorAt(ctx, p);
       if (d.kind == kComposite && (d.extra < kList || d.extra > kFreeList)) return kWrongType;
@@ -597,13 +597,13 @@ StatusCode CheckArgTypes(EngineContext* ctx, int nargin, const char* spec) {
     }
     return kOk;
   }
-  if (*spec == 0) return kOk;
-  const char* letter = spec;
+  if (*types == 0) return kOk;
+  const char* letter = types;
   bool optional = false;
   for (int arg = 0; arg < nargin; ++arg) {
     const int position = nargin - 1 - arg;
     if (*letter == '+') {
-      if (letter == spec) return kWrongType;  // nothing to repeat
+      if (letter == types) return kWrongType;  // nothing to repeat
       --letter;                               // the previous letter now covers every further argument
     }
     if (*letter == '*') return kOk;

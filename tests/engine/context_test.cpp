@@ -149,20 +149,9 @@ TEST(Context, ServiceSlotZeroGivesTheVersion) {
   Block block(64 * 1024);
   EngineContext* ctx = nullptr;
   ASSERT_EQ(InitEngineContext(block.data(), block.bytes, &ctx), kOk);
-  auto version = GetService<const char* (*)()>(ctx, Service::GetEngineVersionText);
+  auto version = GetServiceTable(ctx)->GetEngineVersionText;
   ASSERT_NE(version, nullptr);
   EXPECT_STREQ(version(), "RVO 5.1");
-}
-
-TEST(Context, ServiceSlotsKeepTheirNumbers) {
-  // Extensions call slots by number; these anchor the enumeration's order.
-  EXPECT_EQ(static_cast<int>(Service::CheckArgTypes), 19);
-  EXPECT_EQ(static_cast<int>(Service::PushRealScalar), 20);
-  EXPECT_EQ(static_cast<int>(Service::UnifyNumericArgs), 50);
-  EXPECT_EQ(static_cast<int>(Service::PushCopiedValue), 95);
-  EXPECT_EQ(static_cast<int>(Service::WriteToDescriptor), 101);
-  EXPECT_EQ(static_cast<int>(Service::PushNativeObject), 108);
-  EXPECT_EQ(static_cast<int>(Service::CopyArgumentValuesOut), 114);
 }
 
 }  // namespace

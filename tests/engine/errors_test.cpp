@@ -140,7 +140,7 @@ TEST_F(Errors, TextsOfTheLastError) {
   SetErrorLocation(ctx, 44, 0);
   std::strcpy(ctx->failingName, "plus");
   EXPECT_EQ(LastText(44, false), "Wrong type (lib/fun;9) 'plus'");
-  GetService<StatusCode (*)(EngineContext*)>(ctx, Service::ClearError)(ctx);
+  GetServiceTable(ctx)->ClearError(ctx);
   EXPECT_EQ(ctx->errorCode, 0);
   EXPECT_EQ(ctx->errorFunction, -1);
   EXPECT_EQ(ctx->failingName[0], 0);
@@ -159,8 +159,7 @@ TEST_F(Errors, Identifiers) {
   EXPECT_EQ(TopString(), "");
   ASSERT_EQ(PushErrorIdentifier(ctx, 4321), kOk);
   EXPECT_EQ(TopString(), "");
-  auto raise = GetService<StatusCode (*)(EngineContext*, const char*, int, const char*, int64_t)>(
-      ctx, Service::RaiseErrorWithIdentifier);
+  auto raise = GetServiceTable(ctx)->RaiseErrorWithIdentifier;
   const StatusCode user = raise(ctx, "my:id", -1, "boom", -1);
   EXPECT_LT(user, 0);
   EXPECT_EQ(Current(), "boom");

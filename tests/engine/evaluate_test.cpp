@@ -171,7 +171,7 @@ TEST_F(EvaluateTest, DiscardEvalFrameThroughTheServiceTable) {
   const int16_t words[] = {static_cast<int16_t>(Op::PushSmallInt), 7};
   ASSERT_EQ(EnterCodeFragment(ctx, words, 2, 0, 1, 0, 0, false), kOk);
   ASSERT_EQ(PushRealScalar(ctx, 8), kOk);
-  auto discard = GetService<StatusCode (*)(EngineContext*)>(ctx, Service::DiscardEvalFrame);
+  auto discard = GetServiceTable(ctx)->DiscardEvalFrame;
   ASSERT_NE(discard, nullptr);
   EXPECT_EQ(discard(ctx), kOk);
   ExpectBaseOnly(1);
@@ -190,9 +190,8 @@ TEST_F(EvaluateTest, SafeDataExpressions) {
       {"[1 2; 3 4]", true}, {"int8(-3)", true}, {"{1, 'a'}", true},       {"zeros(2)", true},      {"rand(2)", false},
       {"known", false},     {"sin(1)", false},  {"struct('a', 1)", true}, {"[1, pi, true]", true},
   };
-  auto compile = GetService<StatusCode (*)(EngineContext*, const char*, int32_t, int32_t*)>(
-      ctx, Service::CompileTextInCallerScope);
-  auto isSafe = GetService<bool (*)(EngineContext*)>(ctx, Service::IsSafeDataExpression);
+  auto compile = GetServiceTable(ctx)->CompileTextInCallerScope;
+  auto isSafe = GetServiceTable(ctx)->IsSafeDataExpression;
   ASSERT_NE(compile, nullptr);
   ASSERT_NE(isSafe, nullptr);
   for (const Case& c : kCases) {

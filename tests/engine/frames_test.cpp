@@ -676,7 +676,7 @@ class NestedFrames : public FrameTest {
 };
 
 TEST_F(NestedFrames, UnwindToALevel) {
-  const auto unwind = GetService<StatusCode (*)(EngineContext*, int32_t)>(ctx, Service::UnwindFrames);
+  const auto unwind = GetServiceTable(ctx)->UnwindFrames;
 
   ctx->pc = At(0x80);
   ASSERT_EQ(unwind(ctx, position[1]), kOk);
@@ -706,8 +706,7 @@ TEST_F(NestedFrames, UnwindStopsAtTheFrameStoppedInTheDebugger) {
 
 TEST_F(NestedFrames, UnwindToANotedLengthTakesLaterValuesToo) {
   int32_t noted = 0;
-  ASSERT_EQ(GetService<StatusCode (*)(EngineContext*, int32_t*)>(ctx, Service::GetDescriptorStackLength)(ctx, &noted),
-            kOk);
+  ASSERT_EQ(GetServiceTable(ctx)->GetDescriptorStackLength(ctx, &noted), kOk);
   EXPECT_EQ(noted, ctx->descLength);
   const int32_t dataBefore = ctx->dataTop;
   PushRealScalar(ctx, 7);
@@ -803,11 +802,10 @@ TEST_F(HostEnteredFrame, CatchNeverReachesPastIt) {
 }
 
 TEST_F(FrameTest, QueriesThroughTheServiceTable) {
-  const auto active = GetService<bool (*)(EngineContext*)>(ctx, Service::IsAnyFunctionActive);
-  const auto getPosition = GetService<StatusCode (*)(EngineContext*, int32_t*)>(ctx, Service::GetExecutionPosition);
-  const auto setPosition =
-      GetService<StatusCode (*)(EngineContext*, const int32_t*)>(ctx, Service::SetExecutionPosition);
-  const auto length = GetService<StatusCode (*)(EngineContext*, int32_t*)>(ctx, Service::GetDescriptorStackLength);
+  const auto active = GetServiceTable(ctx)->IsAnyFunctionActive;
+  const auto getPosition = GetServiceTable(ctx)->GetExecutionPosition;
+  const auto setPosition = GetServiceTable(ctx)->SetExecutionPosition;
+  const auto length = GetServiceTable(ctx)->GetDescriptorStackLength;
 
   EXPECT_FALSE(active(ctx));
   PushRealScalar(ctx, 1);
@@ -959,7 +957,7 @@ TEST_F(NativeFrames, ReturnCallsTheRequestingNativeAgain) {
 }
 
 TEST_F(NativeFrames, BreakRunsTheAbortHooksInOrder) {
-  const auto poll = GetService<bool (*)(EngineContext*)>(ctx, Service::PollBreak);
+  const auto poll = GetServiceTable(ctx)->PollBreak;
   EXPECT_FALSE(poll(ctx));  // no callback
   SetBreakPollCallback(ctx, Poll, &g_breakAnswer);
   EXPECT_FALSE(poll(ctx));

@@ -442,7 +442,7 @@ EngineContext* Resolve(void* target) { return static_cast<HostRecord*>(target)->
 
 TEST_F(HostServices, QueueHoldsSixteenAndDropsNothing) {
   PendingCallAccess access{};
-  GetService<void (*)(EngineContext*, PendingCallAccess*)>(ctx, Service::GetPendingCallAccess)(ctx, &access);
+  GetServiceTable(ctx)->GetPendingCallAccess(ctx, &access);
   EXPECT_EQ(access.resolver, nullptr);
   EXPECT_EQ(access.target, ctx) << "without a resolver the target is the context";
   ASSERT_NE(access.postCall, nullptr);
@@ -496,8 +496,6 @@ TEST_F(HostServices, ResolverFindsTheContextWhereItIsNow) {
 }
 
 TEST_F(HostServices, CallBlockOfAFunctionAndItsArguments) {
-  using Sum = StatusCode (*)(EngineContext*, int, int, int64_t*);
-  using Copy = StatusCode (*)(EngineContext*, int, int, PendingCallAccess*, double*);
   PushRealScalar(ctx, 99);  // below the call: not copied
   PushStringFromBytes(ctx, -1, "fn");
   PushRealScalar(ctx, 1);
@@ -508,13 +506,13 @@ TEST_F(HostServices, CallBlockOfAFunctionAndItsArguments) {
   int64_t cells = 0;
   for (int p = 0; p < 4; ++p) cells += At(p).cells + 3;
   int64_t size = 0;
-  ASSERT_EQ(GetService<Sum>(ctx, Service::SumArgumentValueSizes)(ctx, 3, 3, &size), kOk);
+  ASSERT_EQ(GetServiceTable(ctx)->SumArgumentValueSizes(ctx, 3, 3, &size), kOk);
   EXPECT_EQ(size, 32 * cells);
   ASSERT_GE(size, 8 + 8 * cells) << "room for n and the copies";
 
   std::vector<double> call(size / 8 + 1, -7.0);
   PendingCallAccess access{};
-  ASSERT_EQ(GetService<Copy>(ctx, Service::CopyArgumentValuesOut)(ctx, 3, 3, &access, call.data()), kOk);
+  ASSERT_EQ(GetServiceTable(ctx)->CopyArgumentValuesOut(ctx, 3, 3, &access, call.data()), kOk);
   EXPECT_EQ(access.target, ctx);
   EXPECT_EQ(Take(), before) << "copying leaves the stack alone";
   EXPECT_EQ(call[0], 3.0);
@@ -583,8 +581,7 @@ NativeFunctionRecord KindRecord(const char* name, int32_t kind, KindedNativeHand
 }
 
 TEST_F(HostServices, CallsTheFirstNativeOfThatNameAndKind) {
-  using Call = StatusCode (*)(EngineContext*, const char*, int32_t, void*);
-  const auto call = GetService<Call>(ctx, Service::CallNativeByNameAndKind);
+  const auto call = GetServiceTable(ctx)->CallNativeByNameAndKind;
   int own = 0, fallback = 0;
   SetNativeDefaultUserData(ctx, &fallback);
   const NativeFunctionRecord first[] = {KindRecord("@lib", 0, nullptr, nullptr), KindRecord("open", 0, Other, nullptr),
@@ -618,9 +615,7 @@ TEST_F(HostServices, CallsTheFirstNativeOfThatNameAndKind) {
 
 class NamedItems : public HostServices {
  protected:
-  int32_t Find(const char* name) {
-    return GetService<int32_t (*)(EngineContext*, const char*)>(ctx, Service::FindNamedItem)(ctx, name);
-  }
+  int32_t Find(const char* name) { return GetServiceTable(ctx)->FindNamedItem(ctx, name); }
   // The layout below the data stack: items and data where the offsets say.
   void ExpectLayout() {
     const int libs = ctx->libraryCount, items = ctx->namedItemCount;

@@ -299,7 +299,7 @@ TEST_F(PartSearchTest, ClassIdsAtDepth) {
   EXPECT_EQ(GetBoxedSubtypeAtDepth(ctx, 0), kNumericArray);
   EXPECT_EQ(GetBoxedSubtypeAtDepth(ctx, 1), 0);
   EXPECT_EQ(GetBoxedSubtypeAtDepth(ctx, 2), 0);
-  const auto isObject = GetService<bool (*)(EngineContext*, int)>(ctx, Service::IsObjectArg);
+  const auto isObject = GetServiceTable(ctx)->IsObjectArg;
   EXPECT_TRUE(isObject(ctx, 2));
   EXPECT_FALSE(isObject(ctx, 1));
   const char* name = nullptr;

@@ -38,10 +38,6 @@ const OptionDefaultRecord kDialog[] = {
     {"", kOptionEnd, 0, {}},
 };
 
-using ApplyFn = StatusCode (*)(EngineContext*, int, const OptionDefaultRecord*);
-using RealFn = StatusCode (*)(EngineContext*, int, const char*, const OptionDefaultRecord*, double, double*);
-using BoolFn = StatusCode (*)(EngineContext*, int, const char*, const OptionDefaultRecord*, bool, bool*);
-
 class OptionsTest : public StackFixture {
  public:
   // The cases' push functions reach these through a pointer to the fixture.
@@ -50,13 +46,13 @@ class OptionsTest : public StackFixture {
 
   // Calls through the ServiceTable, as natives and extensions do.
   StatusCode Apply(int nargin, const OptionDefaultRecord* table) {
-    return GetService<ApplyFn>(ctx, Service::ApplyOptionSet)(ctx, nargin, table);
+    return GetServiceTable(ctx)->ApplyOptionSet(ctx, nargin, table);
   }
   StatusCode Real(int position, const char* name, const OptionDefaultRecord* table, double def, double* x) {
-    return GetService<RealFn>(ctx, Service::GetRealOption)(ctx, position, name, table, def, x);
+    return GetServiceTable(ctx)->GetRealOption(ctx, position, name, table, def, x);
   }
   StatusCode Boolean(int position, const char* name, const OptionDefaultRecord* table, bool def, bool* b) {
-    return GetService<BoolFn>(ctx, Service::GetBooleanOption)(ctx, position, name, table, def, b);
+    return GetServiceTable(ctx)->GetBooleanOption(ctx, position, name, table, def, b);
   }
 
   void PushName(const std::string& s) { ASSERT_EQ(PushStringFromBytes(ctx, -1, s.c_str()), kOk); }
@@ -490,7 +486,7 @@ TEST_F(OptionsTest, ReaderErrorsLeaveTheStackUnchanged) {
   Reset();
   PushStringFromBytes(ctx, 0, "");
   double x = 0;
-  auto pop = GetService<StatusCode (*)(EngineContext*, double, double*)>(ctx, Service::PopRealScalarOrDefault);
+  auto pop = GetServiceTable(ctx)->PopRealScalarOrDefault;
   EXPECT_EQ(pop(ctx, 8, &x), kOk);
   EXPECT_EQ(x, 8);
   EXPECT_EQ(ctx->descLength, 0);

@@ -199,7 +199,7 @@ TEST_F(Registry, HostSetters) {
   EXPECT_EQ(ctx->discardAssert, 1);
   auto a = Numbered("a", 3);
   ASSERT_EQ(InstallNativeLibrary(ctx, a.data(), false), kOk);
-  auto byIndex = GetService<const NativeFunctionRecord* (*)(EngineContext*, int)>(ctx, Service::GetNativeRecordByIndex);
+  auto byIndex = GetServiceTable(ctx)->GetNativeRecordByIndex;
   EXPECT_STREQ(byIndex(ctx, 2)->name, "a2");
 }
 

@@ -686,9 +686,7 @@ TEST_F(ResolutionTest, FunctionReferencesAndArgumentCounts) {
 // Natives by name, and the service table.
 
 TEST_F(ResolutionTest, NativeRecordsByNameAndLibrary) {
-  using FindFn =
-      const NativeFunctionRecord* (*)(EngineContext*, const char*, const NativeFunctionRecord*, int32_t, int32_t*);
-  const auto find = GetService<FindFn>(ctx, Service::FindNativeFunction);
+  const auto find = GetServiceTable(ctx)->FindNativeFunction;
   int32_t g = -1;
   const NativeFunctionRecord* first = find(ctx, "count", nullptr, 0, &g);
   ASSERT_EQ(first, &natives[2]);
@@ -705,9 +703,8 @@ TEST_F(ResolutionTest, NativeRecordsByNameAndLibrary) {
   EXPECT_STREQ(GetNativeLibraryName(ctx, &natives[8]), "restricted");
   EXPECT_EQ(GetNativeLibraryName(ctx, &natives[0]), nullptr);
 
-  using ByNameFn = StatusCode (*)(EngineContext*, const char*, int32_t, int32_t, int32_t, int32_t, bool, bool, bool);
   ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
-  ASSERT_EQ(GetService<ByNameFn>(ctx, Service::CallFunctionByName)(ctx, "count", 5, 0, 1, 1, false, false, false), kOk);
+  ASSERT_EQ(GetServiceTable(ctx)->CallFunctionByName(ctx, "count", 5, 0, 1, 1, false, false, false), kOk);
   EXPECT_EQ(ctx->pc.space, kDataStackCode);
   ASSERT_EQ(RunInterpreter(ctx, 0), kOk);
   EXPECT_EQ(TopScalar(), 101);

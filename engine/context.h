@@ -13,7 +13,6 @@ enum CodeSpace : uint32_t {
   kCodeArea = 1,
   kDataStackCode = 3,
   kHeapCode = 4,
-  kStaticCode = 5,
 };
 
 struct ProgramCounter {

@@ -10,7 +10,6 @@
 #include "engine/heap.h"
 #include "engine/registry.h"
 #include "engine/resolution.h"
-#include "engine/threads.h"
 #include "engine/values/valuestack.h"
 #include "engine/vm.h"
 
@@ -33,8 +32,6 @@ int64_t CellsOfDescriptors(EngineContext* ctx, int32_t from, int32_t to) {
   for (int32_t w = from; w + 3 <= to; w += 3) cells += ctx->descBase[w + 1];
   return cells;
 }
-
-char* FrameNames(CallFrame* f) { return reinterpret_cast<char*>(FrameSlots(f) + f->nameCapacity); }
 
 // Frees every variable of a frame and forgets it, so that a later pop cannot
 // free a block twice after it was handed out again.
@@ -200,11 +197,6 @@ CallFrame* FindScopeFrame(EngineContext* ctx) {
     f = below;
   }
   return f;
-}
-
-int VariableNameLength(const char* name) {
-  const void* nul = std::memchr(name, 0, kVariableNameBytes);
-  return nul ? static_cast<int>(static_cast<const char*>(nul) - name) : kVariableNameBytes;
 }
 
 // ---------------------------------------------------------------------------
@@ -713,26 +705,4 @@ void ResetStackRegisters(EngineContext* ctx) {
   ctx->errorFunction = -1;
   ctx->errorPosition = 0;
   std::memset(ctx->failingName, 0, sizeof ctx->failingName);
-}
-
-StatusCode ResetEngineToBaseFrame(EngineContext* ctx) {
-  // The reachability pass frees every thread's block and the semaphore table,
-  // so nothing may name them after it; the main thread's stacks are reset.
-  ForgetInterpreterThreads(ctx);
-  if (ctx->descCapacity < kBaseFrameWords) return kDescStackFull;
-  MarkReachableHeapBlocks(ctx);
-  CallFrame* f = FrameAt(ctx, 0);
-  std::memset(f, 0, kBaseFrameWords * sizeof(int32_t));
-  f->callerSpace = kBaseFrameMark;
-  f->link = -1;
-  f->library = -1;
-  f->variableCount = 1;
-  f->nameCapacity = kBaseFrameNames;
-  f->line = -1;
-  f->function = -1;
-  std::fill(FrameSlots(f), FrameSlots(f) + kBaseFrameNames, -1);
-  std::memcpy(FrameNames(f), "ans", 3);
-  ctx->frameIndex = 0;
-  ctx->descLength = kBaseFrameWords;
-  return kOk;
 }

@@ -12,42 +12,11 @@
 #include "engine/heap.h"
 #include "engine/instructions.h"
 #include "engine/objects.h"
+#include "engine/programcounter.h"
 #include "engine/registry.h"
 #include "engine/threads.h"
 #include "engine/trace.h"
 #include "engine/values/valuestack.h"
-
-// ---------------------------------------------------------------------------
-// The program counter.
-
-const uint8_t* CodeSpaceBase(const EngineContext* ctx, uint32_t space) {
-  switch (space) {
-    case kCodeArea:
-      return reinterpret_cast<const uint8_t*>(ctx->codeBase);
-    case kDataStackCode:
-      return reinterpret_cast<const uint8_t*>(ctx->dataBase);
-    case kHeapCode:
-      return reinterpret_cast<const uint8_t*>(ctx->heapBase);
-    case kStaticCode:
-      // Offsets in the program's own data count from a null base: the
-      // offset is the address, which no part of this system creates.
-      return nullptr;
-    default:
-      return nullptr;
-  }
-}
-
-const int16_t* GetProgramCounter(const EngineContext* ctx) {
-  const uint8_t* base = CodeSpaceBase(ctx, ctx->pc.space);
-  if (base == nullptr) return nullptr;
-  return reinterpret_cast<const int16_t*>(base + ctx->pc.offset);
-}
-
-void SetProgramCounter(EngineContext* ctx, const int16_t* address) {
-  const uint8_t* base = CodeSpaceBase(ctx, ctx->pc.space);
-  if (base == nullptr) return;
-  ctx->pc.offset = static_cast<int32_t>(reinterpret_cast<const uint8_t*>(address) - base);
-}
 
 namespace {
 

@@ -1,23 +1,12 @@
-// The virtual machine's internal interface: the program-counter helpers, the
-// convention by which the loop hands an instruction to its handler, and the
-// handlers of the opcodes that live outside the loop file, grouped by file.
+// The virtual machine's internal interface: the convention by which the loop
+// hands an instruction to its handler, and the handlers of the opcodes that
+// live outside the loop file, grouped by file (engine/dispatch.h binds them).
 #pragma once
 
 #include <cstdint>
 
 #include "engine/context.h"
-
-// ---------------------------------------------------------------------------
-// The program counter (engine/vm.cpp).
-
-// Base of a code space in the block; null for space 0 and spaces with no base.
-const uint8_t* CodeSpaceBase(const EngineContext* ctx, uint32_t space);
-// Address of the next code word, or null.
-const int16_t* GetProgramCounter(const EngineContext* ctx);
-// Stores address minus the base of the current space; the space is not changed.
-void SetProgramCounter(EngineContext* ctx, const int16_t* address);
-// Moves the position by a number of words from where it stands now.
-inline void AdvanceProgramCounter(EngineContext* ctx, int32_t words) { ctx->pc.offset += 2 * words; }
+#include "engine/programcounter.h"
 
 // ---------------------------------------------------------------------------
 // Handlers. Every opcode that is not a short inline case of the loop runs as
@@ -38,7 +27,7 @@ using OpcodeHandler = BuiltinHandler;
 StatusCode RunOpcodeHandler(EngineContext* ctx, const int16_t* ins);
 
 // ---------------------------------------------------------------------------
-// The loop, calls and returns (V1: engine/vm.cpp, engine/calls.cpp).
+// The loop, calls and returns (engine/vm.cpp, engine/calls.cpp).
 
 StatusCode RunFunctionByName(EngineContext* ctx, const char* name, const char* qualifier, int nargin, int nargout,
                              bool sandboxed, uint8_t pollAtBackwardJumps);
@@ -60,7 +49,7 @@ StatusCode OpEndOfCode(EngineContext* ctx, const int16_t* ins);        // 322
 StatusCode OpEndOfThreadCode(EngineContext* ctx, const int16_t* ins);  // 332
 
 // ---------------------------------------------------------------------------
-// Name resolution and calls by name (V2: engine/resolution.cpp). The loop and
+// Name resolution and calls by name (engine/resolution.cpp). The loop and
 // calls.cpp call these; resolution.h repeats them with the same signatures.
 
 // Resolves name (length bytes, at most 32) from the calling library and sets
@@ -69,7 +58,7 @@ StatusCode CallFunctionByName(EngineContext* ctx, const char* name, int32_t leng
                               int32_t nargout, bool userOnly, bool skipUser, bool linkToCaller);
 
 // ---------------------------------------------------------------------------
-// Variables, fields and indexing (V3: engine/variables.cpp). Opcode numbers
+// Variables, fields and indexing (engine/variables.cpp). Opcode numbers
 // after each; 35, 37-40 and 44 are left for the object overloads.
 
 StatusCode OpDeclareGlobal(EngineContext* ctx, const int16_t* ins);         // 86 {v; 0 global, 1 persistent}
@@ -101,9 +90,11 @@ StatusCode OpIndexVarForAssign(EngineContext* ctx, const int16_t* ins);     // 1
 void ReleaseDetachedReferences(EngineContext* ctx);
 
 // ---------------------------------------------------------------------------
-// The rest of the machine's instruction set (V4: engine/instructions.cpp).
-// The loop runs 0, 1, 2, 37, 307-310, 316 and 317 inline and may take fast
-// paths of 13, 15, 313 and 329 before falling back to these handlers.
+// The rest of the machine's instruction set (engine/instructions.cpp). The
+// loop runs Nop, PushZero, PushOne, Drop, SkipOperand, the jumps and the
+// short-circuit jumps inline only, and takes fast paths of PushSmallInt,
+// PushDouble, LineMarker, ForNextRange, LoadVar, StoreVar, the scalar
+// arithmetic and relations before falling back to these handlers.
 
 StatusCode OpPushLiteral(EngineContext* ctx, const int16_t* ins);  // 3-5, 13-31, 34, 60, 330
 StatusCode OpSpecialValue(EngineContext* ctx,

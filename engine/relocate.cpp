@@ -440,13 +440,18 @@ StatusCode LoadEngineState(EngineContext* ctx, EngineStateReader read, void* use
   // Only the main thread's registers are in the header.
   if (ReadI32(h + 200) != 0 || entries < 1 || symbols > kMaxSavedSymbolBytes) return kInitError;
 
-  if (ctx->currentThread != 0) SwitchInterpreterThread(ctx, 0);
-  if (descWords > ctx->descCapacity) return kDescStackFull;
-  if (dataCells > ctx->dataCapacity) return kDataStackFull;
+  // The image replaces the main thread's stacks: their room decides, and a
+  // refusal must leave a running interpreter thread current.
+  const bool mainRunning = ctx->currentThread == 0;
+  const int32_t descCapacity = mainRunning ? ctx->descCapacity : ctx->mainThread.descCapacity;
+  const int32_t dataCapacity = mainRunning ? ctx->dataCapacity : ctx->mainThread.dataCapacity;
+  if (descWords > descCapacity) return kDescStackFull;
+  if (dataCells > dataCapacity) return kDataStackFull;
   if (heapCells > ctx->heapSize) return kHeapFull;
   const int64_t capacity = std::max<int64_t>(ctx->entryCapacity, entries);
   // The table, the code and the symbols, with the word FreeCodeWords holds back.
   if (2 * (kEntryWords * capacity + codeWords + 1) + symbols > 2 * int64_t{ctx->codeSize}) return kCodeOverflow;
+  if (!mainRunning) SwitchInterpreterThread(ctx, 0);
 
   ctx->frameIndex = ReadI32(h + 24);
   ctx->pc.space = ReadU32(h + 28);

@@ -4,6 +4,8 @@
 #include "engine/vm.h"
 
 #include <array>
+#include <climits>
+#include <cmath>
 #include <cstring>
 
 #include "engine/bytecode.h"
@@ -83,8 +85,12 @@ void RunPendingCall(EngineContext* ctx) {
   }
   const auto* block = static_cast<const double*>(call.argument);
   const int32_t mark = ctx->descLength;
-  const auto n = static_cast<int32_t>(block[0]);
-  StatusCode st = n >= 0 ? kOk : kBadArg;
+  // The count comes from outside the engine: only a whole number in range may
+  // become an int (NaN or 1e300 would not convert).
+  const double count = block[0];
+  const bool whole = count >= 0 && count < INT32_MAX && count == std::trunc(count);
+  const int32_t n = whole ? static_cast<int32_t>(count) : -1;
+  StatusCode st = whole ? kOk : kBadArg;
   const double* p = block + 1;
   for (int32_t k = 0; k <= n && st == kOk; ++k) {
     st = PushCopiedValue(ctx, p);

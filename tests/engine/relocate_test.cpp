@@ -10,6 +10,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "corelib/corelib.h"
@@ -616,6 +617,34 @@ TEST(RelocateTest, GrowingWhileAThreadRunsSizesTheMainThreadsStacks) {
     EXPECT_EQ(e->Command("z = 7; disp(z + 1)"), kOk) << e->errors();
     EXPECT_EQ(e->TakeOutput(), "8\n");
   }
+}
+
+// A refusal for room while an interpreter thread is current leaves that
+// thread current and the block as it was; the room asked for is the main
+// thread's, which the image replaces.
+TEST(StateImageTest, ARefusedLoadKeepsTheRunningThread) {
+  auto source = StartEngine(256 * 1024);
+  ASSERT_TRUE(source->started());
+  std::vector<uint8_t> image;
+  SaveEngineState(source->ctx, &image);
+  auto target = StartEngine(256 * 1024);
+  ASSERT_TRUE(target->started());
+  int32_t id = 0;
+  StartWorker(*target, &id);
+  const int32_t h = target->ctx->threadListHead;
+  SwitchInterpreterThread(target->ctx, h);
+  const ThreadRecord& main = target->ctx->mainThread;
+  for (const auto& [field, value, want] : {std::tuple{size_t{0}, main.descCapacity + 1, kDescStackFull},
+                                           std::tuple{size_t{4}, main.dataCapacity + 1, kDataStackFull}}) {
+    std::vector<uint8_t> patched = image;
+    Patch(&patched, field, static_cast<uint32_t>(value));
+    std::vector<uint8_t> before(target->bytes());
+    std::memcpy(before.data(), target->ctx, before.size());
+    EXPECT_EQ(Load(*target, patched), want) << field;
+    EXPECT_EQ(std::memcmp(before.data(), target->ctx, before.size()), 0) << field;
+  }
+  EXPECT_EQ(Load(*target, image), kOk);
+  EXPECT_EQ(target->ctx->currentThread, 0);
 }
 
 // An image holding a waiting thread: the loader rebases its record, and the

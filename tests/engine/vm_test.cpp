@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -172,6 +173,24 @@ TEST_F(VmTest, AFailingPendingCallIsReportedAndLeavesTheStacksAsTheyWere) {
   EXPECT_GT(ctx->lastErrorRecord, 0);
   EXPECT_EQ(ctx->descLength, descLength);
   EXPECT_EQ(ctx->dataTop, dataTop);
+}
+
+// The count of a call block is the poster's: one that is not a whole number
+// in range is refused as a bad argument, never converted.
+TEST_F(VmTest, APendingCallBlockWithABadCountIsRefused) {
+  for (const double count : {std::nan(""), 1e300, -1.0, 2.5, -1e300}) {
+    std::vector<double> call{count, 0, 0, 0};
+    const int32_t descLength = ctx->descLength, dataTop = ctx->dataTop;
+    PendingCallAccess access;
+    GetPendingCallAccess(ctx, &access);
+    ASSERT_TRUE(PostPendingEvent(access, call.data()));
+    ctx->pc.space = kNoCode;
+    errors.clear();
+    EXPECT_EQ(RunInterpreter(ctx, 0), kOk) << count;
+    EXPECT_FALSE(errors.empty()) << count;
+    EXPECT_EQ(ctx->descLength, descLength) << count;
+    EXPECT_EQ(ctx->dataTop, dataTop) << count;
+  }
 }
 
 TEST_F(VmTest, EndlessLoopIsStoppedByTheBreakTestEvenInsideTry) {

@@ -321,7 +321,7 @@ StatusCode ApplyElementwiseArithmetic(EngineContext* ctx, char selector) {
   }
   if (!scalars) {
     const StatusCode st = UnifyNumericArgs(ctx, 2);
-    if (st != kOk) return st == kWrongTypeInternal ? kWrongType : st;
+    if (st != kOk) return ReportedStatus(st);
   }
   int ndims = 2;
   int32_t dims[kMaxDims];
@@ -337,7 +337,7 @@ StatusCode ApplyElementwiseArithmetic(EngineContext* ctx, char selector) {
     uint8_t isArray[2];
     const StatusCode st =
         CheckElementwiseArgs(ctx, 2, &ndims, dims, &n, re, im, sre, sim, ints, bytes, isUnsigned, isArray);
-    if (st != kOk) return st == kWrongTypeInternal ? kWrongType : st;
+    if (st != kOk) return ReportedStatus(st);
   }
   NumericView va, vb;
   ReadNumeric(ctx, 1, &va);

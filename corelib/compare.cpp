@@ -10,8 +10,6 @@
 
 namespace {
 
-StatusCode Reported(StatusCode st) { return st == kWrongTypeInternal ? kWrongType : st; }
-
 // Relation of a and b for '=', '<' and 'L' on ordered values; the caller
 // negates '=' for '~'.
 template <class T>
@@ -58,7 +56,7 @@ bool RelateFloat(char op, const T* are, const T* aim, int64_t ka, const T* bre, 
 }  // namespace
 
 StatusCode CompareElementwise(EngineContext* ctx, char operation) {
-  if (StatusCode st = UnifyNumericArgs(ctx, 2); st != kOk) return Reported(st);
+  if (StatusCode st = UnifyNumericArgs(ctx, 2); st != kOk) return ReportedStatus(st);
   int nd = 0;
   int32_t dims[kMaxDims];
   int64_t count = 0;
@@ -73,7 +71,7 @@ StatusCode CompareElementwise(EngineContext* ctx, char operation) {
   if (StatusCode st =
           CheckElementwiseArgs(ctx, 2, &nd, dims, &count, re, im, sre, sim, ints, bytes, isUnsigned, isArray);
       st != kOk)
-    return Reported(st);
+    return ReportedStatus(st);
   uint8_t* out = nullptr;
   if (StatusCode st = PushLogicalArray(ctx, nd, dims, &out); st != kOk) return st;
 
@@ -103,7 +101,7 @@ StatusCode CompareElementwise(EngineContext* ctx, char operation) {
 StatusCode CombineLogicalElementwise(EngineContext* ctx, char operation) {
   if (StatusCode st = CheckArgTypes(ctx, 2, nullptr); st != kOk) return st;
   for (int p = 0; p < 2; ++p)
-    if (StatusCode st = ConvertArgToLogical(ctx, p); st != kOk) return Reported(st);
+    if (StatusCode st = ConvertArgToLogical(ctx, p); st != kOk) return ReportedStatus(st);
   int nd = 0;
   int32_t dims[kMaxDims];
   int64_t count = 0;
@@ -112,7 +110,7 @@ StatusCode CombineLogicalElementwise(EngineContext* ctx, char operation) {
   if (StatusCode st = CheckElementwiseArgs(ctx, 2, &nd, dims, &count, nullptr, nullptr, nullptr, nullptr, ints, nullptr,
                                            nullptr, isArray);
       st != kOk)
-    return Reported(st);
+    return ReportedStatus(st);
   uint8_t* out = nullptr;
   if (StatusCode st = PushLogicalArray(ctx, nd, dims, &out); st != kOk) return st;
   const auto* x = static_cast<const uint8_t*>(ints[1]);
@@ -130,7 +128,7 @@ StatusCode ClassifyFloatElements(EngineContext* ctx, char kind) {
   int64_t count = 0;
   double* re = nullptr;
   double* im = nullptr;
-  if (StatusCode st = GetDoubleArrayArg(ctx, 0, &nd, dims, &count, &re, &im); st != kOk) return Reported(st);
+  if (StatusCode st = GetDoubleArrayArg(ctx, 0, &nd, dims, &count, &re, &im); st != kOk) return ReportedStatus(st);
   uint8_t* out = nullptr;
   if (StatusCode st = PushLogicalArray(ctx, nd, dims, &out); st != kOk) return st;
   for (int64_t k = 0; k < count; ++k) {
@@ -194,7 +192,7 @@ StatusCode SameOpcode(EngineContext* ctx, const int16_t* ins) {
 // not: the operand taken as logical, each element flipped in place.
 StatusCode NotOpcode(EngineContext* ctx, const int16_t*) {
   if (StatusCode st = CheckArgTypes(ctx, 1, nullptr); st != kOk) return st;
-  if (StatusCode st = ConvertArgToLogical(ctx, 0); st != kOk) return Reported(st);
+  if (StatusCode st = ConvertArgToLogical(ctx, 0); st != kOk) return ReportedStatus(st);
   const ArrayView a = ReadArray(TopData(ctx));
   auto* p = reinterpret_cast<uint8_t*>(a.data);
   for (int64_t k = 0; k < a.count; ++k) p[k] ^= 1;
@@ -203,5 +201,5 @@ StatusCode NotOpcode(EngineContext* ctx, const int16_t*) {
 
 StatusCode LogicalOpcode(EngineContext* ctx, const int16_t*) {
   if (StatusCode st = CheckArgTypes(ctx, 1, nullptr); st != kOk) return st;
-  return Reported(ConvertArgToLogical(ctx, 0));
+  return ReportedStatus(ConvertArgToLogical(ctx, 0));
 }

@@ -530,8 +530,7 @@ StatusCode ConcatenateValues(EngineContext* ctx, int n, int dimension) {
   if (dimension < 0) {
     if (n < 1) return kTooFewArgin;
     int32_t k = 0;
-    if (StatusCode st = GetIntegerScalarArg(ctx, n - 1, &k); st != kOk)
-      return st == kWrongTypeInternal ? kWrongType : st;
+    if (StatusCode st = GetIntegerScalarArg(ctx, n - 1, &k); st != kOk) return ReportedStatus(st);
     if (k < 1 || k > kMaxJoinDims) return kBadDim;
     dim = k;
     count = n - 1;
@@ -624,8 +623,7 @@ StatusCode sub2ind(EngineContext* ctx, int n) {
   for (int j = k; j < subs; ++j) sizes[j] = 1;
 
   // Integer, char and logical subscripts count by their values.
-  if (StatusCode st = ConvertArgsToFloat(ctx, -subs, false, nullptr); st != kOk)
-    return st == kWrongTypeInternal ? kWrongType : st;
+  if (StatusCode st = ConvertArgsToFloat(ctx, -subs, false, nullptr); st != kOk) return ReportedStatus(st);
   int nd = 0;
   int32_t dims[kMaxDims];
   int64_t count = 0;
@@ -634,7 +632,7 @@ StatusCode sub2ind(EngineContext* ctx, int n) {
   if (StatusCode st = CheckElementwiseArgs(ctx, subs, &nd, dims, &count, re, nullptr, nullptr, nullptr, nullptr,
                                            nullptr, nullptr, isArray);
       st != kOk)
-    return st == kWrongTypeInternal ? kWrongType : st;
+    return ReportedStatus(st);
   double* out = nullptr;
   if (StatusCode st = PushDoubleArray(ctx, nd, dims, &out, nullptr); st != kOk) return st;
   // Subscript j lies at position subs - 1 - j (counted before the push).

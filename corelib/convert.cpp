@@ -7,7 +7,7 @@
 
 StatusCode ConvertTopToFloatClass(EngineContext* ctx, bool toSingle) {
   const StatusCode st = ConvertArgsToFloat(ctx, 0, toSingle, nullptr);
-  return st == kWrongTypeInternal ? kWrongType : st;
+  return ReportedStatus(st);
 }
 
 StatusCode FloatClassOpcode(EngineContext* ctx, const int16_t* ins) {

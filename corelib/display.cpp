@@ -748,8 +748,7 @@ StatusCode FormatBuiltin(EngineContext* ctx, const int16_t* ins) {
   for (int k = 0; k < nargin; ++k) {
     const char* text = nullptr;
     int64_t length = 0;
-    if (StatusCode st = GetStringArg(ctx, nargin - 1 - k, &text, &length); st != kOk)
-      return st == kWrongTypeInternal ? kWrongType : st;
+    if (StatusCode st = GetStringArg(ctx, nargin - 1 - k, &text, &length); st != kOk) return ReportedStatus(st);
     if (length >= static_cast<int64_t>(sizeof words[k])) return kUnknownOpt;
     std::memcpy(words[k], text, static_cast<size_t>(length));
     lengths[k] = static_cast<int>(length);

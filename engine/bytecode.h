@@ -425,8 +425,8 @@ extern const OpcodeRecord kOpcodeTable[kOpcodeCount];
 extern const BuiltinRecord kBuiltinTable[kBuiltinCount + 1];
 extern const OperatorRecord kOperatorTable[kOperatorCount + 1];
 
-// The start-up self-check: 0, or 600 when the tables disagree.
-StatusCode CheckOpcodeTables();
+// The tables' consistency check, proved at compile time for the real tables:
+// 0, or 600 when they disagree.
 StatusCode CheckOpcodeTables(const OpcodeRecord* opcodes, const BuiltinRecord* builtins);
 
 // Words of the instruction at code: 3 for a native call, else what the operand

@@ -130,7 +130,6 @@ StatusCode InitEngineContext(void* block, size_t bytes, EngineContext** out) {
   if (bytes < kMinEngineBlockBytes) return kInitError;
   // Every region size and offset is a 32-bit count; a larger block cannot be addressed.
   if (bytes > size_t{INT32_MAX}) return kInitError;
-  if (CheckOpcodeTables() != kOk) return kInitError;
 
   EngineContext* ctx = *out;
   uint8_t* regions = static_cast<uint8_t*>(block) + kContextHeaderBytes;

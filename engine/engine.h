@@ -153,6 +153,10 @@ constexpr StatusCode kDebugStop = 505;
 constexpr StatusCode kInitError = 600;
 constexpr StatusCode kNotSupported = 1000;
 
+// An accessor's 43 (a value of another kind) is reported to the user as the
+// wrong-type error 44; every other status passes unchanged.
+constexpr StatusCode ReportedStatus(StatusCode st) { return st == kWrongTypeInternal ? kWrongType : st; }
+
 // ---------------------------------------------------------------------------
 // Values. A value is a ValueDescriptor (three 32-bit words on the descriptor
 // stack) plus a run of 8-byte cells on the data stack. Composite values embed
@@ -312,9 +316,9 @@ int64_t ArrayElementIndex(const uint32_t* dims, int ndims, const uint32_t* subs)
 constexpr size_t kMinEngineBlockBytes = 7336;
 
 // Lays out a fresh engine in the block and stores the context pointer (the
-// block's own address) in *out first. 600 for a block under the minimum size,
-// a block not aligned to 8 bytes, or opcode tables that fail their self-check;
-// the block is then left untouched.
+// block's own address) in *out first. 600 for a null block, a block under the
+// minimum size or over 2 GiB, or one not aligned to 8 bytes; the block is then
+// left untouched.
 StatusCode InitEngineContext(void* block, size_t bytes, EngineContext** out);
 
 const char* GetEngineVersionText();

@@ -491,7 +491,7 @@ StatusCode RethrowBuiltin(EngineContext* ctx) {
     if (st == kOk)
       ++pushed;
     else if (st != kUndefField)
-      return st == kWrongTypeInternal ? kWrongType : st;
+      return ReportedStatus(st);
   }
   if (pushed == 0) return kUndefField;
   DropArgsUnderResults(ctx, pushed, 1);

@@ -354,8 +354,7 @@ StatusCode OpEval(EngineContext* ctx, const int16_t* ins) {
   int32_t nargout = ins[1];
   uint8_t* bytes = nullptr;
   int64_t length = 0;
-  if (StatusCode st = EncodeCharArg(ctx, 0, false, &bytes, &length); st != kOk)
-    return st == kWrongTypeInternal ? kWrongType : st;
+  if (StatusCode st = EncodeCharArg(ctx, 0, false, &bytes, &length); st != kOk) return ReportedStatus(st);
   // The text moves to the far end of the data stack, out of the compiler's
   // way, and the end is lowered past it while the compiler runs.
   const int64_t cells = (length + 7) / 8;

@@ -408,7 +408,7 @@ StatusCode PackLoopRange(EngineContext* ctx, int n) {
     NumericView step;
     if (ReadNumeric(ctx, 1, &step)) stepSigned = IsIntegerClass(step.cls) && (step.cls & 0x80) == 0;
   }
-  if (StatusCode st = UnifyNumericArgs(ctx, n); st != kOk) return st == kWrongTypeInternal ? kWrongType : st;
+  if (StatusCode st = UnifyNumericArgs(ctx, n); st != kOk) return ReportedStatus(st);
   NumericView v;
   ReadNumeric(ctx, 0, &v);
   if (IsFloatClass(v.cls)) return PackDoubleRange(ctx, n, v.cls == kSingle || v.cls == kComplexSingle);
@@ -515,7 +515,7 @@ StatusCode OpArgumentCount(EngineContext* ctx, const int16_t* ins) {
 
 StatusCode OpRealPart(EngineContext* ctx, const int16_t*) {
   const StatusCode st = DropImaginaryPart(ctx);
-  return st == kWrongTypeInternal ? kWrongType : st;
+  return ReportedStatus(st);
 }
 
 StatusCode OpToIntegerClass(EngineContext* ctx, const int16_t* ins) {
@@ -548,7 +548,7 @@ StatusCode OpToIntegerClass(EngineContext* ctx, const int16_t* ins) {
       break;
   }
   const StatusCode st = ConvertArgToIntegerClass(ctx, 0, bytes, isUnsigned, false);
-  return st == kWrongTypeInternal ? kWrongType : st;
+  return ReportedStatus(st);
 }
 
 // str2fun and @name: the char array on top becomes a function reference
@@ -559,7 +559,7 @@ StatusCode OpFunctionReference(EngineContext* ctx, const int16_t* ins) {
   int64_t length = 0;
   const StatusCode st = CopyStringArgToBuffer(ctx, 0, name, sizeof name, &length);
   if (st == kObjTooLarge) return kNameTooLong;
-  if (st != kOk) return st == kWrongTypeInternal ? kWrongType : st;
+  if (st != kOk) return ReportedStatus(st);
   if (StatusCode pushed = PushFunctionReference(ctx, name, static_cast<int>(length), library); pushed != kOk)
     return pushed;
   return DropArgsUnderResults(ctx, 1, 1);

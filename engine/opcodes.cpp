@@ -1028,8 +1028,6 @@ StatusCode CheckOpcodeTables(const OpcodeRecord* opcodes, const BuiltinRecord* b
   return CheckTables(opcodes, builtins);
 }
 
-StatusCode CheckOpcodeTables() { return CheckTables(kOpcodeTable, kBuiltinTable); }
-
 int GetInstructionLength(const int16_t* code) {
   const uint16_t op = static_cast<uint16_t>(code[0]);
   if (op >= kOpcodeCount) return 3;

@@ -188,7 +188,7 @@ StatusCode FinishWithScalar(EngineContext* ctx, int nargin, int nargout, double 
 // An id argument: a real scalar; a value that is no whole number names nothing.
 StatusCode GetIdArg(EngineContext* ctx, int position, int32_t* id) {
   double x = 0;
-  if (StatusCode st = GetRealScalarArg(ctx, position, &x); st != kOk) return st == kWrongTypeInternal ? kWrongType : st;
+  if (StatusCode st = GetRealScalarArg(ctx, position, &x); st != kOk) return ReportedStatus(st);
   *id = x >= 1 && x <= INT32_MAX && x == std::floor(x) ? static_cast<int32_t>(x) : -1;
   return kOk;
 }
@@ -421,8 +421,6 @@ SemaphoreRecord* FindSemaphore(EngineContext* ctx, int32_t id) {
 // ---------------------------------------------------------------------------
 // Timing.
 
-double GetProcessSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
-
 void ResetStopwatch() { gStopwatchStart = 0.0; }
 
 void SetStopwatchClock(double (*now)()) { gStopwatchClock = now != nullptr ? now : &MonotonicSeconds; }
@@ -495,7 +493,7 @@ StatusCode ThreadSleepNative(EngineContext* ctx, int nargin, int nargout, void*)
   GetRealScalarArg(ctx, nargin - 1, &duration);
   if (logicalFlag) {
     uint8_t b = 0;
-    if (StatusCode st = GetBooleanArg(ctx, 0, &b); st != kOk) return st == kWrongTypeInternal ? kWrongType : st;
+    if (StatusCode st = GetBooleanArg(ctx, 0, &b); st != kOk) return ReportedStatus(st);
     periodic = b;
   } else if (nargin == 2) {
     GetRealScalarArg(ctx, 0, &periodic);

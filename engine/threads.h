@@ -62,8 +62,6 @@ StatusCode GrowSemaphoreTable(EngineContext* ctx);
 // Null when no semaphore has that id.
 SemaphoreRecord* FindSemaphore(EngineContext* ctx, int32_t id);
 
-// The process clock in seconds.
-double GetProcessSeconds();
 // Forgets the stopwatch's start (tests).
 void ResetStopwatch();
 // The stopwatch's clock: null restores the monotonic wall clock (tests).

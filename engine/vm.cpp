@@ -22,8 +22,9 @@
 
 namespace {
 
-// Every 503rd outer pass asks the host's break test.
-constexpr int32_t kBreakPollPasses = 501;
+// The host's break test costs a call into the host, so the loop asks it on
+// one outer pass in this many.
+constexpr int32_t kPassesPerBreakPoll = 503;
 
 // Opcode -> handler for everything the loop does not run inline; what the
 // machine does not bind is the core library's.
@@ -349,7 +350,7 @@ StatusCode RunInterpreter(EngineContext* ctx, uint8_t pollAtBackwardJumps) {
       ip = GetProgramCounter(ctx);
       if (ip == nullptr) continue;
     }
-    if (passes++ > kBreakPollPasses) {
+    if (++passes >= kPassesPerBreakPoll) {
       if (PollBreak(ctx)) {
         ins = ip;
         st = kHalted;

@@ -261,7 +261,6 @@ void SkipSpacesAndTabs(const char* text, int length, int* position);
 // Accessors for hooks and plug-ins.
 int GetMarkupOutputLength(const MarkupOutputState* state);
 int GetMarkupCharacterCount(const MarkupOutputState* state);
-void GetMarkupOutput(const MarkupOutputState* state, const char** output, int* length);
 void GetMarkupLinkTarget(const MarkupOutputState* state, int* position, int* length);
 // Writes the "%L" prefix (one character per level up to the level variable) into
 // out, which holds kMarkupMaxLevels bytes; returns its length.

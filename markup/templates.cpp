@@ -49,11 +49,6 @@ void SkipSpacesAndTabs(const char* text, int length, int* position) {
 int GetMarkupOutputLength(const MarkupOutputState* st) { return st->outputLength; }
 int GetMarkupCharacterCount(const MarkupOutputState* st) { return st->characterCount; }
 
-void GetMarkupOutput(const MarkupOutputState* st, const char** output, int* length) {
-  if (output) *output = st->output;
-  if (length) *length = st->outputLength;
-}
-
 void GetMarkupLinkTarget(const MarkupOutputState* st, int* position, int* length) {
   bool image = st->targetKind == kInlineImage;
   if (position)

@@ -40,7 +40,7 @@ best_time() {
 
 status=0
 printf '%-12s %12s %12s %8s\n' program "rvo s" "lua s" ratio
-for program in scalarloop calls fib; do
+for program in ${PROGRAMS:-scalarloop calls fib append_end append_index append_cell append_field}; do
   rvo_time=$(best_time run_rvo "$program")
   rvo_out=$(run_rvo "$program")
   lua_time=$(best_time run_lua "$program")

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Times each growth program of programs/ at its own count and at ten times
+# that count, best of several runs, and prints the ratio of the two: about 10
+# for growth in amortised constant time, about 100 for a quadratic one.
+# Use: bench/scaling.sh RVO [REPETITIONS]   (RVO: a release build of rvo)
+set -euo pipefail
+
+rvo=${1:?usage: scaling.sh RVO [REPETITIONS]}
+repetitions=${2:-3}
+programs_dir=$(cd "$(dirname "$0")/programs" && pwd)
+[ -x "$rvo" ] || { echo "scaling.sh: $rvo is not an executable" >&2; exit 2; }
+
+run() { printf "path('%s');\nuse %s\nr = bench(%s);\n" "$programs_dir" "$1" "$2" | "$rvo" >/dev/null; }
+now() { date +%s.%N; }
+
+best_time() {
+  local best="" start end elapsed
+  for ((k = 0; k < repetitions; ++k)); do
+    start=$(now)
+    run "$1" "$2"
+    end=$(now)
+    elapsed=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f", b - a }')
+    if [ -z "$best" ] || awk -v a="$elapsed" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$elapsed; fi
+  done
+  echo "$best"
+}
+
+printf '%-14s %10s %10s %10s %10s %7s\n' program n "time s" "10n" "time s" ratio
+for entry in append_end:1e6 append_index:1e6 append_cell:1e5 append_field:1e5; do
+  program=${entry%%:*}
+  n=${entry##*:}
+  small=$(best_time "$program" "$n")
+  large=$(best_time "$program" "10*$n")
+  ratio=$(awk -v a="$large" -v b="$small" 'BEGIN { if (b > 0) printf "%.1f", a / b; else print "-" }')
+  printf '%-14s %10s %10s %10s %10s %7s\n' "$program" "$n" "$small" "10*$n" "$large" "$ratio"
+done

@@ -73,6 +73,23 @@ int32_t HeapBlockCells(const EngineContext* ctx, int32_t index) {
   return static_cast<int32_t>(ctx->heapBase[index - 1].w[0] & kHeapCountMask);
 }
 
+bool ExtendHeapBlock(EngineContext* ctx, int32_t index, int32_t cells) {
+  Cell* heap = ctx->heapBase;
+  const int64_t end = ctx->heapSize;
+  const int64_t want = int64_t{index} + cells;  // the cell after the grown block
+  int64_t next = index + int64_t{HeaderWord(heap, index - 1) & kHeapCountMask};
+  if (want <= next) return true;
+  // Only look until the free run suffices, so that a failure writes nothing.
+  while (next < want && next < end && IsFree(HeaderWord(heap, next)))
+    next += 1 + (HeaderWord(heap, next) & kHeapCountMask);
+  if (next < want || cells > static_cast<int32_t>(kHeapCountMask)) return false;
+  if (next > want) WriteHeader(heap, want, static_cast<uint32_t>(next - want - 1));
+  HeaderWord(heap, index - 1) = (HeaderWord(heap, index - 1) & ~kHeapCountMask) | static_cast<uint32_t>(cells);
+  // The first-free bound must stay on a block header below every free block.
+  if (ctx->heapFirstFree >= index && ctx->heapFirstFree < want) ctx->heapFirstFree = static_cast<int32_t>(want);
+  return true;
+}
+
 void MoveHeapRegion(Cell* oldBase, int32_t usedCells, Cell* newBase, int32_t newSize) {
   if (usedCells > 0 && oldBase != newBase) std::memmove(newBase, oldBase, int64_t{usedCells} * sizeof(Cell));
   if (newSize > usedCells) WriteHeader(newBase, usedCells, static_cast<uint32_t>(newSize - usedCells - 1));

@@ -17,6 +17,10 @@ StatusCode AllocateHeapBlock(EngineContext* ctx, int32_t cells, int32_t* index);
 void FreeHeapBlock(EngineContext* ctx, int32_t index);
 // Cells after the header of a block.
 int32_t HeapBlockCells(const EngineContext* ctx, int32_t index);
+// Grows a block in place to hold cells, taking the free blocks right after
+// it; false (nothing changed) when they are too small. The new cells hold
+// whatever was there.
+bool ExtendHeapBlock(EngineContext* ctx, int32_t index, int32_t cells);
 // Copies the used cells (overlap allowed) and makes the rest one free block.
 void MoveHeapRegion(Cell* oldBase, int32_t usedCells, Cell* newBase, int32_t newSize);
 

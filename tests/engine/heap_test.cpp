@@ -253,3 +253,59 @@ TEST_F(HeapTest, ReachabilityKeepsOnlyGlobalsAndPersistents) {
 }
 
 }  // namespace
+
+TEST_F(HeapTest, GrowingInPlaceKeepsFirstFitAndTheBound) {
+  // Blocks grow into the free blocks after them, amid allocations and frees.
+  // Every allocation is checked against a walk from the heap start, so a
+  // first-free bound left inside a grown block would show; a growth that does
+  // not fit must leave every cell as it was.
+  std::vector<int32_t> live;
+  uint32_t seed = 777;
+  auto next = [&seed](uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  int grown = 0, refused = 0;
+  for (int step = 0; step < 3000; ++step) {
+    const uint32_t what = next(10);
+    if (!live.empty() && what < 3) {
+      const size_t k = next(static_cast<uint32_t>(live.size()));
+      FreeHeapBlock(ctx, live[k]);
+      live.erase(live.begin() + static_cast<std::ptrdiff_t>(k));
+      continue;
+    }
+    if (!live.empty() && what < 6) {
+      const int32_t b = live[next(static_cast<uint32_t>(live.size()))];
+      const int32_t cells = HeapBlockCells(ctx, b) + static_cast<int32_t>(1 + next(60));
+      const auto before = HeapCells();
+      if (ExtendHeapBlock(ctx, b, cells)) {
+        ++grown;
+        ASSERT_EQ(HeapBlockCells(ctx, b), cells) << step;
+        ASSERT_TRUE(InUse(b - 1)) << step;
+        Blocks();  // they still tile the heap
+      } else {
+        ++refused;
+        ASSERT_EQ(HeapCells(), before) << step;
+      }
+      continue;
+    }
+    const auto cells = static_cast<int32_t>(1 + next(40));
+    const auto before = HeapCells();
+    const int32_t bound = ctx->heapFirstFree;
+    ctx->heapFirstFree = 0;
+    int32_t fromStart = 0;
+    const StatusCode walked = AllocateHeapBlock(ctx, cells, &fromStart);
+    const auto walkedHeap = HeapCells();
+    std::memcpy(ctx->heapBase, before.data(), before.size() * sizeof(Cell));
+    ctx->heapFirstFree = bound;
+    int32_t index = 0;
+    ASSERT_EQ(AllocateHeapBlock(ctx, cells, &index), walked) << step;
+    ASSERT_EQ(HeapCells(), walkedHeap) << step;
+    if (walked == kOk) {
+      ASSERT_EQ(index, fromStart) << step;
+      live.push_back(index);
+    }
+  }
+  EXPECT_GT(grown, 30);
+  EXPECT_GT(refused, 30);
+}

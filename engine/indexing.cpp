@@ -23,11 +23,6 @@ int CountIndexValues(int n, uint32_t colonMask) {
   return k;
 }
 
-CompositeElementHeader* NextElement(const CompositeElementHeader* e) {
-  return reinterpret_cast<CompositeElementHeader*>(const_cast<Cell*>(reinterpret_cast<const Cell*>(e)) +
-                                                   kElementHeaderCells + e->cells);
-}
-
 // An index value after ConvertIndexArguments: a logical mask or an int32 array.
 struct IndexValue {
   bool isMask;

@@ -25,8 +25,6 @@
 
 namespace {
 
-constexpr char kVersionText[] = "RVO 5.1";
-
 // The double held in the four operand words after an opcode (aligned to 8
 // bytes by the compiler's Nops).
 double OperandDouble(const int16_t* ins) {
@@ -104,12 +102,6 @@ bool IsListLike(const ValueDescriptor& d) {
 
 bool IsCharElement(const CompositeElementHeader* e) { return e->kind == kBoxed && e->extra == kCharArray; }
 
-const CompositeElementHeader* NextElement(const CompositeElementHeader* e) {
-  return reinterpret_cast<const CompositeElementHeader*>(reinterpret_cast<const Cell*>(e + 1) + e->cells);
-}
-
-Cell* ElementCells(const CompositeElementHeader* e) { return const_cast<Cell*>(reinterpret_cast<const Cell*>(e + 1)); }
-
 bool SameChars(const ArrayView& a, const ArrayView& b) {
   return a.count == b.count && std::memcmp(a.data, b.data, a.count * sizeof(uint16_t)) == 0;
 }
@@ -153,17 +145,17 @@ StatusCode MatchSwitchCase(EngineContext* ctx, bool* match) {
     int64_t count = 0;
     CompositeElementHeader* first = nullptr;
     GetCompositeArgInfo(ctx, 0, 'c', nullptr, nullptr, &count, nullptr, &first);
-    const CompositeElementHeader* e = first;
+    CompositeElementHeader* e = first;
     for (int64_t k = 0; k < count; ++k, e = NextElement(e)) {
       if (isChar) {
         if (!IsCharElement(e)) return kWrongTypeInternal;
-        if (!empty && SameChars(chars, ReadArray(ElementCells(e)))) *match = true;
+        if (!empty && SameChars(chars, ReadArray(ElementData(e)))) *match = true;
         continue;
       }
       const ValueDescriptor d{e->kind, e->cells, e->extra};
       if (IsPlainMatrix(d)) {
         if (d.kind != 0 || d.cells != 1) return kBadSize;
-        if (!empty && ElementCells(e)->f == x && xi == 0) *match = true;
+        if (!empty && ElementData(e)->f == x && xi == 0) *match = true;
       } else if (d.kind == kBoxed && (d.extra == kNumericArray || d.extra == kLogicalArray)) {
         return kNotSupported;
       } else {
@@ -400,8 +392,6 @@ StatusCode PackIntegerRange(EngineContext* ctx, int n, bool stepSigned) {
   return kOk;
 }
 
-bool IsRealDoubleScalar(const ValueDescriptor& d) { return d.kind == 0 && d.cells == 1 && d.extra == 1; }
-
 StatusCode PackLoopRange(EngineContext* ctx, int n) {
   bool stepSigned = false;
   if (n == 3) {
@@ -627,8 +617,10 @@ StatusCode OpPushLiteral(EngineContext* ctx, const int16_t* ins) {
       return PushVoidValue(ctx);
     case Op::PushEmpty:
       return PushEmptyMatrix(ctx);
-    case Op::Info:
-      return PushStringFromBytes(ctx, sizeof kVersionText - 1, kVersionText);
+    case Op::Info: {
+      const char* version = GetEngineVersionText();
+      return PushStringFromBytes(ctx, static_cast<int64_t>(std::strlen(version)), version);
+    }
     default:
       return kNotSupported;
   }
@@ -739,7 +731,7 @@ StatusCode OpRangeIterator(EngineContext* ctx, const int16_t* ins) {
   const bool endScalar =
       (end.kind & ~uint32_t{kComplex}) == 0 && end.extra == 1 && end.cells == ((end.kind & kComplex) ? 2 : 1);
   bool fast = endScalar;
-  for (int p = 1; p < n && fast; ++p) fast = IsRealDoubleScalar(*DescriptorAt(ctx, p));
+  for (int p = 1; p < n && fast; ++p) fast = IsRealScalar(*DescriptorAt(ctx, p));
   if (!fast) return PackLoopRange(ctx, n);
 
   // Bounds folded in place: the end's imaginary part goes, its real part and

@@ -55,12 +55,6 @@ CompositeElementHeader* Designated(EngineContext* ctx, const Reference* r) {
   return HeapElement(ctx, r->block, r->offset);
 }
 
-Cell* ElementData(CompositeElementHeader* e) { return reinterpret_cast<Cell*>(e) + kElementHeaderCells; }
-
-CompositeElementHeader* NextElement(CompositeElementHeader* e) {
-  return reinterpret_cast<CompositeElementHeader*>(ElementData(e) + e->cells);
-}
-
 int64_t ElementSpan(const CompositeElementHeader* e) { return kElementHeaderCells + int64_t{e->cells}; }
 
 ValueDescriptor DescriptorOf(const CompositeElementHeader* e) { return {e->kind, e->cells, e->extra}; }
@@ -449,17 +443,15 @@ StatusCode RaiseIndexError(EngineContext* ctx, StatusCode st, int v) {
     case kIncompSelectionSize:
     case kIncompAsgnSize:
       return RaiseError(ctx, st, v, 0, -1, nullptr);
-    case kWrongTypeInternal:
-      return kWrongType;
     default:
-      return st;
+      return ReportedStatus(st);
   }
 }
 
 // A 1 x 1 real double given as a plain matrix: the common index.
 bool PlainScalar(EngineContext* ctx, int position, double* x) {
   const ValueDescriptor& d = *DescriptorAt(ctx, position);
-  if (d.kind != 0 || d.cells != 1 || d.extra != 1) return false;
+  if (!IsRealScalar(d)) return false;
   *x = DataAt(ctx, position)->f;
   return true;
 }

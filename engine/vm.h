@@ -58,36 +58,45 @@ StatusCode CallFunctionByName(EngineContext* ctx, const char* name, int32_t leng
                               int32_t nargout, bool userOnly, bool skipUser, bool linkToCaller);
 
 // ---------------------------------------------------------------------------
-// Variables, fields and indexing (engine/variables.cpp). Opcode numbers
-// after each; 35, 37-40 and 44 are left for the object overloads.
+// Variables, references, fields and indexing. Opcode numbers after each;
+// 35, 37-40 and 44 are left for the object overloads.
 
-StatusCode OpDeclareGlobal(EngineContext* ctx, const int16_t* ins);         // 86 {v; 0 global, 1 persistent}
-StatusCode OpClear(EngineContext* ctx, const int16_t* ins);                 // 87 {nargin}
-StatusCode OpLoadVar(EngineContext* ctx, const int16_t* ins);               // 88 {v}
+// engine/variables.cpp
+StatusCode OpDeclareGlobal(EngineContext* ctx, const int16_t* ins);    // 86 {v; 0 global, 1 persistent}
+StatusCode OpClear(EngineContext* ctx, const int16_t* ins);            // 87 {nargin}
+StatusCode OpLoadVar(EngineContext* ctx, const int16_t* ins);          // 88 {v}
+StatusCode OpStoreVar(EngineContext* ctx, const int16_t* ins);         // 90 {v}
+StatusCode OpDisplayStored(EngineContext* ctx, const int16_t* ins);    // 92 {v}
+StatusCode OpStoreAnsDisplay(EngineContext* ctx, const int16_t* ins);  // 93 {v}
+StatusCode OpDisplayVar(EngineContext* ctx, const int16_t* ins);       // 94 {v}
+StatusCode OpIncrementVar(EngineContext* ctx, const int16_t* ins);     // 95, 96 {v}
+StatusCode OpClearVar(EngineContext* ctx, const int16_t* ins);         // 97 {v}
+
+// engine/references.cpp
+StatusCode OpRefVar(EngineContext* ctx, const int16_t* ins);        // 108, 109 {v}
+StatusCode OpEndRef(EngineContext* ctx, const int16_t* ins);        // 110
+StatusCode OpEndRefAssign(EngineContext* ctx, const int16_t* ins);  // 112
+// An assignment that reshapes a variable works on a copy that only its final
+// step installs. The error ending calls this before it unwinds, so that the
+// copies of assignments cut short by an error are freed.
+void ReleaseDetachedReferences(EngineContext* ctx);
+
+// engine/fields.cpp
+StatusCode OpGetField(EngineContext* ctx, const int16_t* ins);         // 98 {s}
+StatusCode OpGetDynamicField(EngineContext* ctx, const int16_t* ins);  // 99
+
+// engine/indexedread.cpp
 StatusCode OpSubsref(EngineContext* ctx, const int16_t* ins);               // 89
-StatusCode OpStoreVar(EngineContext* ctx, const int16_t* ins);              // 90 {v}
-StatusCode OpSubsasgn(EngineContext* ctx, const int16_t* ins);              // 91
-StatusCode OpDisplayStored(EngineContext* ctx, const int16_t* ins);         // 92 {v}
-StatusCode OpStoreAnsDisplay(EngineContext* ctx, const int16_t* ins);       // 93 {v}
-StatusCode OpDisplayVar(EngineContext* ctx, const int16_t* ins);            // 94 {v}
-StatusCode OpIncrementVar(EngineContext* ctx, const int16_t* ins);          // 95, 96 {v}
-StatusCode OpClearVar(EngineContext* ctx, const int16_t* ins);              // 97 {v}
-StatusCode OpGetField(EngineContext* ctx, const int16_t* ins);              // 98 {s}
-StatusCode OpGetDynamicField(EngineContext* ctx, const int16_t* ins);       // 99
 StatusCode OpIndexValue(EngineContext* ctx, const int16_t* ins);            // 100 {n; m; nargout}
 StatusCode OpCellIndexValue(EngineContext* ctx, const int16_t* ins);        // 101 {n; m}
 StatusCode OpIndexGetField(EngineContext* ctx, const int16_t* ins);         // 102 {n; m; s}
 StatusCode OpIndexGetDynamicField(EngineContext* ctx, const int16_t* ins);  // 103 {n; m}
 StatusCode OpIndexEndOrBeginning(EngineContext* ctx, const int16_t* ins);   // 104-107 {d; k; n}
-StatusCode OpRefVar(EngineContext* ctx, const int16_t* ins);                // 108, 109 {v}
-StatusCode OpEndRef(EngineContext* ctx, const int16_t* ins);                // 110
 StatusCode OpIndexVar(EngineContext* ctx, const int16_t* ins);              // 111 {n; m; nargout}
-StatusCode OpEndRefAssign(EngineContext* ctx, const int16_t* ins);          // 112
-StatusCode OpIndexVarForAssign(EngineContext* ctx, const int16_t* ins);     // 113 {n; m}
-// An assignment that reshapes a variable works on a copy that only its final
-// step installs. The error ending calls this before it unwinds, so that the
-// copies of assignments cut short by an error are freed.
-void ReleaseDetachedReferences(EngineContext* ctx);
+
+// engine/indexedassign.cpp
+StatusCode OpSubsasgn(EngineContext* ctx, const int16_t* ins);           // 91
+StatusCode OpIndexVarForAssign(EngineContext* ctx, const int16_t* ins);  // 113 {n; m}
 
 // ---------------------------------------------------------------------------
 // The rest of the machine's instruction set (engine/instructions.cpp). The

@@ -126,6 +126,9 @@ inline const CompositeElementHeader* NextElement(const CompositeElementHeader* e
   return reinterpret_cast<const CompositeElementHeader*>(ElementData(e) + e->cells);
 }
 
+// Cells of an element, its header included.
+inline int64_t ElementSpan(const CompositeElementHeader* e) { return kElementHeaderCells + int64_t{e->cells}; }
+
 // Cells of the CellDimsElement of k entries that leads a cell or structure
 // array, its header included, and writing one at `at`.
 inline int64_t DimsElementCells(int k) { return kElementHeaderCells + ArrayPayloadCells(kInt32, 2, k); }

@@ -99,12 +99,13 @@ StatusCode OpSubsasgn(EngineContext* ctx, const int16_t* ins);           // 91
 StatusCode OpIndexVarForAssign(EngineContext* ctx, const int16_t* ins);  // 113 {n; m}
 
 // ---------------------------------------------------------------------------
-// The rest of the machine's instruction set (engine/instructions.cpp). The
-// loop runs Nop, PushZero, PushOne, Drop, SkipOperand, the jumps and the
-// short-circuit jumps inline only, and takes fast paths of PushSmallInt,
-// PushDouble, LineMarker, ForNextRange, LoadVar, StoreVar, the scalar
-// arithmetic and relations before falling back to these handlers.
+// The rest of the machine's instruction set. The loop runs Nop, PushZero,
+// PushOne, Drop, SkipOperand, the jumps and the short-circuit jumps inline
+// only, and takes fast paths of PushSmallInt, PushDouble, LineMarker,
+// ForNextRange, LoadVar, StoreVar, the scalar arithmetic and relations before
+// falling back to these handlers.
 
+// engine/instructions.cpp
 StatusCode OpPushLiteral(EngineContext* ctx, const int16_t* ins);  // 3-5, 13-31, 34, 60, 330
 StatusCode OpSpecialValue(EngineContext* ctx,
                           const int16_t* ins);  // 6-12 {nargin}: inf nan realmin realmax eps true false
@@ -115,17 +116,22 @@ StatusCode OpRotate(EngineContext* ctx, const int16_t* ins);            // 39 {n
 StatusCode OpMakeList(EngineContext* ctx, const int16_t* ins);          // 64 {n}
 StatusCode OpAppendToList(EngineContext* ctx, const int16_t* ins);      // 65
 StatusCode OpJoinValuesToList(EngineContext* ctx, const int16_t* ins);  // 66 {n}
-StatusCode OpCaseTest(EngineContext* ctx, const int16_t* ins);          // 311 {o}
+StatusCode OpErrorFamily(EngineContext* ctx, const int16_t* ins);       // 323-327
+StatusCode OpTryMark(EngineContext* ctx, const int16_t* ins);           // 328 {o; k}
+StatusCode OpAssert(EngineContext* ctx, const int16_t* ins);            // 331 {nargin}
+
+// engine/controlflow.cpp
+StatusCode OpCaseTest(EngineContext* ctx, const int16_t* ins);  // 311 {o}
 // The loop steps end the loop themselves: on 29 they jump by o and return 0.
 StatusCode OpForNext(EngineContext* ctx, const int16_t* ins);         // 312 {o}
 StatusCode OpForNextRange(EngineContext* ctx, const int16_t* ins);    // 313 {o}
 StatusCode OpRangeIterator(EngineContext* ctx, const int16_t* ins);   // 314 {n}
 StatusCode OpRangeLastValue(EngineContext* ctx, const int16_t* ins);  // 315
-StatusCode OpErrorFamily(EngineContext* ctx, const int16_t* ins);     // 323-327
-StatusCode OpTryMark(EngineContext* ctx, const int16_t* ins);         // 328 {o; k}
-StatusCode OpLineMarker(EngineContext* ctx, const int16_t* ins);      // 329 {f; line}
-StatusCode OpAssert(EngineContext* ctx, const int16_t* ins);          // 331 {nargin}
-// Builtins the engine itself holds.
+
+// engine/linemarkers.cpp
+StatusCode OpLineMarker(EngineContext* ctx, const int16_t* ins);  // 329 {f; line}
+
+// engine/corebuiltins.cpp: builtins the engine itself holds.
 StatusCode OpArgumentCount(EngineContext* ctx, const int16_t* ins);      // nargin, nargout
 StatusCode OpRealPart(EngineContext* ctx, const int16_t* ins);           // real
 StatusCode OpToIntegerClass(EngineContext* ctx, const int16_t* ins);     // int8 ... uint64

@@ -33,6 +33,11 @@ inline StatusCode CheckRoom(const EngineContext* ctx, int64_t cells, Room room) 
   return kOk;
 }
 
+// A 1 x 1 integer array of the class holding v, cut to the class's width.
+StatusCode PushIntegerScalar(EngineContext* ctx, uint32_t cls, __int128 v);
+// A 1 x 1 single, complex with the flag.
+StatusCode PushSingleScalar(EngineContext* ctx, double re, double im, bool complex);
+
 // Reshaping takes at most this many dimensions.
 constexpr int kMaxReshapeDims = 16;
 

@@ -28,8 +28,6 @@ Operand<F> OperandOf(const NumericView& v) {
   return {re, IsComplexClass(v.cls) ? re + v.count : nullptr, v.count == 1 ? 0 : 1};
 }
 
-bool IsRealScalarCell(const ValueDescriptor& d) { return d.kind == 0 && d.cells == 1 && d.extra == 1; }
-
 // The real double rules of every selector but the powers.
 double RealScalarResult(char op, double a, double b) {
   switch (op) {
@@ -310,7 +308,7 @@ void ComputeComplexPower(double ar, double ai, double br, double bi, double* re,
 }
 
 StatusCode ApplyElementwiseArithmetic(EngineContext* ctx, char selector) {
-  const bool scalars = IsRealScalarCell(*DescriptorAt(ctx, 0)) && IsRealScalarCell(*DescriptorAt(ctx, 1));
+  const bool scalars = IsRealScalar(*DescriptorAt(ctx, 0)) && IsRealScalar(*DescriptorAt(ctx, 1));
   if (scalars && selector != '^' && selector != 'r') {
     // The first operand's one cell lies just below the second's.
     Cell* b = TopData(ctx);

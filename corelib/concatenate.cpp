@@ -19,11 +19,6 @@ constexpr int kMaxJoinDims = 16;
 // Distinct field names a structure concatenation can gather.
 constexpr int kMaxJoinedFields = 1024;
 
-const CompositeElementHeader* NextElement(const CompositeElementHeader* e) {
-  return reinterpret_cast<const CompositeElementHeader*>(reinterpret_cast<const Cell*>(e) + kElementHeaderCells +
-                                                         e->cells);
-}
-
 bool IsPlainOperand(const ValueDescriptor& d) { return IsPlainMatrix(d) || IsBoxedArray(d); }
 bool IsCellOperand(const ValueDescriptor& d) { return IsComposite(d) && (d.extra == kList || d.extra == kCellArray); }
 bool IsStructOperand(const ValueDescriptor& d) {

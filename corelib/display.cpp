@@ -396,14 +396,6 @@ StatusCode DisplayArray(Line& l, const ArrayView& a) {
 // ---------------------------------------------------------------------------
 // Composites: lists, structures, cells, structure arrays, free lists, objects.
 
-constexpr int kElementHeaderCells = 2;
-
-CompositeElementHeader* NextElement(CompositeElementHeader* e) {
-  return reinterpret_cast<CompositeElementHeader*>(reinterpret_cast<Cell*>(e) + kElementHeaderCells + e->cells);
-}
-
-Cell* ElementData(CompositeElementHeader* e) { return reinterpret_cast<Cell*>(e) + kElementHeaderCells; }
-
 bool IsObjectSubtype(int32_t subtype) { return subtype < 0 || subtype > kFreeList; }
 
 void AppendSymbol(Line& l, SymbolId id) {

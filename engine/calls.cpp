@@ -127,9 +127,8 @@ StatusCode CallFunctionFromArgument(EngineContext* ctx, bool builtin, int32_t li
     return CallFunctionByName(ctx, name, static_cast<int32_t>(length), own, n - 1, nargout, false, false, true);
   }
   StatusCode st = CopyStringArgToBuffer(ctx, position, name, kMaxNameLength, &length);
-  if (st == kWrongTypeInternal) return kWrongType;
   if (st == kObjTooLarge) return RaiseError(ctx, kUndefFun, -1, 0, -1, nullptr);
-  if (st != kOk) return st;
+  if (st != kOk) return ReportedStatus(st);
   if (length == 0) return kNullName;
   name[length] = 0;
   DropArgsUnderResults(ctx, n - 1, 1);

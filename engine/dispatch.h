@@ -168,6 +168,8 @@ constexpr bool IsCoreLibraryOpcode(Op op) {
   return static_cast<int>(op) < kOpcodeCount;
 }
 
+// The way into the core library (engine/corebuiltins.cpp).
+
 // The core library's handler of the instruction's opcode; 1000 when the
 // library is not installed or has none.
 StatusCode RunCoreBuiltin(EngineContext* ctx, const int16_t* ins);

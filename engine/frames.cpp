@@ -154,10 +154,6 @@ Elements VariableElements(EngineContext* ctx, int32_t block) {
   return out;
 }
 
-const CompositeElementHeader* NextElement(const CompositeElementHeader* e) {
-  return reinterpret_cast<const CompositeElementHeader*>(reinterpret_cast<const Cell*>(e) + 2 + e->cells);
-}
-
 // One output to push: a variable's value block or an element of varargout.
 struct Output {
   const Cell* data;

@@ -16,18 +16,6 @@ int32_t SizeAt(int ndims, const int32_t* dims, int j) { return j < ndims ? dims[
 
 bool IsColon(uint32_t colonMask, int j) { return j < 32 && ((colonMask >> j) & 1) != 0; }
 
-// Index values on the stack: those of the first n indices that are not colons.
-int CountIndexValues(int n, uint32_t colonMask) {
-  int k = 0;
-  for (int j = 0; j < n; ++j) k += IsColon(colonMask, j) ? 0 : 1;
-  return k;
-}
-
-CompositeElementHeader* NextElement(const CompositeElementHeader* e) {
-  return reinterpret_cast<CompositeElementHeader*>(const_cast<Cell*>(reinterpret_cast<const Cell*>(e)) +
-                                                   kElementHeaderCells + e->cells);
-}
-
 // An index value after ConvertIndexArguments: a logical mask or an int32 array.
 struct IndexValue {
   bool isMask;
@@ -204,10 +192,10 @@ bool IndexingOverloaded(EngineContext* ctx, int position) {
 
 // Cells of f consecutive elements from e (one element when f is negative).
 int64_t SpanCells(const CompositeElementHeader* e, int32_t f) {
-  if (f < 0) return kElementHeaderCells + int64_t{e->cells};
+  if (f < 0) return ElementSpan(e);
   int64_t cells = 0;
   for (int32_t k = 0; k < f; ++k) {
-    cells += kElementHeaderCells + int64_t{e->cells};
+    cells += ElementSpan(e);
     e = NextElement(e);
   }
   return cells;

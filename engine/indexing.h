@@ -9,6 +9,14 @@
 // Indexing takes at most this many indices; the analysis tables have as many entries.
 constexpr int kMaxIndexDims = 16;
 
+// Index values on the stack: those of the first n indices that are not colons
+// (bit j of colonMask set marks index j a colon).
+inline int CountIndexValues(int n, uint32_t colonMask) {
+  int k = 0;
+  for (int j = 0; j < n; ++j) k += j < 32 && ((colonMask >> j) & 1) != 0 ? 0 : 1;
+  return k;
+}
+
 // An array viewed around dimension d: outer blocks, each holding length slices
 // of inner consecutive elements (inner is the stride of d in elements).
 struct DimensionSplit {

@@ -140,7 +140,7 @@ void NoteFailingOperation(EngineContext* ctx, const int16_t* ins, StatusCode st)
 // Fast paths of the condition test: a real double scalar or a logical scalar.
 inline StatusCode PopCondition(EngineContext* ctx, uint8_t* b) {
   const ValueDescriptor& d = *DescriptorAt(ctx, 0);
-  if (d.kind == 0 && d.cells == 1 && d.extra == 1) {
+  if (IsRealScalar(d)) {
     *b = TopData(ctx)->f != 0;
     PopValue(ctx);
     return kOk;
@@ -174,8 +174,6 @@ inline int InstructionLength(const int16_t* ins) {
   if (op < kOpcodeCount && kFixedLengths[op] != 0) return kFixedLengths[op];
   return GetInstructionLength(ins);
 }
-
-inline bool IsRealScalar(const ValueDescriptor& d) { return d.kind == 0 && d.cells == 1 && d.extra == 1; }
 
 // The slot of variable v in the frame in scope, or null where the general
 // path must do the finding and report what is wrong.

@@ -58,44 +58,54 @@ StatusCode CallFunctionByName(EngineContext* ctx, const char* name, int32_t leng
                               int32_t nargout, bool userOnly, bool skipUser, bool linkToCaller);
 
 // ---------------------------------------------------------------------------
-// Variables, fields and indexing (engine/variables.cpp). Opcode numbers
-// after each; 35, 37-40 and 44 are left for the object overloads.
+// Variables, references, fields and indexing. Opcode numbers after each;
+// 35, 37-40 and 44 are left for the object overloads.
 
-StatusCode OpDeclareGlobal(EngineContext* ctx, const int16_t* ins);         // 86 {v; 0 global, 1 persistent}
-StatusCode OpClear(EngineContext* ctx, const int16_t* ins);                 // 87 {nargin}
-StatusCode OpLoadVar(EngineContext* ctx, const int16_t* ins);               // 88 {v}
-StatusCode OpSubsref(EngineContext* ctx, const int16_t* ins);               // 89
-StatusCode OpStoreVar(EngineContext* ctx, const int16_t* ins);              // 90 {v}
-StatusCode OpSubsasgn(EngineContext* ctx, const int16_t* ins);              // 91
-StatusCode OpDisplayStored(EngineContext* ctx, const int16_t* ins);         // 92 {v}
-StatusCode OpStoreAnsDisplay(EngineContext* ctx, const int16_t* ins);       // 93 {v}
-StatusCode OpDisplayVar(EngineContext* ctx, const int16_t* ins);            // 94 {v}
-StatusCode OpIncrementVar(EngineContext* ctx, const int16_t* ins);          // 95, 96 {v}
-StatusCode OpClearVar(EngineContext* ctx, const int16_t* ins);              // 97 {v}
-StatusCode OpGetField(EngineContext* ctx, const int16_t* ins);              // 98 {s}
-StatusCode OpGetDynamicField(EngineContext* ctx, const int16_t* ins);       // 99
-StatusCode OpIndexValue(EngineContext* ctx, const int16_t* ins);            // 100 {n; m; nargout}
-StatusCode OpCellIndexValue(EngineContext* ctx, const int16_t* ins);        // 101 {n; m}
-StatusCode OpIndexGetField(EngineContext* ctx, const int16_t* ins);         // 102 {n; m; s}
-StatusCode OpIndexGetDynamicField(EngineContext* ctx, const int16_t* ins);  // 103 {n; m}
-StatusCode OpIndexEndOrBeginning(EngineContext* ctx, const int16_t* ins);   // 104-107 {d; k; n}
-StatusCode OpRefVar(EngineContext* ctx, const int16_t* ins);                // 108, 109 {v}
-StatusCode OpEndRef(EngineContext* ctx, const int16_t* ins);                // 110
-StatusCode OpIndexVar(EngineContext* ctx, const int16_t* ins);              // 111 {n; m; nargout}
-StatusCode OpEndRefAssign(EngineContext* ctx, const int16_t* ins);          // 112
-StatusCode OpIndexVarForAssign(EngineContext* ctx, const int16_t* ins);     // 113 {n; m}
+// engine/variables.cpp
+StatusCode OpDeclareGlobal(EngineContext* ctx, const int16_t* ins);    // 86 {v; 0 global, 1 persistent}
+StatusCode OpClear(EngineContext* ctx, const int16_t* ins);            // 87 {nargin}
+StatusCode OpLoadVar(EngineContext* ctx, const int16_t* ins);          // 88 {v}
+StatusCode OpStoreVar(EngineContext* ctx, const int16_t* ins);         // 90 {v}
+StatusCode OpDisplayStored(EngineContext* ctx, const int16_t* ins);    // 92 {v}
+StatusCode OpStoreAnsDisplay(EngineContext* ctx, const int16_t* ins);  // 93 {v}
+StatusCode OpDisplayVar(EngineContext* ctx, const int16_t* ins);       // 94 {v}
+StatusCode OpIncrementVar(EngineContext* ctx, const int16_t* ins);     // 95, 96 {v}
+StatusCode OpClearVar(EngineContext* ctx, const int16_t* ins);         // 97 {v}
+
+// engine/references.cpp
+StatusCode OpRefVar(EngineContext* ctx, const int16_t* ins);        // 108, 109 {v}
+StatusCode OpEndRef(EngineContext* ctx, const int16_t* ins);        // 110
+StatusCode OpEndRefAssign(EngineContext* ctx, const int16_t* ins);  // 112
 // An assignment that reshapes a variable works on a copy that only its final
 // step installs. The error ending calls this before it unwinds, so that the
 // copies of assignments cut short by an error are freed.
 void ReleaseDetachedReferences(EngineContext* ctx);
 
-// ---------------------------------------------------------------------------
-// The rest of the machine's instruction set (engine/instructions.cpp). The
-// loop runs Nop, PushZero, PushOne, Drop, SkipOperand, the jumps and the
-// short-circuit jumps inline only, and takes fast paths of PushSmallInt,
-// PushDouble, LineMarker, ForNextRange, LoadVar, StoreVar, the scalar
-// arithmetic and relations before falling back to these handlers.
+// engine/fields.cpp
+StatusCode OpGetField(EngineContext* ctx, const int16_t* ins);         // 98 {s}
+StatusCode OpGetDynamicField(EngineContext* ctx, const int16_t* ins);  // 99
 
+// engine/indexedread.cpp
+StatusCode OpSubsref(EngineContext* ctx, const int16_t* ins);               // 89
+StatusCode OpIndexValue(EngineContext* ctx, const int16_t* ins);            // 100 {n; m; nargout}
+StatusCode OpCellIndexValue(EngineContext* ctx, const int16_t* ins);        // 101 {n; m}
+StatusCode OpIndexGetField(EngineContext* ctx, const int16_t* ins);         // 102 {n; m; s}
+StatusCode OpIndexGetDynamicField(EngineContext* ctx, const int16_t* ins);  // 103 {n; m}
+StatusCode OpIndexEndOrBeginning(EngineContext* ctx, const int16_t* ins);   // 104-107 {d; k; n}
+StatusCode OpIndexVar(EngineContext* ctx, const int16_t* ins);              // 111 {n; m; nargout}
+
+// engine/indexedassign.cpp
+StatusCode OpSubsasgn(EngineContext* ctx, const int16_t* ins);           // 91
+StatusCode OpIndexVarForAssign(EngineContext* ctx, const int16_t* ins);  // 113 {n; m}
+
+// ---------------------------------------------------------------------------
+// The rest of the machine's instruction set. The loop runs Nop, PushZero,
+// PushOne, Drop, SkipOperand, the jumps and the short-circuit jumps inline
+// only, and takes fast paths of PushSmallInt, PushDouble, LineMarker,
+// ForNextRange, LoadVar, StoreVar, the scalar arithmetic and relations before
+// falling back to these handlers.
+
+// engine/instructions.cpp
 StatusCode OpPushLiteral(EngineContext* ctx, const int16_t* ins);  // 3-5, 13-31, 34, 60, 330
 StatusCode OpSpecialValue(EngineContext* ctx,
                           const int16_t* ins);  // 6-12 {nargin}: inf nan realmin realmax eps true false
@@ -106,17 +116,22 @@ StatusCode OpRotate(EngineContext* ctx, const int16_t* ins);            // 39 {n
 StatusCode OpMakeList(EngineContext* ctx, const int16_t* ins);          // 64 {n}
 StatusCode OpAppendToList(EngineContext* ctx, const int16_t* ins);      // 65
 StatusCode OpJoinValuesToList(EngineContext* ctx, const int16_t* ins);  // 66 {n}
-StatusCode OpCaseTest(EngineContext* ctx, const int16_t* ins);          // 311 {o}
+StatusCode OpErrorFamily(EngineContext* ctx, const int16_t* ins);       // 323-327
+StatusCode OpTryMark(EngineContext* ctx, const int16_t* ins);           // 328 {o; k}
+StatusCode OpAssert(EngineContext* ctx, const int16_t* ins);            // 331 {nargin}
+
+// engine/controlflow.cpp
+StatusCode OpCaseTest(EngineContext* ctx, const int16_t* ins);  // 311 {o}
 // The loop steps end the loop themselves: on 29 they jump by o and return 0.
 StatusCode OpForNext(EngineContext* ctx, const int16_t* ins);         // 312 {o}
 StatusCode OpForNextRange(EngineContext* ctx, const int16_t* ins);    // 313 {o}
 StatusCode OpRangeIterator(EngineContext* ctx, const int16_t* ins);   // 314 {n}
 StatusCode OpRangeLastValue(EngineContext* ctx, const int16_t* ins);  // 315
-StatusCode OpErrorFamily(EngineContext* ctx, const int16_t* ins);     // 323-327
-StatusCode OpTryMark(EngineContext* ctx, const int16_t* ins);         // 328 {o; k}
-StatusCode OpLineMarker(EngineContext* ctx, const int16_t* ins);      // 329 {f; line}
-StatusCode OpAssert(EngineContext* ctx, const int16_t* ins);          // 331 {nargin}
-// Builtins the engine itself holds.
+
+// engine/linemarkers.cpp
+StatusCode OpLineMarker(EngineContext* ctx, const int16_t* ins);  // 329 {f; line}
+
+// engine/corebuiltins.cpp: builtins the engine itself holds.
 StatusCode OpArgumentCount(EngineContext* ctx, const int16_t* ins);      // nargin, nargout
 StatusCode OpRealPart(EngineContext* ctx, const int16_t* ins);           // real
 StatusCode OpToIntegerClass(EngineContext* ctx, const int16_t* ins);     // int8 ... uint64

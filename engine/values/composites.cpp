@@ -8,12 +8,6 @@
 
 namespace {
 
-CompositeElementHeader* NextElement(CompositeElementHeader* e) {
-  return reinterpret_cast<CompositeElementHeader*>(reinterpret_cast<Cell*>(e) + kElementHeaderCells + e->cells);
-}
-
-Cell* ElementData(CompositeElementHeader* e) { return reinterpret_cast<Cell*>(e) + kElementHeaderCells; }
-
 // The dims entries of a cell or structure array's leading element.
 ArrayView DimsOf(CompositeElementHeader* first) { return ReadArray(ElementData(first)); }
 

@@ -174,6 +174,24 @@ StatusCode PushLogicalScalar(EngineContext* ctx, uint8_t b) {
   return kOk;
 }
 
+StatusCode PushIntegerScalar(EngineContext* ctx, uint32_t cls, __int128 v) {
+  void* data = nullptr;
+  const int bytes = static_cast<int>(cls & 0x7F);
+  if (StatusCode st = PushIntegerArray(ctx, 0, nullptr, bytes, (cls & 0x80) != 0, &data); st != kOk) return st;
+  const auto low = static_cast<uint64_t>(v);
+  std::memcpy(data, &low, bytes);
+  return kOk;
+}
+
+StatusCode PushSingleScalar(EngineContext* ctx, double re, double im, bool complex) {
+  float* r = nullptr;
+  float* i = nullptr;
+  if (StatusCode st = PushSingleArray(ctx, 0, nullptr, &r, complex ? &i : nullptr); st != kOk) return st;
+  *r = static_cast<float>(re);
+  if (complex) *i = static_cast<float>(im);
+  return kOk;
+}
+
 StatusCode PushComplexScalar(EngineContext* ctx, double re, double im) {
   if (im == 0.0 || std::isnan(im)) return PushRealScalar(ctx, re);
   Cell* c = nullptr;
@@ -604,7 +622,7 @@ StatusCode CheckArgTypes(EngineContext* ctx, int nargin, const char* types) {
     const int position = nargin - 1 - arg;
     if (*letter == '+') {
       if (letter == types) return kWrongType;  // nothing to repeat
-      --letter;                               // the previous letter now covers every further argument
+      --letter;                                // the previous letter now covers every further argument
     }
     if (*letter == '*') return kOk;
     while (*letter == '[') {

@@ -33,6 +33,11 @@ inline StatusCode CheckRoom(const EngineContext* ctx, int64_t cells, Room room) 
   return kOk;
 }
 
+// A 1 x 1 integer array of the class holding v, cut to the class's width.
+StatusCode PushIntegerScalar(EngineContext* ctx, uint32_t cls, __int128 v);
+// A 1 x 1 single, complex with the flag.
+StatusCode PushSingleScalar(EngineContext* ctx, double re, double im, bool complex);
+
 // Reshaping takes at most this many dimensions.
 constexpr int kMaxReshapeDims = 16;
 
@@ -58,6 +63,8 @@ inline bool IsBoxedArray(const ValueDescriptor& d) {
   return d.kind == kBoxed && d.extra >= kNumericArray && d.extra <= kLogicalArray;
 }
 inline bool IsComposite(const ValueDescriptor& d) { return d.kind == kComposite; }
+// A 1 x 1 real double held as a plain matrix: the value every fast path takes.
+inline bool IsRealScalar(const ValueDescriptor& d) { return d.kind == 0 && d.cells == 1 && d.extra == 1; }
 
 // The header of a boxed array and where its elements are.
 struct ArrayView {
@@ -108,8 +115,24 @@ StatusCode PushArray(EngineContext* ctx, int32_t subtype, uint32_t cls, const ui
 void ResizeTopArray(EngineContext* ctx, int32_t subtype, uint32_t cls, const uint32_t* dims, int ndims,
                     int64_t keptBytes);
 
-// A composite element's header takes two cells.
+// A composite element's header takes two cells; the element's own cells
+// follow it, and the next element follows those.
 constexpr int kElementHeaderCells = sizeof(CompositeElementHeader) / sizeof(Cell);
+
+inline Cell* ElementData(CompositeElementHeader* e) { return reinterpret_cast<Cell*>(e) + kElementHeaderCells; }
+inline const Cell* ElementData(const CompositeElementHeader* e) {
+  return reinterpret_cast<const Cell*>(e) + kElementHeaderCells;
+}
+
+inline CompositeElementHeader* NextElement(CompositeElementHeader* e) {
+  return reinterpret_cast<CompositeElementHeader*>(ElementData(e) + e->cells);
+}
+inline const CompositeElementHeader* NextElement(const CompositeElementHeader* e) {
+  return reinterpret_cast<const CompositeElementHeader*>(ElementData(e) + e->cells);
+}
+
+// Cells of an element, its header included.
+inline int64_t ElementSpan(const CompositeElementHeader* e) { return kElementHeaderCells + int64_t{e->cells}; }
 
 // Cells of the CellDimsElement of k entries that leads a cell or structure
 // array, its header included, and writing one at `at`.

@@ -1,0 +1,138 @@
+// Fields: reading field s of a structure, of every structure of a structure
+// array, or of an object part a method may read; and the step of a
+// reference into a field, which an assignment may append.
+#include <cstring>
+
+#include "engine/frames.h"
+#include "engine/objects.h"
+#include "engine/variableaccess.h"
+#include "engine/vm.h"
+
+namespace {
+
+// Replaces a structure array on top by the free list of field s of each of
+// its structures, in place.
+StatusCode CollectFieldOfStructArray(EngineContext* ctx, SymbolId s) {
+  CompositeView c;
+  if (!ReadComposite(*DescriptorAt(ctx, 0), TopData(ctx), &c)) return kWrongType;
+  CompositeElementHeader* e = c.first;
+  for (int64_t i = 0; i < c.count; ++i, e = ElementAfter(e, c.fields))
+    if (FindField(e, c.fields, s) == nullptr) return RaiseError(ctx, kUndefField, -1, s, -1, nullptr);
+  Cell* out = TopData(ctx);
+  Cell* write = out;
+  e = c.first;
+  for (int64_t i = 0; i < c.count; ++i) {
+    CompositeElementHeader* next = ElementAfter(e, c.fields);
+    CompositeElementHeader* f = FindField(e, c.fields, s);
+    const int64_t span = ElementSpan(f);
+    std::memmove(write, f, span * sizeof(Cell));
+    reinterpret_cast<CompositeElementHeader*>(write)->name = 0;
+    write += span;
+    e = next;
+  }
+  ValueDescriptor* d = DescriptorAt(ctx, 0);
+  ctx->dataTop -= static_cast<int32_t>(d->cells - (write - out));
+  *d = {kComposite, static_cast<int32_t>(write - out), kFreeList};
+  return kOk;
+}
+
+StatusCode FieldStep(EngineContext* ctx, SymbolId s) {
+  if (IsReference(*DescriptorAt(ctx, 0))) return FieldAtReference(ctx, ReferenceAt(ctx, 0), s);
+  return FieldOfValue(ctx, s);
+}
+
+// Interns the field name on top, leaving it there.
+StatusCode ReadFieldName(EngineContext* ctx, SymbolId* s) {
+  char name[kVariableNameBytes + 1];
+  int64_t length = 0;
+  const StatusCode st = CopyStringArgToBuffer(ctx, 0, name, sizeof name, &length);
+  if (st == kWrongTypeInternal) return kWrongType;
+  // A longer name cannot name a field.
+  if (st != kOk || length > kVariableNameBytes || length == 0) return RaiseError(ctx, kUndefField, -1, 0, -1, nullptr);
+  return InternSymbol(ctx, name, static_cast<int>(length), kVariableNameBytes, s);
+}
+
+}  // namespace
+
+StatusCode FieldOfValue(EngineContext* ctx, SymbolId s) {
+  const ValueDescriptor d = *DescriptorAt(ctx, 0);
+  if (d.kind != kComposite) return kWrongType;
+  int64_t offset = 0, cells = d.cells;
+  if (d.extra < 0) {
+    // Only a method of a class that owns a part of the object reads its fields.
+    const CallFrame* f = FindScopeFrame(ctx);
+    if (f == nullptr || f->methodClass == 0) return kInvalidFieldAccess;
+    const StatusCode st = FindObjectPartByClass(ctx, TopData(ctx), d.cells, d.extra, f->methodClass, &offset, &cells);
+    if (st != kOk) return st == kDataStackFull ? st : kInvalidFieldAccess;
+  } else if (d.extra == kStructArray) {
+    return CollectFieldOfStructArray(ctx, s);
+  } else if (d.extra != kStruct) {
+    return kWrongType;
+  }
+  auto* part = reinterpret_cast<CompositeElementHeader*>(TopData(ctx) + offset);
+  CompositeElementHeader* field = FindField(part, CountElementsIn(part, static_cast<int32_t>(cells)), s);
+  if (field == nullptr) return RaiseError(ctx, kUndefField, -1, s, -1, nullptr);
+  KeepElementOfTop(ctx, field);
+  return kOk;
+}
+
+StatusCode FieldAtReference(EngineContext* ctx, Reference* r, SymbolId s) {
+  CompositeElementHeader* e = Designated(ctx, r);
+  const bool assign = r->mode == 1;
+  if (assign && r->created && e->cells == 0) {
+    e->kind = kComposite;
+    e->extra = kStruct;
+  }
+  if (e->kind != kComposite || e->extra == kList || e->extra == kCellArray || e->extra == kFreeList)
+    return Fail(ctx, r, RaiseError(ctx, kNonStructVar, r->variable, s, -1, nullptr));
+  if (e->extra != kStruct) {
+    // Structure arrays and objects are read from a copy; assigning a field
+    // of every structure at once is no assignment.
+    if (assign) return Fail(ctx, r, kWrongType);
+    if (StatusCode st = DereferenceAt(ctx, 0); st != kOk) return st;
+    return FieldOfValue(ctx, s);
+  }
+  if (CompositeElementHeader* f = FindField(Inside(e), CountElementsIn(Inside(e), e->cells), s)) {
+    r->offset = static_cast<int32_t>(reinterpret_cast<Cell*>(f) - (ctx->heapBase + r->block));
+    r->created = 0;
+    return kOk;
+  }
+  if (!assign) return RaiseError(ctx, kUndefField, r->variable, s, -1, nullptr);
+  const int64_t at = r->offset + kElementHeaderCells + int64_t{e->cells};
+  Cell* gap = nullptr;
+  if (StatusCode st = ChangeElement(ctx, r, r->offset, at, 0, kElementHeaderCells, false, &gap); st != kOk)
+    return Fail(ctx, r, st);
+  *reinterpret_cast<CompositeElementHeader*>(gap) = {kComposite, 0, kList, s};
+  r->offset = static_cast<int32_t>(at);
+  r->created = 1;
+  return kOk;
+}
+
+StatusCode PopFieldName(EngineContext* ctx, SymbolId* s) {
+  if (StatusCode st = ReadFieldName(ctx, s); st != kOk) return st;
+  PopValue(ctx);
+  return kOk;
+}
+
+// ---------------------------------------------------------------------------
+// Opcode handlers.
+
+StatusCode OpGetField(EngineContext* ctx, const int16_t* ins) { return FieldStep(ctx, ins[1]); }
+
+StatusCode OpGetDynamicField(EngineContext* ctx, const int16_t*) {
+  if (ctx->descLength < 6) return kIllegal;
+  SymbolId s = 0;
+  if (StatusCode st = ReadFieldName(ctx, &s); st != kOk) {
+    if (CountFrameValues(ctx) > 1 && IsReference(*DescriptorAt(ctx, 1))) Fail(ctx, ReferenceAt(ctx, 1), st);
+    return st;
+  }
+  // A refusal leaves [value][name] as they were (the value perhaps copied
+  // out of its variable): the overload step hands the name to an object's
+  // subsref or subsasgn, and a room failure can repeat the instruction.
+  RotateValues(ctx, 2, 1);
+  if (StatusCode st = FieldStep(ctx, s); st != kOk) {
+    RotateValues(ctx, 2, 1);
+    return st;
+  }
+  return DropArgsUnderResults(ctx, 1, 1);
+}

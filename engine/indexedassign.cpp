@@ -1,0 +1,338 @@
+// Indexed assignment and deletion through a reference: x(i) = y on arrays,
+// lists and cell arrays, growth and deletion included, with the scalar case
+// written in place.
+#include <algorithm>
+#include <cstring>
+
+#include "engine/frames.h"
+#include "engine/indexing.h"
+#include "engine/variableaccess.h"
+#include "engine/vm.h"
+
+namespace {
+
+// Whether position p of a deletion plan's dimension is deleted; the index
+// list is sorted and distinct, so a cursor walks it once per outer block.
+struct DeletedPositions {
+  const DeletionPlan& plan;
+  const int32_t* list;
+  const uint8_t* mask;
+  int32_t cursor = 0;
+  bool Deleted(int32_t p) {
+    if (list != nullptr) {
+      while (cursor < plan.deleted && list[cursor] < p) ++cursor;
+      return cursor < plan.deleted && list[cursor] == p;
+    }
+    if (mask != nullptr) return mask[p] != 0;
+    return plan.deleted == plan.length;
+  }
+};
+
+// Pushes the array that remains of a after the plan's deletion.
+StatusCode PushRemainingElements(EngineContext* ctx, const ArrayInfo& a, const DeletionPlan& plan, const int32_t* list,
+                                 const uint8_t* mask) {
+  uint8_t* re = nullptr;
+  uint8_t* im = nullptr;
+  if (a.elementKind == kDoubleElements) {
+    double* r = nullptr;
+    double* i = nullptr;
+    if (StatusCode st = PushDoubleArray(ctx, plan.ndims, plan.dims, &r, a.im ? &i : nullptr); st != kOk) return st;
+    re = reinterpret_cast<uint8_t*>(r), im = reinterpret_cast<uint8_t*>(i);
+  } else if (a.elementKind == kSingleElements) {
+    float* r = nullptr;
+    float* i = nullptr;
+    if (StatusCode st = PushSingleArray(ctx, plan.ndims, plan.dims, &r, a.im ? &i : nullptr); st != kOk) return st;
+    re = reinterpret_cast<uint8_t*>(r), im = reinterpret_cast<uint8_t*>(i);
+  } else {
+    void* data = nullptr;
+    if (StatusCode st = PushIntegerArray(ctx, plan.ndims, plan.dims, a.elementKind, a.isUnsigned, &data); st != kOk)
+      return st;
+    DescriptorAt(ctx, 0)->extra = a.subtype;
+    re = static_cast<uint8_t*>(data);
+  }
+  const int size = a.elementKind < 0 ? -a.elementKind : a.elementKind;
+  const auto* inRe = static_cast<const uint8_t*>(a.re);
+  const auto* inIm = static_cast<const uint8_t*>(a.im);
+  int64_t w = 0;
+  for (int32_t o = 0; o < plan.outer; ++o) {
+    DeletedPositions del{plan, list, mask};
+    for (int32_t p = 0; p < plan.length; ++p) {
+      if (del.Deleted(p)) continue;
+      const int64_t from = (int64_t{o} * plan.length + p) * plan.inner;
+      std::memcpy(re + w * size, inRe + from * size, int64_t{plan.inner} * size);
+      if (im && inIm) std::memcpy(im + w * size, inIm + from * size, int64_t{plan.inner} * size);
+      w += plan.inner;
+    }
+  }
+  return kOk;
+}
+
+// Element counts of a value that assigns into a list or cell array: its
+// items, or 0 for a value without elements.
+int64_t NewValueElements(EngineContext* ctx, int position) {
+  const ValueDescriptor& d = *DescriptorAt(ctx, position);
+  CompositeView c;
+  if (IsContainer(d) && ReadComposite(d, DataAt(ctx, position), &c)) return c.count;
+  int64_t count = 1;
+  if (GetArgDims(ctx, position, nullptr, nullptr, &count) != kOk) return 1;
+  return count;
+}
+
+// List and cell targets: [ref][new][k index values] on the stack.
+StatusCode AssignCompositeElements(EngineContext* ctx, int n, uint32_t colonMask, int k) {
+  Reference* r = ReferenceAt(ctx, k + 1);
+  const int v = r->variable;
+  CompositeElementHeader* e = Designated(ctx, r);
+  const int32_t subtype = e->extra;
+  CompositeView c;
+  ReadComposite(DescriptorOf(e), ElementData(e), &c);
+  const ValueDescriptor nd = *DescriptorAt(ctx, k);
+
+  if (NewValueElements(ctx, k) == 0) {
+    // Deletion: the items that remain, and for a cell array its new dims.
+    if (!(IsPlainMatrix(nd) || IsBoxedArray(nd))) {
+      // An empty list or cell deletes as [] does.
+      RotateValues(ctx, k + 1, 1);
+      PopValue(ctx);
+      PushEmptyMatrix(ctx);
+      RotateValues(ctx, k + 1, k);
+    }
+    DeletionPlan plan;
+    const int32_t* list = nullptr;
+    const uint8_t* mask = nullptr;
+    if (StatusCode st = PlanElementDeletion(ctx, c.ndims, c.dims, n, colonMask, &plan, &list, &mask); st != kOk)
+      return RaiseIndexError(ctx, st, v);
+    if (!plan.deletes) return DropArgsUnderResults(ctx, 0, k);
+    int64_t cells = subtype == kCellArray ? DimsElementCells(plan.ndims) : 0;
+    CompositeElementHeader* item = c.first;
+    for (int64_t i = 0; i < c.count; ++i, item = NextElement(item)) cells += ElementSpan(item);
+    Cell* scratch = nullptr;
+    if (StatusCode st = GetScratchAtDataEnd(ctx, cells, &scratch); st != kOk) return st;
+    Cell* w = scratch;
+    if (subtype == kCellArray) w = WriteDims(w, plan.dims, plan.ndims);
+    item = c.first;
+    for (int32_t o = 0; o < plan.outer; ++o) {
+      DeletedPositions del{plan, list, mask};
+      for (int32_t p = 0; p < plan.length; ++p) {
+        const bool gone = del.Deleted(p);
+        for (int32_t i = 0; i < plan.inner; ++i, item = NextElement(item)) {
+          if (gone) continue;
+          std::memcpy(w, item, ElementSpan(item) * sizeof(Cell));
+          w += ElementSpan(item);
+        }
+      }
+    }
+    if (StatusCode st = InstallContent(ctx, r, scratch, w - scratch, subtype, true); st != kOk) return st;
+    return DropArgsUnderResults(ctx, 0, k);
+  }
+
+  if (nd.kind != kComposite) return kWrongType;
+  // The selection: growth first, then the numbers of the selected items.
+  IndexAnalysis a;
+  IndexGrowth g;
+  if (StatusCode st = AnalyzeIndexArguments(ctx, c.ndims, c.dims, 0, nullptr, n, colonMask, &a, false, &g); st != kOk)
+    return RaiseIndexError(ctx, st, v);
+  for (int j = 0; j < a.ndims; ++j)
+    if (a.list[j] != nullptr)
+      for (int32_t q = 0; q < a.count[j]; ++q) ++a.list[j][q];
+  if (g.grow) {
+    if (subtype == kList && !(g.ndims == 2 && g.dims[0] <= 1))
+      return RaiseError(ctx, kIndexOutOfRange, v, 0, -1, nullptr);
+    if (StatusCode st = GrowCellArrayAtReference(ctx, r, c, subtype, g.ndims, g.dims); st != kOk) return st;
+    e = Designated(ctx, r);
+    ReadComposite(DescriptorOf(e), ElementData(e), &c);
+  }
+  int32_t dims[kMaxDims];
+  for (int j = 0; j < c.ndims; ++j) dims[j] = c.dims[j];
+  void* numbers = nullptr;
+  if (StatusCode st = PushIntegerArray(ctx, c.ndims, dims, 4, false, &numbers); st != kOk) return st;
+  for (int64_t i = 0; i < c.count; ++i) static_cast<int32_t*>(numbers)[i] = static_cast<int32_t>(i);
+  RotateValues(ctx, k + 1, k);
+  const ArrayView nums = ReadArray(DataAt(ctx, k));
+  if (StatusCode st =
+          SelectArrayElements(ctx, nums.data, nullptr, c.ndims, dims, kNumericArray, 4, kInt32, n, colonMask);
+      st != kOk)
+    return RaiseIndexError(ctx, st, v);
+  DropArgsUnderResults(ctx, 1, 1);  // [ref][new][selected]
+  const ArrayView sel = ReadArray(TopData(ctx));
+  const int64_t selected = sel.count;
+
+  // The new value's items: one per selected place, or one for all.
+  CompositeView nv;
+  const bool spread = (nd.extra == kList || nd.extra == kCellArray) && ReadComposite(nd, DataAt(ctx, 1), &nv);
+  const int64_t supplied = spread ? nv.count : 1;
+  if (supplied != 1 && supplied != selected) return RaiseError(ctx, kIncompAsgnSize, v, 0, -1, nullptr);
+  if (selected == 0) {
+    if (supplied > 1) return kBadSize;
+    PopValue(ctx);
+    return kOk;
+  }
+
+  // Ranks sorted by position; the last assignment to a place wins.
+  int64_t cells = subtype == kCellArray ? DimsElementCells(c.ndims) : 0;
+  const int64_t pairCells = selected;
+  Cell* pairs = nullptr;
+  if (StatusCode st = GetScratchAtDataEnd(ctx, pairCells, &pairs); st != kOk) return st;
+  // Each pair is {place; rank} in one word, so sorting the words orders the
+  // places and, within a place, the ranks.
+  auto* order = reinterpret_cast<uint64_t*>(pairs);
+  for (int64_t i = 0; i < selected; ++i)
+    order[i] =
+        uint64_t{static_cast<uint32_t>(reinterpret_cast<const int32_t*>(sel.data)[i])} << 32 | static_cast<uint32_t>(i);
+  std::sort(order, order + selected);
+  auto keys = [order](int64_t q) { return static_cast<int32_t>(order[q] >> 32); };
+  auto ranks = [order](int64_t q) { return static_cast<int32_t>(order[q] & 0xFFFFFFFFu); };
+  auto newItem = [&](int32_t rank) {
+    return spread ? ElementAfter(nv.first, supplied == 1 ? 0 : rank) : static_cast<CompositeElementHeader*>(nullptr);
+  };
+  auto span = [&](CompositeElementHeader* x) { return x ? ElementSpan(x) : kElementHeaderCells + int64_t{nd.cells}; };
+  {
+    CompositeElementHeader* item = c.first;
+    int64_t q = 0;
+    for (int64_t i = 0; i < c.count; ++i, item = NextElement(item)) {
+      int32_t rank = -1;
+      for (; q < selected && keys(q) == i; ++q) rank = std::max(rank, ranks(q));
+      cells += rank >= 0 ? span(newItem(rank)) : ElementSpan(item);
+    }
+  }
+  Cell* scratch = nullptr;
+  if (StatusCode st = GetScratchAtDataEnd(ctx, cells + pairCells, &scratch); st != kOk) return st;
+  Cell* w = scratch;
+  if (subtype == kCellArray) w = WriteDims(w, c.dims, c.ndims);
+  CompositeElementHeader* item = c.first;
+  int64_t q = 0;
+  const Cell* whole = DataAt(ctx, 1);
+  for (int64_t i = 0; i < c.count; ++i, item = NextElement(item)) {
+    int32_t rank = -1;
+    for (; q < selected && keys(q) == i; ++q) rank = std::max(rank, ranks(q));
+    if (rank < 0) {
+      std::memcpy(w, item, ElementSpan(item) * sizeof(Cell));
+      w += ElementSpan(item);
+      continue;
+    }
+    if (CompositeElementHeader* x = newItem(rank)) {
+      std::memcpy(w, x, ElementSpan(x) * sizeof(Cell));
+    } else {
+      *reinterpret_cast<CompositeElementHeader*>(w) = {nd.kind, nd.cells, nd.extra, 0};
+      std::memcpy(w + kElementHeaderCells, whole, int64_t{nd.cells} * sizeof(Cell));
+    }
+    reinterpret_cast<CompositeElementHeader*>(w)->name = 0;
+    w += span(newItem(rank));
+  }
+  PopValue(ctx);  // the selection; [ref][new]
+  return InstallContent(ctx, r, scratch, w - scratch, subtype, true);
+}
+
+// Numeric, char and logical targets (and a placeholder, which takes the new
+// value's class): [ref][new][k index values].
+StatusCode AssignArrayAtReference(EngineContext* ctx, int n, uint32_t colonMask, int k, Reference* r,
+                                  const ArrayInfo* target) {
+  const int v = r->variable;
+  if (target != nullptr) {
+    DeletionPlan plan;
+    const int32_t* list = nullptr;
+    const uint8_t* mask = nullptr;
+    if (StatusCode st = PlanElementDeletion(ctx, target->ndims, target->dims, n, colonMask, &plan, &list, &mask);
+        st != kOk)
+      return RaiseIndexError(ctx, st, v);
+    if (plan.deletes) {
+      if (StatusCode st = PushRemainingElements(ctx, *target, plan, list, mask); st != kOk) return st;
+      r = ReferenceAt(ctx, k + 2);
+      if (StatusCode st = ReplaceDesignated(ctx, r, *DescriptorAt(ctx, 0), TopData(ctx)); st != kOk) return st;
+      DropArgsUnderResults(ctx, 0, k + 1);
+      return kOk;
+    }
+  }
+  bool grew = false;
+  StatusCode st =
+      target == nullptr
+          ? AssignArrayElements(ctx, nullptr, nullptr, 0, nullptr, 0, false, false, false, n, colonMask, &grew)
+          : AssignArrayElements(ctx, target->re, target->im, target->ndims, target->dims, target->elementKind,
+                                target->isUnsigned, target->isChar, target->isLogical, n, colonMask, &grew);
+  if (st != kOk) return RaiseIndexError(ctx, st, v);
+  if (grew) {
+    r = ReferenceAt(ctx, 2);
+    if (st = ReplaceDesignated(ctx, r, *DescriptorAt(ctx, 0), TopData(ctx)); st != kOk) return st;
+    PopValue(ctx);
+  }
+  return kOk;
+}
+
+// x(i) = y and x(i, j) = y of a real matrix with a real scalar: in place.
+bool AssignScalarInPlace(EngineContext* ctx, int n, int k) {
+  if (k != n || (n != 1 && n != 2)) return false;
+  double y = 0;
+  if (!PlainScalar(ctx, k + 1, &y)) return false;
+  Reference* r = ReferenceAt(ctx, k);
+  if (r->created) return false;
+  CompositeElementHeader* e = Designated(ctx, r);
+  const int64_t at = ScalarElement(ctx, n, DescriptorOf(e));
+  if (at < 0) return false;
+  ElementData(e)[at].f = y;
+  Commit(ctx, r);
+  ctx->dataTop -= k + kReferenceCells + 1;
+  ctx->descLength -= 3 * (k + 2);
+  return true;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Opcode handlers.
+
+StatusCode OpIndexVarForAssign(EngineContext* ctx, const int16_t* ins) {
+  const int n = ins[1];
+  const uint32_t colonMask = static_cast<uint16_t>(ins[2]);
+  if (n > kMaxIndexDims) return kOutOfRangeArg;
+  const int k = CountIndexValues(n, colonMask);
+  if (!IsReference(*DescriptorAt(ctx, k))) return kIllegal;
+  if (colonMask == 0 && AssignScalarInPlace(ctx, n, k)) return kOk;
+  Reference* r = ReferenceAt(ctx, k);
+  const int v = r->variable;
+  if (IsReference(*DescriptorAt(ctx, k + 1))) return Fail(ctx, r, kIllegal);
+  const ValueDescriptor nd = *DescriptorAt(ctx, k + 1);
+  if (nd.kind == kComposite && nd.extra == kFreeList)
+    return Fail(ctx, r, RaiseError(ctx, kFreeListAssignment, v, 0, -1, nullptr));
+  int count = 0;
+  if (StatusCode st = ConvertIndexArguments(ctx, n, colonMask, &count, false); st != kOk)
+    return Fail(ctx, ReferenceAt(ctx, k), RaiseIndexError(ctx, st, v));
+  // [new][ref][indices] becomes [ref][new][indices], the kernels' order.
+  RotateValues(ctx, k + 2, 1);
+  RotateValues(ctx, k + 1, k);
+  r = ReferenceAt(ctx, k + 1);
+
+  CompositeElementHeader* e = Designated(ctx, r);
+  const bool placeholder = r->created && e->cells == 0;
+  StatusCode st = kOk;
+  ArrayInfo a;
+  if (placeholder && nd.kind == kComposite && (nd.extra == kList || nd.extra == kCellArray)) {
+    // A placeholder that receives items becomes an empty cell array first.
+    const CompositeView none{2, {0, 0}, 0, -1, nullptr};
+    const int32_t zero[2] = {0, 0};
+    e->kind = kComposite;
+    st = GrowCellArrayAtReference(ctx, r, none, kCellArray, 2, zero);
+    if (st == kOk) st = AssignCompositeElements(ctx, n, colonMask, k);
+  } else if (placeholder) {
+    st = AssignArrayAtReference(ctx, n, colonMask, k, r, nullptr);
+  } else if (ReadArrayInfo(DescriptorOf(e), ElementData(e), &a)) {
+    st = AssignArrayAtReference(ctx, n, colonMask, k, r, &a);
+  } else if (e->kind == kComposite && (e->extra == kList || e->extra == kCellArray)) {
+    st = AssignCompositeElements(ctx, n, colonMask, k);
+  } else if (e->kind == kComposite && e->extra >= kList) {
+    st = kWrongType;
+  } else {
+    st = RaiseError(ctx, kWrongVarType, v, 0, -1, nullptr);
+  }
+  // Done, the stack is [ref][new]; after a failure the reference lies
+  // somewhere among the top values.
+  if (st == kOk) {
+    Commit(ctx, ReferenceAt(ctx, 1));
+    return DropArgsUnderResults(ctx, 0, 2);
+  }
+  const int values = CountFrameValues(ctx);
+  for (int p = 0; p < std::min(values, k + 3); ++p)
+    if (IsReference(*DescriptorAt(ctx, p))) return Fail(ctx, ReferenceAt(ctx, p), st);
+  return st;
+}
+
+StatusCode OpSubsasgn(EngineContext*, const int16_t*) { return kNotSupported; }

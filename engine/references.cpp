@@ -1,0 +1,306 @@
+// References into a variable's value: the reference a RefVar pushes, the
+// change of the element it designates (in place or on a detached copy), the
+// reshaping of the composite it walks in, and the final step that stores
+// through it.
+#include <cstring>
+
+#include "engine/bytecode.h"
+#include "engine/frames.h"
+#include "engine/heap.h"
+#include "engine/indexing.h"
+#include "engine/variableaccess.h"
+#include "engine/vm.h"
+
+namespace {
+
+// Gives every element on the way from the value down to element x (x
+// included) delta more cells. The walk reads only headers before x, which a
+// change at or after x's data leaves in place.
+void AdjustEnclosingElementSizes(Cell* base, int64_t x, int64_t delta) {
+  int64_t p = 0;
+  for (;;) {
+    auto* h = reinterpret_cast<CompositeElementHeader*>(base + p);
+    if (p == x) {
+      h->cells += static_cast<int32_t>(delta);
+      return;
+    }
+    const int64_t end = p + kElementHeaderCells + h->cells;
+    int64_t c = p + kElementHeaderCells;
+    while (c < end) {
+      const int64_t next = c + ElementSpan(reinterpret_cast<CompositeElementHeader*>(base + c));
+      if (x < next) break;
+      c = next;
+    }
+    h->cells += static_cast<int32_t>(delta);
+    if (c >= end) return;
+    p = c;
+  }
+}
+
+// Cuts a block to its first cells; the rest becomes a free block.
+void ShrinkHeapBlock(EngineContext* ctx, int32_t block, int64_t cells) {
+  const int64_t had = HeapBlockCells(ctx, block);
+  if (cells >= had) return;
+  ctx->heapBase[block - 1].w[0] = static_cast<uint32_t>(cells) | kHeapInUse;
+  if (had - cells >= 1) {
+    ctx->heapBase[block + cells].u = 0;
+    ctx->heapBase[block + cells].w[0] = static_cast<uint32_t>(had - cells - 1);
+    if (block + cells < ctx->heapFirstFree) ctx->heapFirstFree = static_cast<int32_t>(block + cells);
+  }
+}
+
+constexpr CompositeElementHeader kEmptyElement = {0, 0, 0, 0};
+
+// Scans one frame's values (descriptor words [from, to), their data ending
+// at cell end) for references that hold a detached copy.
+int64_t ReleaseInValues(EngineContext* ctx, int32_t from, int32_t to, int64_t end) {
+  for (int32_t w = to - 3; w >= from; w -= 3) {
+    const auto* d = reinterpret_cast<const ValueDescriptor*>(ctx->descBase + w);
+    end -= d->cells;
+    if (IsReference(*d)) Abandon(ctx, reinterpret_cast<Reference*>(ctx->dataBase + end));
+  }
+  return end;
+}
+
+}  // namespace
+
+void Commit(EngineContext* ctx, Reference* r) {
+  if (!r->detached) return;
+  int32_t* target = TargetWord(ctx, r->slot);
+  const int32_t old = *target;
+  *target = r->block;
+  if (old > 0 && old != r->block) FreeHeapBlock(ctx, old);
+  r->detached = 0;
+}
+
+void Abandon(EngineContext* ctx, Reference* r) {
+  if (!r->detached) return;
+  FreeHeapBlock(ctx, r->block);
+  r->detached = 0;
+  r->block = 0;
+}
+
+StatusCode Fail(EngineContext* ctx, Reference* r, StatusCode st) {
+  if (r != nullptr && !IsRoomCode(st)) Abandon(ctx, r);
+  return st;
+}
+
+StatusCode ChangeElement(EngineContext* ctx, Reference* r, int64_t x, int64_t at, int64_t remove, int64_t insert,
+                         bool final, Cell** gap) {
+  Cell* base = ctx->heapBase + r->block;
+  const int64_t total = kVariableHeaderCells + int64_t{base[0].iw[1]};
+  const int64_t delta = insert - remove;
+  const int64_t grown = total + delta;
+  if (grown > kHeapCountMask) return kHeapFull;
+  if (delta <= 0 && (final || r->detached)) {
+    std::memmove(base + at + insert, base + at + remove, (total - at - remove) * sizeof(Cell));
+    AdjustEnclosingElementSizes(base, x, delta);
+    ShrinkHeapBlock(ctx, r->block, grown);
+    *gap = base + at;
+    return kOk;
+  }
+  int32_t fresh = 0;
+  if (StatusCode st = AllocateHeapBlock(ctx, static_cast<int32_t>(grown), &fresh); st != kOk) return st;
+  base = ctx->heapBase + r->block;
+  Cell* out = ctx->heapBase + fresh;
+  std::memcpy(out, base, at * sizeof(Cell));
+  std::memcpy(out + at + insert, base + at + remove, (total - at - remove) * sizeof(Cell));
+  AdjustEnclosingElementSizes(out, x, delta);
+  if (r->detached) FreeHeapBlock(ctx, r->block);
+  r->block = fresh;
+  r->detached = 1;
+  *gap = out + at;
+  return kOk;
+}
+
+StatusCode ReplaceDesignated(EngineContext* ctx, Reference* r, const ValueDescriptor& d, const Cell* data) {
+  CompositeElementHeader* e = Designated(ctx, r);
+  Cell* gap = nullptr;
+  if (StatusCode st = ChangeElement(ctx, r, r->offset, r->offset + kElementHeaderCells, e->cells, d.cells, true, &gap);
+      st != kOk)
+    return st;
+  e = Designated(ctx, r);
+  e->kind = d.kind;
+  e->extra = d.extra;
+  if (d.cells > 0) std::memcpy(gap, data, int64_t{d.cells} * sizeof(Cell));
+  r->created = 0;
+  return kOk;
+}
+
+StatusCode DereferenceAt(EngineContext* ctx, int position) {
+  RotateValues(ctx, position + 1, 1);
+  const Reference r = *ReferenceAt(ctx, 0);
+  CompositeElementHeader* e = Designated(ctx, &r);
+  const ValueDescriptor d = DescriptorOf(e);
+  if (int64_t{d.cells} - kReferenceCells >= FreeDataCells(ctx)) {
+    RotateValues(ctx, position + 1, position);
+    return kDataStackFull;
+  }
+  PopValue(ctx);
+  Cell* data = nullptr;
+  PushValue(ctx, d.kind, d.cells, d.extra, Room::kAll, &data);
+  if (d.cells > 0) std::memcpy(data, ElementData(Designated(ctx, &r)), int64_t{d.cells} * sizeof(Cell));
+  RotateValues(ctx, position + 1, position);
+  return kOk;
+}
+
+// ---------------------------------------------------------------------------
+// Composite rebuilding.
+
+StatusCode InstallContent(EngineContext* ctx, Reference* r, const Cell* content, int64_t cells, int32_t subtype,
+                          bool final) {
+  CompositeElementHeader* e = Designated(ctx, r);
+  Cell* gap = nullptr;
+  if (StatusCode st = ChangeElement(ctx, r, r->offset, r->offset + kElementHeaderCells, e->cells, cells, final, &gap);
+      st != kOk)
+    return st;
+  e = Designated(ctx, r);
+  e->kind = kComposite;
+  e->extra = subtype;
+  std::memmove(gap, content, cells * sizeof(Cell));
+  return kOk;
+}
+
+// Growth keeps the storage order of the old items, so one pass places them.
+StatusCode GrowCellArrayAtReference(EngineContext* ctx, Reference* r, const CompositeView& c, int32_t subtype, int nd,
+                                    const int32_t* dims) {
+  int64_t total = 1;
+  for (int j = 0; j < nd; ++j) total *= dims[j];
+  int64_t cells = subtype == kCellArray ? DimsElementCells(nd) : 0;
+  CompositeElementHeader* e = c.first;
+  int64_t oldCells = 0;
+  for (int64_t i = 0; i < c.count; ++i, e = NextElement(e)) oldCells += ElementSpan(e);
+  cells += oldCells + (total - c.count) * kElementHeaderCells;
+  if (cells > kMaxPlainCells) return kHeapFull;
+  Cell* scratch = nullptr;
+  if (StatusCode st = GetScratchAtDataEnd(ctx, cells, &scratch); st != kOk) return st;
+  Cell* w = scratch;
+  if (subtype == kCellArray) w = WriteDims(w, dims, nd);
+  e = c.first;
+  int32_t subs[kMaxDims];
+  int64_t taken = 0;
+  for (int64_t q = 0; q < total; ++q) {
+    bool old = false;
+    if (subtype == kList || nd == 1) {
+      old = q < c.count;
+    } else {
+      LinearIndexToSubscripts(nd, dims, q, subs);
+      old = true;
+      for (int j = 0; j < nd; ++j) old &= subs[j] < (j < c.ndims ? c.dims[j] : 1);
+    }
+    if (old && taken < c.count) {
+      const int64_t span = ElementSpan(e);
+      std::memcpy(w, e, span * sizeof(Cell));
+      w += span;
+      e = NextElement(e);
+      ++taken;
+    } else {
+      *reinterpret_cast<CompositeElementHeader*>(w) = kEmptyElement;
+      w += kElementHeaderCells;
+    }
+  }
+  return InstallContent(ctx, r, scratch, w - scratch, subtype, false);
+}
+
+StatusCode ReshapeStructsAtReference(EngineContext* ctx, Reference* r, const CompositeView& c, int nd,
+                                     const int32_t* dims, SymbolId add) {
+  const int32_t fields = std::max(c.fields, 0) + (add != 0 ? 1 : 0);
+  int64_t total = 1;
+  for (int j = 0; j < nd; ++j) total *= dims[j];
+  int64_t oldCells = 0;
+  CompositeElementHeader* e = c.first;
+  for (int64_t i = 0; i < c.count * std::max(c.fields, 0); ++i, e = NextElement(e)) oldCells += ElementSpan(e);
+  const int64_t cells = DimsElementCells(nd + 1) + oldCells + (total - c.count) * std::max(c.fields, 0) * 2 +
+                        (add != 0 ? total * kElementHeaderCells : 0);
+  if (cells > kMaxPlainCells) return kHeapFull;
+  Cell* scratch = nullptr;
+  if (StatusCode st = GetScratchAtDataEnd(ctx, cells, &scratch); st != kOk) return st;
+  int32_t entries[kMaxDims + 1];
+  std::copy(dims, dims + nd, entries);
+  entries[nd] = fields;
+  Cell* w = WriteDims(scratch, entries, nd + 1);
+  e = c.first;
+  int32_t subs[kMaxDims];
+  int64_t taken = 0;
+  for (int64_t q = 0; q < total; ++q) {
+    LinearIndexToSubscripts(nd, dims, q, subs);
+    bool old = taken < c.count;
+    for (int j = 0; j < nd && old; ++j) old = subs[j] < (j < c.ndims ? c.dims[j] : 1);
+    CompositeElementHeader* model = c.first;
+    for (int32_t f = 0; f < c.fields; ++f) {
+      if (old) {
+        std::memcpy(w, e, ElementSpan(e) * sizeof(Cell));
+        w += ElementSpan(e);
+        e = NextElement(e);
+      } else {
+        *reinterpret_cast<CompositeElementHeader*>(w) = {0, 0, 0, model->name};
+        w += kElementHeaderCells;
+        model = NextElement(model);
+      }
+    }
+    if (old) ++taken;
+    if (add != 0) {
+      *reinterpret_cast<CompositeElementHeader*>(w) = {0, 0, 0, add};
+      w += kElementHeaderCells;
+    }
+  }
+  return InstallContent(ctx, r, scratch, w - scratch, kStructArray, false);
+}
+
+// ---------------------------------------------------------------------------
+// Opcode handlers.
+
+void ReleaseDetachedReferences(EngineContext* ctx) {
+  int64_t end = ctx->dataTop;
+  int32_t top = ctx->descLength;
+  for (CallFrame* f = CurrentFrame(ctx); f != nullptr; f = PreviousFrame(ctx, f)) {
+    const int32_t position = static_cast<int32_t>(reinterpret_cast<int32_t*>(f) - ctx->descBase);
+    end = ReleaseInValues(ctx, position + FrameExtent(f), top, end);
+    top = position;
+  }
+  ReleaseInValues(ctx, 0, top, end);
+}
+
+StatusCode OpRefVar(EngineContext* ctx, const int16_t* ins) {
+  const bool assign = ins[0] == static_cast<int16_t>(Op::RefVarForAssign);
+  const int v = ins[1];
+  if (ctx->descLength + 3 >= ctx->descCapacity) return RaiseError(ctx, kDescStackFullToo, v, 0, -1, nullptr);
+  if (kReferenceCells >= FreeDataCells(ctx)) return RaiseError(ctx, kDataStackFullToo, v, 0, -1, nullptr);
+  Place p;
+  if (StatusCode st = LocateVariable(ctx, v, &p); st != kOk) return st;
+  Reference r{assign ? 1u : 0u, 2, p.slot, p.block, 0, 0, v, 0};
+  if (p.block <= 0) {
+    if (!assign) return UndefinedVariable(ctx, v);
+    // The placeholder stays out of the slot until the assignment completes.
+    if (StatusCode st = AllocateHeapBlock(ctx, kVariableHeaderCells, &r.block); st != kOk) return st;
+    WriteVariableDescriptor(ctx, r.block, {kComposite, 0, kList});
+    r.created = 1;
+    r.detached = 1;
+  }
+  Cell* data = nullptr;
+  PushValue(ctx, kLink, kReferenceCells, 0, Room::kStrict, &data);
+  std::memcpy(data, &r, sizeof r);
+  return kOk;
+}
+
+StatusCode OpEndRef(EngineContext* ctx, const int16_t*) {
+  if (!IsReference(*DescriptorAt(ctx, 0))) return kOk;
+  return DereferenceAt(ctx, 0);
+}
+
+StatusCode OpEndRefAssign(EngineContext* ctx, const int16_t*) {
+  if (!IsReference(*DescriptorAt(ctx, 0))) return kIllegal;
+  Reference* r = ReferenceAt(ctx, 0);
+  const ValueDescriptor d = *DescriptorAt(ctx, 1);
+  if (d.kind == kComposite && d.extra == kFreeList)
+    return Fail(ctx, r, RaiseError(ctx, kFreeListAssignment, r->variable, 0, -1, nullptr));
+  if (IsReference(d)) return Fail(ctx, r, kIllegal);
+  if (d.kind != kVoid) {
+    if (StatusCode st = ReplaceDesignated(ctx, r, d, DataAt(ctx, 1)); st != kOk) return Fail(ctx, r, st);
+    Commit(ctx, r);
+  } else {
+    // Nothing to store, as for a plain assignment of no value.
+    Abandon(ctx, r);
+  }
+  return DropArgsUnderResults(ctx, 0, 2);
+}

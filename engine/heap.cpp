@@ -90,6 +90,14 @@ bool ExtendHeapBlock(EngineContext* ctx, int32_t index, int32_t cells) {
   return true;
 }
 
+void ShrinkHeapBlock(EngineContext* ctx, int32_t index, int32_t cells) {
+  const int32_t had = HeapBlockCells(ctx, index);
+  if (cells >= had) return;
+  HeaderWord(ctx->heapBase, index - 1) = static_cast<uint32_t>(cells) | kHeapInUse;
+  WriteHeader(ctx->heapBase, int64_t{index} + cells, static_cast<uint32_t>(had - cells - 1));
+  if (index + cells < ctx->heapFirstFree) ctx->heapFirstFree = index + cells;
+}
+
 void MoveHeapRegion(Cell* oldBase, int32_t usedCells, Cell* newBase, int32_t newSize) {
   if (usedCells > 0 && oldBase != newBase) std::memmove(newBase, oldBase, int64_t{usedCells} * sizeof(Cell));
   if (newSize > usedCells) WriteHeader(newBase, usedCells, static_cast<uint32_t>(newSize - usedCells - 1));

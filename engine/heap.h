@@ -21,6 +21,8 @@ int32_t HeapBlockCells(const EngineContext* ctx, int32_t index);
 // it; false (nothing changed) when they are too small. The new cells hold
 // whatever was there.
 bool ExtendHeapBlock(EngineContext* ctx, int32_t index, int32_t cells);
+// Cuts a block to its first cells; the rest becomes a free block.
+void ShrinkHeapBlock(EngineContext* ctx, int32_t index, int32_t cells);
 // Copies the used cells (overlap allowed) and makes the rest one free block.
 void MoveHeapRegion(Cell* oldBase, int32_t usedCells, Cell* newBase, int32_t newSize);
 

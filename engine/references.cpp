@@ -2,6 +2,7 @@
 // change of the element it designates (in place or on a detached copy), the
 // reshaping of the composite it walks in, and the final step that stores
 // through it.
+#include <algorithm>
 #include <cstring>
 
 #include "engine/bytecode.h"
@@ -34,18 +35,6 @@ void AdjustEnclosingElementSizes(Cell* base, int64_t x, int64_t delta) {
     h->cells += static_cast<int32_t>(delta);
     if (c >= end) return;
     p = c;
-  }
-}
-
-// Cuts a block to its first cells; the rest becomes a free block.
-void ShrinkHeapBlock(EngineContext* ctx, int32_t block, int64_t cells) {
-  const int64_t had = HeapBlockCells(ctx, block);
-  if (cells >= had) return;
-  ctx->heapBase[block - 1].w[0] = static_cast<uint32_t>(cells) | kHeapInUse;
-  if (had - cells >= 1) {
-    ctx->heapBase[block + cells].u = 0;
-    ctx->heapBase[block + cells].w[0] = static_cast<uint32_t>(had - cells - 1);
-    if (block + cells < ctx->heapFirstFree) ctx->heapFirstFree = static_cast<int32_t>(block + cells);
   }
 }
 
@@ -92,15 +81,22 @@ StatusCode ChangeElement(EngineContext* ctx, Reference* r, int64_t x, int64_t at
   const int64_t delta = insert - remove;
   const int64_t grown = total + delta;
   if (grown > kHeapCountMask) return kHeapFull;
-  if (delta <= 0 && (final || r->detached)) {
+  if ((final || r->detached) && (delta <= 0 || ExtendHeapBlock(ctx, r->block, static_cast<int32_t>(grown)))) {
     std::memmove(base + at + insert, base + at + remove, (total - at - remove) * sizeof(Cell));
     AdjustEnclosingElementSizes(base, x, delta);
-    ShrinkHeapBlock(ctx, r->block, grown);
+    ShrinkHeapBlock(ctx, r->block, static_cast<int32_t>(grown));
     *gap = base + at;
     return kOk;
   }
+  // A value that grows leaves free room after its new block, so that the
+  // next growth extends it in place: growth by one element at a time costs
+  // amortised constant time. The room stays free for any other allocation.
   int32_t fresh = 0;
-  if (StatusCode st = AllocateHeapBlock(ctx, static_cast<int32_t>(grown), &fresh); st != kOk) return st;
+  const int64_t spare = delta > 0 ? std::min<int64_t>(grown / 2, kHeapCountMask - grown) : 0;
+  if (spare == 0 || AllocateHeapBlock(ctx, static_cast<int32_t>(grown + spare), &fresh) != kOk) {
+    if (StatusCode st = AllocateHeapBlock(ctx, static_cast<int32_t>(grown), &fresh); st != kOk) return st;
+  }
+  ShrinkHeapBlock(ctx, fresh, static_cast<int32_t>(grown));
   base = ctx->heapBase + r->block;
   Cell* out = ctx->heapBase + fresh;
   std::memcpy(out, base, at * sizeof(Cell));

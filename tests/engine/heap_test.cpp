@@ -255,7 +255,8 @@ TEST_F(HeapTest, ReachabilityKeepsOnlyGlobalsAndPersistents) {
 }  // namespace
 
 TEST_F(HeapTest, GrowingInPlaceKeepsFirstFitAndTheBound) {
-  // Blocks grow into the free blocks after them, amid allocations and frees.
+  // Blocks grow into the free blocks after them and shrink, amid allocations
+  // and frees.
   // Every allocation is checked against a walk from the heap start, so a
   // first-free bound left inside a grown block would show; a growth that does
   // not fit must leave every cell as it was.
@@ -287,6 +288,14 @@ TEST_F(HeapTest, GrowingInPlaceKeepsFirstFitAndTheBound) {
         ++refused;
         ASSERT_EQ(HeapCells(), before) << step;
       }
+      continue;
+    }
+    if (!live.empty() && what < 7) {
+      const int32_t b = live[next(static_cast<uint32_t>(live.size()))];
+      const int32_t cells = static_cast<int32_t>(next(static_cast<uint32_t>(HeapBlockCells(ctx, b)) + 1));
+      ShrinkHeapBlock(ctx, b, cells);
+      ASSERT_EQ(HeapBlockCells(ctx, b), cells) << step;
+      Blocks();
       continue;
     }
     const auto cells = static_cast<int32_t>(1 + next(40));

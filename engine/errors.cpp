@@ -58,7 +58,7 @@ struct Text {
   void AddNumber(int64_t v) {
     char digits[24];
     int n = 0;
-    FormatDecimal64(digits, &n, v, false, 0, false, false, false, 1, sizeof digits);
+    FormatDecimal64(digits, &n, v, sizeof digits);
     Add(digits, n);
   }
 };
@@ -402,7 +402,7 @@ StatusCode RaiseError(EngineContext* ctx, StatusCode code, int v, SymbolId s, in
           } else {
             char hex[24];
             int n = 0;
-            FormatHex64(hex, &n, static_cast<uint64_t>(k), 0, false, false, false, 2, sizeof hex);
+            FormatHex64(hex, &n, static_cast<uint64_t>(k), sizeof hex, {.minDigits = 2});
             out.Add("0x");
             out.Add(hex, n);
           }

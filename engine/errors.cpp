@@ -122,7 +122,7 @@ int32_t GetErrorLocationText(EngineContext* ctx, char* buffer, int size, char* n
     Text n{name, nameSize};
     name[0] = 0;
     if (static_cast<unsigned char>(ctx->failingName[0]) > ' ')
-      n.Add(ctx->failingName, static_cast<int>(strnlen(ctx->failingName, 32)));
+      n.Add(ctx->failingName, static_cast<int>(strnlen(ctx->failingName, sizeof ctx->failingName)));
   }
   return ctx->errorPosition;
 }
@@ -227,7 +227,7 @@ const char* ResolveErrorText(EngineContext* ctx, StatusCode code, bool raise, ch
   t.Add(r->message);
   if (t.length + 71 >= composeSize) return compose;
   char location[kLocationBytes];
-  char name[33];
+  char name[kFailingNameBytes];
   const int32_t line = GetErrorLocationText(ctx, location, sizeof location, name, sizeof name);
   const bool open = location[0] != 0 || line >= 2;
   if (open) {

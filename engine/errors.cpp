@@ -19,6 +19,9 @@ constexpr char kTablePrefix[] = "RVO:";
 constexpr int kTablePrefixLength = 4;
 constexpr int kLocationBytes = 66;
 constexpr int kPrintBytes = 124;
+// " (location;line) 'name'" at its longest, with the NUL: the room a composed
+// text takes beyond its message's.
+constexpr int kSuffixBytes = 2 + kLocationBytes + 1 + 11 + 1 + 2 + kFailingNameBytes + 1;
 constexpr int kMaxIdentifierArg = 66;
 constexpr int kMaxIdentifierSymbol = 127;
 
@@ -207,8 +210,10 @@ void MoveErrorToLastError(EngineContext* ctx) {
 namespace {
 
 // The text of an error: a stored record's own text, or the plain message with
-// its location composed into `compose`.
-const char* ResolveErrorText(EngineContext* ctx, StatusCode code, bool raise, char* compose, int composeSize) {
+// its location composed into `compose`, which holds messageRoom +
+// kSuffixBytes bytes. A message that leaves less than 71 bytes of its room
+// goes without location and name.
+const char* ResolveErrorText(EngineContext* ctx, StatusCode code, bool raise, char* compose, int messageRoom) {
   compose[0] = 0;
   if (raise) {
     if (code > 0 && ctx->currentErrorRecord > 0) {
@@ -223,9 +228,10 @@ const char* ResolveErrorText(EngineContext* ctx, StatusCode code, bool raise, ch
   }
   const ErrorRecord* r = FindErrorRecord(ctx, code, false);
   if (r == nullptr) return compose;
-  Text t{compose, composeSize};
+  Text t{compose, messageRoom};
   t.Add(r->message);
-  if (t.length + 71 >= composeSize) return compose;
+  if (t.length + 71 >= messageRoom) return compose;
+  t.size = messageRoom + kSuffixBytes;
   char location[kLocationBytes];
   char name[kFailingNameBytes];
   const int32_t line = GetErrorLocationText(ctx, location, sizeof location, name, sizeof name);
@@ -249,8 +255,10 @@ const char* ResolveErrorText(EngineContext* ctx, StatusCode code, bool raise, ch
 }  // namespace
 
 void GetLastErrorText(EngineContext* ctx, StatusCode code, bool raise, char* buffer, int64_t size, int64_t* length) {
-  char compose[kPrintBytes + kLocationBytes + 40];
-  const char* text = ResolveErrorText(ctx, code, raise, compose, sizeof compose);
+  constexpr int kMessageRoom = kPrintBytes + kLocationBytes + 40;
+  static_assert(kMessageRoom + kSuffixBytes == kErrorTextBytes);
+  char compose[kMessageRoom + kSuffixBytes];
+  const char* text = ResolveErrorText(ctx, code, raise, compose, kMessageRoom);
   int64_t n = static_cast<int64_t>(std::strlen(text));
   if (n > size - 1) n = size > 0 ? size - 1 : 0;
   if (size > 0) {
@@ -262,8 +270,8 @@ void GetLastErrorText(EngineContext* ctx, StatusCode code, bool raise, char* buf
 
 StatusCode PrintError(EngineContext* ctx, StatusCode code, bool store) {
   // The text is printed and stored whole: a long message is not cut here.
-  char compose[kPrintBytes];
-  const char* text = ResolveErrorText(ctx, code, store, compose, sizeof compose);
+  char compose[kPrintBytes + kSuffixBytes];
+  const char* text = ResolveErrorText(ctx, code, store, compose, kPrintBytes);
   const int64_t length = static_cast<int64_t>(std::strlen(text));
   if (store) {
     if (StatusCode st = StoreLastErrorMessage(ctx, code, text, length, false, nullptr); st != kOk) return st;

@@ -110,24 +110,24 @@ void AppendElement(Line& l, const Numbers& n, int64_t k, int precision, char let
     switch (letter) {
       case 'd':
       case 'u':
-        FormatDecimal64(l.buf, &l.pos, v, letter == 'u', width, false, false, true, 1, l.size);
+        FormatDecimal64(l.buf, &l.pos, v, l.size, {.width = width, .blank = true, .isUnsigned = letter == 'u'});
         return;
       case 'x':
-        FormatHex64(l.buf, &l.pos, static_cast<uint64_t>(v), width, false, false, true, 1, l.size);
+        FormatHex64(l.buf, &l.pos, static_cast<uint64_t>(v), l.size, {.width = width, .alternate = true});
         return;
       case 'o':
-        FormatOctal64(l.buf, &l.pos, static_cast<uint64_t>(v), width, false, true, 1, l.size);
+        FormatOctal64(l.buf, &l.pos, static_cast<uint64_t>(v), l.size, {.width = width, .alternate = true});
         return;
       default:
-        FormatBinary64(l.buf, &l.pos, static_cast<uint64_t>(v), width, false, true, 1, l.size);
+        FormatBinary64(l.buf, &l.pos, static_cast<uint64_t>(v), l.size, {.width = width, .alternate = true});
         return;
     }
   }
   if (n.Complex())
-    FormatComplex(l.buf, &l.pos, n.Re(k), n.Im(k), precision, letter, 2 * precision + 8, false, false,
-                  static_cast<char>(s.imagUnit), false, false, false, l.size);
+    FormatComplex(l.buf, &l.pos, n.Re(k), n.Im(k), precision, letter, l.size,
+                  {.width = 2 * precision + 8, .unitLetter = static_cast<char>(s.imagUnit)});
   else
-    FormatDouble(l.buf, &l.pos, n.Re(k), precision, letter, width, false, false, false, false, false, false, l.size);
+    FormatDouble(l.buf, &l.pos, n.Re(k), precision, letter, l.size, {.width = width});
 }
 
 bool IsIntegerLetter(char c) { return c == 'd' || c == 'u' || c == 'o' || c == 'x' || c == 'b'; }
@@ -178,10 +178,10 @@ StatusCode DisplayFloatRows(Line& l, int32_t rows, int32_t cols, const Numbers& 
       if (rowMode) {
         AppendElement(l, n, k, precision, letter, integerLetters);
       } else if (n.Complex()) {
-        FormatComplex(l.buf, &l.pos, n.Re(k), n.Im(k), precision, letter, 0, false, false,
-                      static_cast<char>(Settings(l.ctx).imagUnit), false, false, false, l.size);
+        FormatComplex(l.buf, &l.pos, n.Re(k), n.Im(k), precision, letter, l.size,
+                      {.unitLetter = static_cast<char>(Settings(l.ctx).imagUnit)});
       } else {
-        FormatDouble(l.buf, &l.pos, n.Re(k), precision, letter, 0, false, false, false, false, false, false, l.size);
+        FormatDouble(l.buf, &l.pos, n.Re(k), precision, letter, l.size);
       }
       if (suffix) l.Text(n.Complex() ? " (single)" : "single");
       if (StatusCode st = l.Spill(); st != kOk) return st;
@@ -194,7 +194,7 @@ StatusCode DisplayFloatRows(Line& l, int32_t rows, int32_t cols, const Numbers& 
 
 void AppendIntegerClassName(Line& l, int bytes, bool isUnsigned) {
   l.Text(isUnsigned ? "uint" : "int");
-  FormatDecimal32(l.buf, &l.pos, bytes * 8, false, 0, false, false, false, 1, l.size);
+  FormatDecimal32(l.buf, &l.pos, bytes * 8, l.size);
 }
 
 int64_t IntegerElement(const void* data, int bytes, bool isUnsigned, int64_t k) {
@@ -226,7 +226,7 @@ StatusCode DisplayIntegerRows(Line& l, int bytes, bool isUnsigned, int32_t rows,
         const char sign = v == 0 ? ' ' : (!isUnsigned && v < 0) ? '-' : '+';
         AppendChars(l.buf, &l.pos, &sign, 1, l.size);
       } else {
-        FormatDecimal64(l.buf, &l.pos, v, isUnsigned, width, false, false, false, 1, l.size);
+        FormatDecimal64(l.buf, &l.pos, v, l.size, {.width = width, .isUnsigned = isUnsigned});
         if (suffix) AppendIntegerClassName(l, bytes, isUnsigned);
       }
       if (StatusCode st = l.Spill(); st != kOk) return st;
@@ -442,20 +442,19 @@ StatusCode AppendShortForm(Line& l, CompositeElementHeader* e) {
       l.Text("[]");
     } else if (count > 1) {
       l.Text(complex ? "complex " : "real ");
-      FormatDecimal32(l.buf, &l.pos, rows, false, 0, false, false, false, 1, l.size);
+      FormatDecimal32(l.buf, &l.pos, rows, l.size);
       l.Text("x");
-      FormatDecimal32(l.buf, &l.pos, cols, false, 0, false, false, false, 1, l.size);
+      FormatDecimal32(l.buf, &l.pos, cols, l.size);
     } else {
       const double re = data[0].f;
       const double im = complex ? data[1].f : 0;
       if (s.format == '+')
         l.Text(re != 0 || im != 0 ? "+" : " ");
       else if (complex)
-        FormatComplex(l.buf, &l.pos, re, im, s.digits, static_cast<char>(s.format), 0, false, false,
-                      static_cast<char>(s.imagUnit), false, false, false, l.size);
+        FormatComplex(l.buf, &l.pos, re, im, s.digits, static_cast<char>(s.format), l.size,
+                      {.unitLetter = static_cast<char>(s.imagUnit)});
       else
-        FormatDouble(l.buf, &l.pos, re, s.digits, static_cast<char>(s.format), 0, false, false, false, false, false,
-                     false, l.size);
+        FormatDouble(l.buf, &l.pos, re, s.digits, static_cast<char>(s.format), l.size);
     }
     return kOk;
   }
@@ -637,7 +636,7 @@ void AppendArraySummary(char* buffer, int size, int* position, int classCode, bo
         break;
       }
       if (k > 0) AppendText(buffer, position, "x", size);
-      FormatDecimal32(buffer, position, dims[k], false, 0, false, false, false, 1, size);
+      FormatDecimal32(buffer, position, dims[k], size);
     }
     AppendText(buffer, position, " ", size);
   }
@@ -673,7 +672,7 @@ void AppendArraySummary(char* buffer, int size, int* position, int classCode, bo
   AppendText(buffer, position, array ? "array" : isLogical ? "value" : "number", size);
   if (fieldCount >= 0) {
     AppendText(buffer, position, " (", size);
-    FormatDecimal32(buffer, position, fieldCount, false, 0, false, false, false, 1, size);
+    FormatDecimal32(buffer, position, fieldCount, size);
     AppendText(buffer, position, fieldCount > 1 ? " fields)" : " field)", size);
   }
 }

@@ -28,8 +28,13 @@ struct RandomGeneratorState {
   uint32_t b;
 };
 
+// The failing operation's name with its NUL: "class::method" at its longest,
+// two 32-byte names and "::", fits whole.
+constexpr int kFailingNameBytes = 68;
+
 // Saved with the engine state and copied on every thread switch: fixed
-// 160-byte layout of forty 32-bit words, stack bases as offsets from the context.
+// 192-byte layout of forty-eight 32-bit words, stack bases as offsets from
+// the context.
 struct ThreadRecord {
   int32_t descBase;  // 0
   int32_t descCapacity;
@@ -46,27 +51,26 @@ struct ThreadRecord {
   int32_t errorCode;  // 14
   int32_t errorFunction;
   int32_t errorPosition;
-  char failingName[32];  // 17
-  int32_t next;          // 25: heap index of the next thread, 0 ends the list
+  char failingName[kFailingNameBytes];  // 17
+  int32_t next;                         // 34: heap index of the next thread, 0 ends the list
   int32_t id;
-  int32_t reserved1;
-  double sliceUsed;           // 28
-  double totalTime;           // 30
-  int32_t schedulingCounter;  // 32
+  double sliceUsed;           // 36
+  double totalTime;           // 38
+  int32_t schedulingCounter;  // 40
   int32_t priority;           // 1..41
   int32_t clockState;         // offset from the context start
-  int32_t reserved2;
-  double wakeTime;   // 36: -1 when awake
-  double lastSleep;  // 38
+  int32_t reserved;
+  double wakeTime;   // 44: -1 when awake
+  double lastSleep;  // 46
 };
-static_assert(sizeof(ThreadRecord) == 160);
+static_assert(sizeof(ThreadRecord) == 192);
 static_assert(offsetof(ThreadRecord, uniform) == 7 * 4);
 static_assert(offsetof(ThreadRecord, pcSpace) == 11 * 4);
 static_assert(offsetof(ThreadRecord, failingName) == 17 * 4);
-static_assert(offsetof(ThreadRecord, next) == 25 * 4);
-static_assert(offsetof(ThreadRecord, sliceUsed) == 28 * 4);
-static_assert(offsetof(ThreadRecord, schedulingCounter) == 32 * 4);
-static_assert(offsetof(ThreadRecord, wakeTime) == 36 * 4);
+static_assert(offsetof(ThreadRecord, next) == 34 * 4);
+static_assert(offsetof(ThreadRecord, sliceUsed) == 36 * 4);
+static_assert(offsetof(ThreadRecord, schedulingCounter) == 40 * 4);
+static_assert(offsetof(ThreadRecord, wakeTime) == 44 * 4);
 
 struct DisplayFormatSettings {
   int32_t digits;
@@ -114,8 +118,6 @@ struct PendingCall {
   void* argument;
 };
 constexpr int kPendingCallQueue = 16;
-
-constexpr int kFailingNameBytes = 68;
 
 struct EngineContext {
   ServiceTable services;  // must stay first: extensions find it at offset 0

@@ -658,7 +658,8 @@ StatusCode RaiseErrorWithIdentifier(EngineContext* ctx, const char* identifier, 
 // ---------------------------------------------------------------------------
 // Host services: the text charset, qualified names of function-store entries,
 // the display settings, the queue of pending calls, copies of argument values
-// for a later call, calls of natives by name and class word, and named items.
+// for a later call, calls of natives by name and kind, named items, and text
+// encoded with line ends.
 
 // 'u' UTF-8 with its byte-order mark; 's' or 'G' the double-byte charset; any
 // other letter plain 8-bit text.
@@ -818,8 +819,9 @@ StatusCode CallFunctionValue(EngineContext* ctx, int position, int32_t nargin, i
 StatusCode CallNativeFunction(EngineContext* ctx, NativeHandler handler, int nargin, int nargout);
 
 // Runs the code at the program counter until it ends, fails or suspends
-// (500); with pollAtBackwardJumps the break test is asked at every backward
-// jump.
+// (500). The host's break test is asked every few hundred passes of the loop;
+// with pollAtBackwardJumps every backward jump also suspends the run (500,
+// the program counter at the jump's target) once the test finds no break.
 StatusCode RunInterpreter(EngineContext* ctx, uint8_t pollAtBackwardJumps);
 
 // ---------------------------------------------------------------------------

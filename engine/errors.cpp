@@ -19,6 +19,9 @@ constexpr char kTablePrefix[] = "RVO:";
 constexpr int kTablePrefixLength = 4;
 constexpr int kLocationBytes = 66;
 constexpr int kPrintBytes = 124;
+// " (location;line) 'name'" at its longest, with the NUL: the room a composed
+// text takes beyond its message's.
+constexpr int kSuffixBytes = 2 + kLocationBytes + 1 + 11 + 1 + 2 + kFailingNameBytes + 1;
 constexpr int kMaxIdentifierArg = 66;
 constexpr int kMaxIdentifierSymbol = 127;
 
@@ -58,7 +61,7 @@ struct Text {
   void AddNumber(int64_t v) {
     char digits[24];
     int n = 0;
-    FormatDecimal64(digits, &n, v, false, 0, false, false, false, 1, sizeof digits);
+    FormatDecimal64(digits, &n, v, sizeof digits);
     Add(digits, n);
   }
 };
@@ -122,7 +125,7 @@ int32_t GetErrorLocationText(EngineContext* ctx, char* buffer, int size, char* n
     Text n{name, nameSize};
     name[0] = 0;
     if (static_cast<unsigned char>(ctx->failingName[0]) > ' ')
-      n.Add(ctx->failingName, static_cast<int>(strnlen(ctx->failingName, 32)));
+      n.Add(ctx->failingName, static_cast<int>(strnlen(ctx->failingName, sizeof ctx->failingName)));
   }
   return ctx->errorPosition;
 }
@@ -207,8 +210,10 @@ void MoveErrorToLastError(EngineContext* ctx) {
 namespace {
 
 // The text of an error: a stored record's own text, or the plain message with
-// its location composed into `compose`.
-const char* ResolveErrorText(EngineContext* ctx, StatusCode code, bool raise, char* compose, int composeSize) {
+// its location composed into `compose`, which holds messageRoom +
+// kSuffixBytes bytes. A message that leaves less than 71 bytes of its room
+// goes without location and name.
+const char* ResolveErrorText(EngineContext* ctx, StatusCode code, bool raise, char* compose, int messageRoom) {
   compose[0] = 0;
   if (raise) {
     if (code > 0 && ctx->currentErrorRecord > 0) {
@@ -223,11 +228,12 @@ const char* ResolveErrorText(EngineContext* ctx, StatusCode code, bool raise, ch
   }
   const ErrorRecord* r = FindErrorRecord(ctx, code, false);
   if (r == nullptr) return compose;
-  Text t{compose, composeSize};
+  Text t{compose, messageRoom};
   t.Add(r->message);
-  if (t.length + 71 >= composeSize) return compose;
+  if (t.length + 71 >= messageRoom) return compose;
+  t.size = messageRoom + kSuffixBytes;
   char location[kLocationBytes];
-  char name[33];
+  char name[kFailingNameBytes];
   const int32_t line = GetErrorLocationText(ctx, location, sizeof location, name, sizeof name);
   const bool open = location[0] != 0 || line >= 2;
   if (open) {
@@ -249,8 +255,10 @@ const char* ResolveErrorText(EngineContext* ctx, StatusCode code, bool raise, ch
 }  // namespace
 
 void GetLastErrorText(EngineContext* ctx, StatusCode code, bool raise, char* buffer, int64_t size, int64_t* length) {
-  char compose[kPrintBytes + kLocationBytes + 40];
-  const char* text = ResolveErrorText(ctx, code, raise, compose, sizeof compose);
+  constexpr int kMessageRoom = kPrintBytes + kLocationBytes + 40;
+  static_assert(kMessageRoom + kSuffixBytes == kErrorTextBytes);
+  char compose[kMessageRoom + kSuffixBytes];
+  const char* text = ResolveErrorText(ctx, code, raise, compose, kMessageRoom);
   int64_t n = static_cast<int64_t>(std::strlen(text));
   if (n > size - 1) n = size > 0 ? size - 1 : 0;
   if (size > 0) {
@@ -262,8 +270,8 @@ void GetLastErrorText(EngineContext* ctx, StatusCode code, bool raise, char* buf
 
 StatusCode PrintError(EngineContext* ctx, StatusCode code, bool store) {
   // The text is printed and stored whole: a long message is not cut here.
-  char compose[kPrintBytes];
-  const char* text = ResolveErrorText(ctx, code, store, compose, sizeof compose);
+  char compose[kPrintBytes + kSuffixBytes];
+  const char* text = ResolveErrorText(ctx, code, store, compose, kPrintBytes);
   const int64_t length = static_cast<int64_t>(std::strlen(text));
   if (store) {
     if (StatusCode st = StoreLastErrorMessage(ctx, code, text, length, false, nullptr); st != kOk) return st;
@@ -402,7 +410,7 @@ StatusCode RaiseError(EngineContext* ctx, StatusCode code, int v, SymbolId s, in
           } else {
             char hex[24];
             int n = 0;
-            FormatHex64(hex, &n, static_cast<uint64_t>(k), 0, false, false, false, 2, sizeof hex);
+            FormatHex64(hex, &n, static_cast<uint64_t>(k), sizeof hex, {.minDigits = 2});
             out.Add("0x");
             out.Add(hex, n);
           }

@@ -14,6 +14,9 @@ const ErrorRecord* FindErrorRecord(EngineContext* ctx, StatusCode code, bool det
 StatusCode StoreLastErrorMessage(EngineContext* ctx, StatusCode code, const char* text, int64_t length,
                                  bool withLocation, int64_t* stored);
 void MoveErrorToLastError(EngineContext* ctx);
+// Holds any text GetLastErrorText composes, with its NUL: a table message,
+// its location and the failing operation's name, none of them cut.
+constexpr int kErrorTextBytes = 382;
 void GetLastErrorText(EngineContext* ctx, StatusCode code, bool raise, char* buffer, int64_t size, int64_t* length);
 
 StatusCode PushErrorIdentifier(EngineContext* ctx, StatusCode code);

@@ -155,11 +155,9 @@ StatusCode AppendVariablesResult(int16_t* code, int32_t* used, int32_t room) {
 
 }  // namespace
 
-StatusCode CompileTextForEvaluation(EngineContext* ctx, const char* text, int32_t length, int32_t outputs,
-                                    SymbolId frameClass, bool returnVariables, int32_t library, bool newFrame,
-                                    bool compilePending, bool compilerOption, bool ans, bool skipDefinitions,
-                                    bool linkToCaller) {
-  const int32_t frameOutputs = returnVariables ? 1 : outputs;
+StatusCode CompileTextForEvaluation(EngineContext* ctx, const char* text, int32_t length,
+                                    const EvaluationOptions& options) {
+  const int32_t frameOutputs = options.returnVariables ? 1 : options.outputs;
   const ProgramCounter caller = ctx->pc;
   int32_t codeFrame = -1;
   auto fail = [&](StatusCode st) {
@@ -172,22 +170,22 @@ StatusCode CompileTextForEvaluation(EngineContext* ctx, const char* text, int32_
     if (int64_t{ctx->descCapacity} - ctx->descLength < kFrameHeaderWords + 3 + (int64_t{length} + 3) / 4)
       return kDescStackFull;
     const int32_t position = ctx->descLength;
-    const StatusCode st = EnterFunctionFrame(ctx, linkToCaller ? &caller : nullptr, nullptr, library, frameClass,
-                                             frameOutputs, 0, false, false, false);
+    const StatusCode st = EnterFunctionFrame(ctx, options.linkToCaller ? &caller : nullptr, nullptr, options.library,
+                                             options.frameClass, frameOutputs, 0, false, false, false);
     if (st == kOk) codeFrame = position;
     return st;
   };
 
   CallFrame* current = CurrentFrame(ctx);
-  const bool baseMode = !newFrame && current != nullptr && IsBaseFrame(current);
+  const bool baseMode = !options.newFrame && current != nullptr && IsBaseFrame(current);
   const int32_t basePosition = ctx->frameIndex;
-  if (newFrame) {
+  if (options.newFrame) {
     if (StatusCode st = pushFrame(); st != kOk) return fail(st);
   } else if (baseMode) {
     DropUnsetVariables(current);
     ClearUnusedSlots(current);
   }
-  const bool createFunctions = compilerOption || !compilePending || HasReadFunctionHook(ctx);
+  const bool createFunctions = options.createFunctions || !options.compilePending || HasReadFunctionHook(ctx);
 
   int32_t used = 0;
   int16_t* code = nullptr;
@@ -196,11 +194,11 @@ StatusCode CompileTextForEvaluation(EngineContext* ctx, const char* text, int32_
     // The table in use: the base frame's or the new frame's, which grow, or
     // the names of the frame in scope.
     NameTable t;
-    if (baseMode || newFrame) {
+    if (baseMode || options.newFrame) {
       CallFrame* f = FrameAt(ctx, baseMode ? basePosition : codeFrame);
       const int32_t added = GrowNameTable(ctx, f, free);
       if (free > kSlotStep && added == 0) return fail(kVarTableOverflow);
-      if (newFrame && ans && f->variableCount == 0 && f->nameCapacity > 0) {
+      if (options.newFrame && options.ans && f->variableCount == 0 && f->nameCapacity > 0) {
         std::memcpy(NamesOf(f), "ans", 3);
         f->variableCount = 1;
       }
@@ -208,7 +206,7 @@ StatusCode CompileTextForEvaluation(EngineContext* ctx, const char* text, int32_
     } else {
       t = ScopeNames(ctx);
     }
-    if (!newFrame) {
+    if (!options.newFrame) {
       if (StatusCode st = pushFrame(); st != kOk) return fail(st);
     }
 
@@ -224,17 +222,23 @@ StatusCode CompileTextForEvaluation(EngineContext* ctx, const char* text, int32_
     ctx->pc.offset = ctx->dataTop * static_cast<int32_t>(sizeof(Cell));
     int32_t count = t.count;
     ctx->dataTop += reserved;
-    StatusCode st = CompileSource(ctx, library, text, length, false, code, room - (returnVariables ? 2 : 0), &used,
-                                  t.names, &count, t.capacity, -1, 1, outputs > 0 ? outputs : 0, nullptr,
-                                  ans && outputs <= 0, createFunctions, skipDefinitions, false);
+    StatusCode st =
+        CompileSource(ctx, options.library, text, length, code, room - (options.returnVariables ? 2 : 0), &used,
+                      {.names = t.names,
+                       .nameCount = &count,
+                       .nameCapacity = t.capacity,
+                       .expectedValues = options.outputs > 0 ? options.outputs : 0,
+                       .storeInAns = options.ans && options.outputs <= 0,
+                       .createFunctions = createFunctions,
+                       .skipFunctions = options.skipDefinitions});
     ctx->dataTop -= reserved;
     if (st == kOk && t.owner != nullptr) t.owner->variableCount = count;
-    if (st == kOk && returnVariables) st = AppendVariablesResult(code, &used, room);
+    if (st == kOk && options.returnVariables) st = AppendVariablesResult(code, &used, room);
     if (st == kOk) break;
     if (t.owner != nullptr) ClearUnusedSlots(t.owner);
     // Only a table that can grow is worth another attempt.
-    if (st != kVarTableOverflow || !(baseMode || newFrame)) return fail(st);
-    if (!newFrame) {
+    if (st != kVarTableOverflow || !(baseMode || options.newFrame)) return fail(st);
+    if (!options.newFrame) {
       UnwindFrames(ctx, codeFrame);
       codeFrame = -1;
     }
@@ -247,7 +251,7 @@ StatusCode CompileTextForEvaluation(EngineContext* ctx, const char* text, int32_
   Cell* data = nullptr;
   if (StatusCode st = PushValue(ctx, 0, cells, cells, Room::kStrict, &data); st != kOk) return fail(st);
   if (codeFrame >= 0) FrameAt(ctx, codeFrame)->functionValue = 1;
-  if (compilePending) {
+  if (options.compilePending) {
     const StatusCode st = CompilePendingFunctions(ctx, false);
     if (st != kOk && st != kFunNotFound) return fail(st);
   }
@@ -295,8 +299,9 @@ StatusCode EvaluateCommandLine(EngineContext* ctx, const char* text, int32_t len
     }
   }
 
-  StatusCode st =
-      CompileTextForEvaluation(ctx, text, length, 0, 0, false, library, false, true, true, ans, true, false);
+  StatusCode st = CompileTextForEvaluation(
+      ctx, text, length,
+      {.library = library, .compilePending = true, .createFunctions = true, .ans = ans, .skipDefinitions = true});
   if (st == kOk) {
     ctx->errorCode = 0;
     return kSuspended;
@@ -369,9 +374,12 @@ StatusCode OpEval(EngineContext* ctx, const int16_t* ins) {
   }
   const int32_t end = ctx->dataCapacity;
   ctx->dataCapacity -= static_cast<int32_t>(cells);
-  const StatusCode st =
-      CompileTextForEvaluation(ctx, reinterpret_cast<const char*>(copy), static_cast<int32_t>(length), nargout, 0,
-                               false, GetCurrentLibraryIndex(ctx), false, false, false, nargout == 0, true, true);
+  const StatusCode st = CompileTextForEvaluation(ctx, reinterpret_cast<const char*>(copy), static_cast<int32_t>(length),
+                                                 {.outputs = nargout,
+                                                  .library = GetCurrentLibraryIndex(ctx),
+                                                  .ans = nargout == 0,
+                                                  .skipDefinitions = true,
+                                                  .linkToCaller = true});
   ctx->dataCapacity = end;
   return st;
 }
@@ -394,8 +402,13 @@ StatusCode CompileTextInCallerScope(EngineContext* ctx, const char* text, int32_
     ctx->pc.offset = ctx->dataTop * static_cast<int32_t>(sizeof(Cell));
     ctx->dataTop += reserved;
     // The caller's variables are read, never added to: the capacity is the count.
-    st = CompileSource(ctx, 0, text, length, false, code, room, &used, t.names, &count, t.count, -1, 1, 1, nullptr,
-                       false, HasReadFunctionHook(ctx), true, false);
+    st = CompileSource(ctx, 0, text, length, code, room, &used,
+                       {.names = t.names,
+                        .nameCount = &count,
+                        .nameCapacity = t.count,
+                        .expectedValues = 1,
+                        .createFunctions = HasReadFunctionHook(ctx),
+                        .skipFunctions = true});
     ctx->dataTop -= reserved;
   }
   Cell* data = nullptr;

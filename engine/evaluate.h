@@ -5,17 +5,29 @@
 
 #include "engine/context.h"
 
-// Compiles text into a new code frame. newFrame: the frame gets variables of
-// its own (with ans, "ans" is its variable 0); otherwise the code works on the
-// base frame's table, which grows, or, below running code, on the names of
-// the frame in scope. returnVariables: the code leaves the frame's variables
-// as a structure. skipDefinitions: function blocks and define statements are
-// read over. linkToCaller: the code returns to the program counter as it
-// stands. On success the program counter is at the code.
-StatusCode CompileTextForEvaluation(EngineContext* ctx, const char* text, int32_t length, int32_t outputs,
-                                    SymbolId frameClass, bool returnVariables, int32_t library, bool newFrame,
-                                    bool compilePending, bool compilerOption, bool ans, bool skipDefinitions,
-                                    bool linkToCaller);
+// How CompileTextForEvaluation frames a text's code.
+struct EvaluationOptions {
+  int32_t outputs = 0;  // values the code leaves; 0 for statements
+  SymbolId frameClass = 0;
+  int32_t library = 0;
+  // The frame gets variables of its own (with ans, "ans" is its variable 0);
+  // otherwise the code works on the base frame's table, which grows, or,
+  // below running code, on the names of the frame in scope.
+  bool newFrame = false;
+  bool returnVariables = false;  // the code leaves the frame's variables as a structure
+  bool compilePending = false;   // the functions waiting for the pending pass are compiled before the code runs
+  // Unknown names become functions compiled on demand; they do in any case
+  // without compilePending or with a read-function hook.
+  bool createFunctions = false;
+  bool ans = false;              // unassigned results of statements go to "ans"
+  bool skipDefinitions = false;  // function blocks and define statements are read over
+  bool linkToCaller = false;     // the code returns to the program counter as it stands
+};
+
+// Compiles text into a new code frame. On success the program counter is at
+// the code.
+StatusCode CompileTextForEvaluation(EngineContext* ctx, const char* text, int32_t length,
+                                    const EvaluationOptions& options);
 
 // Runs count code words in a new frame over the top `inputs` values: outputs
 // (negative: 1) values are kept, `extra` undefined variables are added.

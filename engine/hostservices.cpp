@@ -1,6 +1,7 @@
 // Small services through which the host and extensions configure the engine
 // or hand it work from outside a running native: charsets, entry names, the
-// display settings, pending calls, calls by name and class word, named items.
+// display settings, pending calls with their copied arguments, natives by
+// name and kind, named items, text with line ends.
 #include <cstring>
 
 #include "engine/function.h"
@@ -274,7 +275,7 @@ StatusCode CopyArgumentValuesOut(EngineContext* ctx, int position, int n, Pendin
 }
 
 // ---------------------------------------------------------------------------
-// Natives by name and class word
+// Natives by name and kind
 
 StatusCode CallNativeByNameAndKind(EngineContext* ctx, const char* name, int32_t kind, void* argument) {
   if (name == nullptr) return kUnknownFun;

@@ -47,7 +47,7 @@ void EchoSourceLine(EngineContext* ctx, int32_t f, int32_t line) {
   while (at < 16) head[at++] = ' ';
   char number[16];
   int digits = 0;
-  FormatDecimal64(number, &digits, line, false, 0, false, false, false, 1, sizeof number);
+  FormatDecimal64(number, &digits, line, sizeof number);
   for (int k = digits; k < 5; ++k) head[at++] = ' ';
   std::memcpy(head + at, number, std::min(digits, 6));
   at += std::min(digits, 6);
@@ -79,7 +79,7 @@ void ReportDebuggerLine(EngineContext* ctx, int32_t f, int32_t line) {
     AppendChars(text, &at, name, std::min(length, 32), sizeof text);
     AppendChars(text, &at, ":", 1, sizeof text);
   }
-  FormatDecimal64(text, &at, line, false, 0, false, false, false, 1, sizeof text);
+  FormatDecimal64(text, &at, line, sizeof text);
   AppendChars(text, &at, "> ", 2, sizeof text);
   WriteToDescriptor(ctx, 2, text, at);
   WriteSourceLine(ctx, 2, f, line);

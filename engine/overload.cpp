@@ -225,7 +225,7 @@ bool MakePlan(EngineContext* ctx, const int16_t* ins, Plan* p, StatusCode* st) {
 void NoteMethodName(EngineContext* ctx, SymbolId cls, const char* method) {
   char text[sizeof ctx->failingName] = {};
   const int limit = static_cast<int>(sizeof text) - 1;
-  int n = std::min(SymbolLength(ctx, cls), 28);
+  int n = std::min(SymbolLength(ctx, cls), limit);
   std::memcpy(text, SymbolText(ctx, cls), n);
   for (const char* s = "::"; *s && n < limit; ++s) text[n++] = *s;
   for (const char* s = method; *s && n < limit; ++s) text[n++] = *s;

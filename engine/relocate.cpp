@@ -438,7 +438,8 @@ StatusCode LoadEngineState(EngineContext* ctx, EngineStateReader read, void* use
   const int64_t descWords = ReadU32(h), dataCells = ReadU32(h + 4), heapCells = ReadU32(h + 8);
   const int64_t entries = ReadU32(h + 12), codeWords = ReadU32(h + 16), symbols = ReadU32(h + 20);
   // Only the main thread's registers are in the header.
-  if (ReadI32(h + 200) != 0 || entries < 1 || symbols > kMaxSavedSymbolBytes) return kInitError;
+  const uint8_t* t = h + kHeaderThreadFields;
+  if (ReadI32(t) != 0 || entries < 1 || symbols > kMaxSavedSymbolBytes) return kInitError;
 
   // The image replaces the main thread's stacks: their room decides, and a
   // refusal must leave a running interpreter thread current.
@@ -458,19 +459,19 @@ StatusCode LoadEngineState(EngineContext* ctx, EngineStateReader read, void* use
   ctx->pc.safe = h[32];
   ctx->pc.offset = ReadI32(h + 36);
   ctx->descLength = static_cast<int32_t>(descWords);
-  std::memcpy(&ctx->mainThread, h + 40, sizeof(ThreadRecord));
+  std::memcpy(&ctx->mainThread, h + kHeaderMainThread, sizeof(ThreadRecord));
   ctx->currentThread = 0;
-  ctx->threadListHead = ReadI32(h + 204);
-  ctx->nextThreadId = ReadI32(h + 208);
-  ctx->semaphoreTable = ReadI32(h + 212);
-  ctx->semaphoreCapacity = ReadI32(h + 216);
-  ctx->lastSemaphoreId = ReadI32(h + 220);
-  ctx->display.digits = ReadI32(h + 224);
-  ctx->display.format = h[228];
-  ctx->display.imagUnit = h[229];
-  ctx->display.loose = h[230];
-  ctx->display.hostWords[0] = ReadI32(h + 232);
-  ctx->display.hostWords[1] = h[236] != 0 ? 0 : -1;
+  ctx->threadListHead = ReadI32(t + 4);
+  ctx->nextThreadId = ReadI32(t + 8);
+  ctx->semaphoreTable = ReadI32(t + 12);
+  ctx->semaphoreCapacity = ReadI32(t + 16);
+  ctx->lastSemaphoreId = ReadI32(t + 20);
+  ctx->display.digits = ReadI32(t + 24);
+  ctx->display.format = t[28];
+  ctx->display.imagUnit = t[29];
+  ctx->display.loose = t[30];
+  ctx->display.hostWords[0] = ReadI32(t + 32);
+  ctx->display.hostWords[1] = t[36] != 0 ? 0 : -1;
   ForgetReplacedState(ctx);
 
   bool whole = ReadSection(read, userData, ctx->descBase, 4 * descWords);

@@ -10,7 +10,14 @@
 // ---------------------------------------------------------------------------
 // Shared with the image writer.
 
-constexpr int32_t kStateHeaderBytes = 240;
+// The image header: ten 32-bit fields (the section sizes, the frame index,
+// the program counter), the main thread's record, then forty bytes: the
+// current thread (always 0), the thread list, the semaphores, the display
+// settings.
+constexpr int32_t kThreadRecordBytes = 192;
+constexpr int32_t kHeaderMainThread = 40;
+constexpr int32_t kHeaderThreadFields = kHeaderMainThread + kThreadRecordBytes;
+constexpr int32_t kStateHeaderBytes = kHeaderThreadFields + 40;
 constexpr int32_t kMaxSavedSymbolBytes = 32767;
 
 // Adds delta words to every code-area position held anywhere: function and
@@ -55,7 +62,6 @@ struct EngineStateView {
   const int16_t* code;
   const uint8_t* symbols;  // symbolBytes bytes ending at the code area's end
 };
-constexpr int32_t kThreadRecordBytes = 160;
 constexpr int32_t kFunctionEntryWords = 8;
 
 void ViewEngineState(const EngineContext* ctx, EngineStateView* view);

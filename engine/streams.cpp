@@ -171,8 +171,7 @@ StatusCode WriteToDescriptor(EngineContext* ctx, int32_t descriptor, const char*
 StatusCode WriteNumberToDescriptor(EngineContext* ctx, int32_t descriptor, double value) {
   char text[kNumberBufferBytes];
   int position = 0;
-  FormatDouble(text, &position, value, ctx->display.digits, 'g', 0, false, false, false, false, false, false,
-               kNumberBufferBytes);
+  FormatDouble(text, &position, value, ctx->display.digits, 'g', kNumberBufferBytes);
   return WriteToDescriptor(ctx, descriptor, text, position);
 }
 

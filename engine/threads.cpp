@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr int32_t kRegisterNameBytes = sizeof(ThreadRecord::failingName);
 constexpr double kAwake = -1.0;
 
 int32_t OffsetInContext(const EngineContext* ctx, const void* p) {
@@ -27,7 +26,7 @@ T* AtOffset(EngineContext* ctx, int32_t offset) {
   return reinterpret_cast<T*>(reinterpret_cast<char*>(ctx) + offset);
 }
 
-// Words 0 to 24 of the record: the stacks, the random states, the program
+// Words 0 to 33 of the record: the stacks, the random states, the program
 // counter and the error state.
 void StoreRegisters(EngineContext* ctx, ThreadRecord* r) {
   r->descBase = OffsetInContext(ctx, ctx->descBase);
@@ -45,7 +44,8 @@ void StoreRegisters(EngineContext* ctx, ThreadRecord* r) {
   r->errorCode = ctx->errorCode;
   r->errorFunction = ctx->errorFunction;
   r->errorPosition = ctx->errorPosition;
-  std::memcpy(r->failingName, ctx->failingName, kRegisterNameBytes);
+  static_assert(sizeof r->failingName == sizeof ctx->failingName);
+  std::memcpy(r->failingName, ctx->failingName, sizeof r->failingName);
 }
 
 void LoadRegisters(EngineContext* ctx, const ThreadRecord* r) {
@@ -64,8 +64,9 @@ void LoadRegisters(EngineContext* ctx, const ThreadRecord* r) {
   ctx->errorCode = r->errorCode;
   ctx->errorFunction = r->errorFunction;
   ctx->errorPosition = r->errorPosition;
-  std::memcpy(ctx->failingName, r->failingName, kRegisterNameBytes);
-  ctx->failingName[kRegisterNameBytes] = 0;
+  std::memcpy(ctx->failingName, r->failingName, sizeof ctx->failingName);
+  // A record read from an image may lack the NUL.
+  ctx->failingName[kFailingNameBytes - 1] = 0;
 }
 
 // A list walk never takes more steps than the heap has cells, so a damaged
@@ -143,13 +144,10 @@ bool FindInList(EngineContext* ctx, int32_t h, int32_t* previous) {
 void UnwindThreadFrames(EngineContext* ctx, ThreadRecord* victim) {
   ThreadRecord running;
   StoreRegisters(ctx, &running);
-  char name[kFailingNameBytes];
-  std::memcpy(name, ctx->failingName, sizeof name);
   LoadRegisters(ctx, victim);
   UnwindFrames(ctx, 0);
   StoreRegisters(ctx, victim);
   LoadRegisters(ctx, &running);
-  std::memcpy(ctx->failingName, name, sizeof name);
 }
 
 // ---------------------------------------------------------------------------

@@ -5,7 +5,7 @@
 
 #include "engine/context.h"
 
-// A thread's heap block: its 160-byte record, then its clock state (the
+// A thread's heap block: its 192-byte record, then its clock state (the
 // clock's state size rounded up to cells), its data stack, and its descriptor
 // stack 8d bytes after the record, where d is half the stack size in cells.
 constexpr int32_t kThreadRecordCells = static_cast<int32_t>(sizeof(ThreadRecord) / sizeof(Cell));

@@ -122,7 +122,7 @@ bool CatchOrReport(EngineContext* ctx, StatusCode code, bool nested) {
   if (ctx->currentErrorRecord <= 0) {
     // The text is built with the location, so storing it adds none; the
     // location the store records again from the frames is put back.
-    char text[124];
+    char text[kErrorTextBytes];
     int64_t length = 0;
     GetLastErrorText(ctx, code, true, text, sizeof text, &length);
     const int32_t function = ctx->errorFunction, position = ctx->errorPosition;

@@ -23,7 +23,9 @@
 namespace {
 
 // The host's break test costs a call into the host, so the loop asks it on
-// one outer pass in this many.
+// one outer pass in this many. A pass ends after every handler call and
+// every conditional or backward jump; only the inline cases chain without
+// one, so any loop still passes once per round.
 constexpr int32_t kPassesPerBreakPoll = 503;
 
 // Opcode -> handler for everything the loop does not run inline; what the

@@ -101,9 +101,12 @@ StatusCode OpIndexVarForAssign(EngineContext* ctx, const int16_t* ins);  // 113 
 // ---------------------------------------------------------------------------
 // The rest of the machine's instruction set. The loop runs Nop, PushZero,
 // PushOne, Drop, SkipOperand, the jumps and the short-circuit jumps inline
-// only, and takes fast paths of PushSmallInt, PushDouble, LineMarker,
-// ForNextRange, LoadVar, StoreVar, the scalar arithmetic and relations before
-// falling back to these handlers.
+// only. PushSmallInt and PushDouble it runs inline whole; their handler serves
+// RunOpcodeHandler alone. It takes fast paths, falling back to these handlers,
+// of LineMarker (nothing watches the lines), ForNextRange (a double range),
+// LoadVar and StoreVar (a real double scalar), +, -, .*, ./ and .\ of two real
+// double scalars, and the relations of two that a conditional jump tests at
+// once.
 
 // engine/instructions.cpp
 StatusCode OpPushLiteral(EngineContext* ctx, const int16_t* ins);  // 3-5, 13-31, 34, 60, 330

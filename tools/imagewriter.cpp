@@ -48,15 +48,16 @@ void SaveEngineState(EngineContext* ctx, std::vector<uint8_t>* image) {
                              v.pcSafe,
                              static_cast<uint32_t>(v.pcOffset)};
   for (size_t k = 0; k < std::size(fields); ++k) Put32(image, at + 4 * k, fields[k]);
-  std::memcpy(image->data() + at + 40, v.mainThread, kThreadRecordBytes);
+  std::memcpy(image->data() + at + kHeaderMainThread, v.mainThread, kThreadRecordBytes);
+  const size_t t = at + kHeaderThreadFields;
   const int32_t threads[] = {
       0, v.threadListHead, v.nextThreadId, v.semaphoreTable, v.semaphoreCapacity, v.lastSemaphoreId, v.digits};
-  for (size_t k = 0; k < std::size(threads); ++k) Put32(image, at + 200 + 4 * k, static_cast<uint32_t>(threads[k]));
-  (*image)[at + 228] = v.format;
-  (*image)[at + 229] = v.imagUnit;
-  (*image)[at + 230] = v.loose;
-  Put32(image, at + 232, static_cast<uint32_t>(v.hostWords[0]));
-  (*image)[at + 236] = v.hostWords[1] == 0 ? 1 : 0;
+  for (size_t k = 0; k < std::size(threads); ++k) Put32(image, t + 4 * k, static_cast<uint32_t>(threads[k]));
+  (*image)[t + 28] = v.format;
+  (*image)[t + 29] = v.imagUnit;
+  (*image)[t + 30] = v.loose;
+  Put32(image, t + 32, static_cast<uint32_t>(v.hostWords[0]));
+  (*image)[t + 36] = v.hostWords[1] == 0 ? 1 : 0;
 
   Append(image, v.descriptors, 4 * int64_t{v.descLength});
   Append(image, v.data, 8 * int64_t{v.dataTop});

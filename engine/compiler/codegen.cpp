@@ -168,19 +168,20 @@ struct Compiled {
   int16_t* last = nullptr;
 };
 
-StatusCode CompileText(Gen& g, const char* text, int32_t* position, int32_t end, int32_t wanted, bool display,
-                       bool assignment, Compiled* out) {
+StatusCode CompileText(Gen& g, const char* text, int32_t* position, int32_t end, ExpressionOptions options,
+                       Compiled* out) {
   out->start = g.pos;
   auto* stack = reinterpret_cast<OperatorStackEntry*>(g.control + g.depth);
   static_assert(sizeof(OperatorStackEntry) == sizeof(ControlStackEntry));
+  // Whether unknown names become functions is the whole unit's choice.
+  options.createFunctions = g.createFunctions;
   return CompileExpression(g.ctx, g.library, text, position, end, stack, g.capacity - g.depth, g.code, g.pos + Room(g),
-                           &g.pos, wanted, display, g.createFunctions, g.names, g.nameCount, &out->values, &out->last,
-                           assignment);
+                           &g.pos, g.names, g.nameCount, &out->values, &out->last, options);
 }
 
 StatusCode CompileWhole(Gen& g, const char* text, int32_t length, int32_t wanted, bool display, Compiled* out) {
   int32_t position = 0;
-  return CompileText(g, text, &position, length, wanted, display, false, out);
+  return CompileText(g, text, &position, length, {.outputsWanted = wanted, .displayContext = display}, out);
 }
 
 // A condition, a switch or case value or a range: exactly one value, else
@@ -254,7 +255,7 @@ StatusCode ExpressionStatement(Gen& g, const StatementRecord* r) {
   int32_t p = n > 0 && (t[0] == '[' || t[0] == '(') ? 1 : 0;
   for (int32_t k = 0; k < r->targets; ++k) {
     Compiled target;
-    const StatusCode st = CompileText(g, t, &p, n, 0, false, true, &target);
+    const StatusCode st = CompileText(g, t, &p, n, {.assignmentMode = true}, &target);
     if (st != kOk && st != kUnexpectedExprEnd) return st;
     int16_t* opener = target.last;
     if (opener == nullptr) return kBadAsgnVar;
@@ -634,11 +635,11 @@ StatusCode GenerateStatementCode(EngineContext* ctx, int32_t library, const int3
   return st;
 }
 
-StatusCode CompileSource(EngineContext* ctx, int32_t library, const char* text, int32_t length, bool stopAtNextUnit,
-                         int16_t* output, int32_t outputWords, int32_t* used, char* names, int32_t* nameCount,
-                         int32_t nameCapacity, int32_t function, int32_t firstLine, int32_t expectedValues,
-                         int32_t* valueCount, bool storeInAns, bool createFunctions, bool skipFunctions,
-                         bool removeNames) {
+StatusCode CompileSource(EngineContext* ctx, int32_t library, const char* text, int32_t length, int16_t* output,
+                         int32_t outputWords, int32_t* used, const CompileOptions& options) {
+  const int32_t function = options.function;
+  char* names = options.names;
+  int32_t* valueCount = options.valueCount;
   std::memset(ctx->failingName, 0, sizeof ctx->failingName);
   ctx->errorFunction = function;
   const bool functionMode = function != -1;
@@ -648,12 +649,12 @@ StatusCode CompileSource(EngineContext* ctx, int32_t library, const char* text, 
   // while pass 2 reads them, out of reach of anything pushed meanwhile.
   auto* scratch = reinterpret_cast<int32_t*>(ctx->dataBase + ctx->dataTop);
   const int32_t scratchWords = static_cast<int32_t>(std::min<int64_t>(2 * FreeDataCells(ctx), INT32_MAX));
-  int32_t recordWords = 0, headerWords = 0, line = firstLine;
+  int32_t recordWords = 0, headerWords = 0, line = options.firstLine;
   int32_t ownCount = 0;
-  int32_t* count = nameCount != nullptr ? nameCount : &ownCount;
-  if (StatusCode st =
-          SplitStatements(ctx, scratch, scratchWords, &recordWords, text, length, stopAtNextUnit, output, outputWords,
-                          &headerWords, names, count, nameCapacity, functionMode, skipFunctions, &line);
+  int32_t* count = options.nameCount != nullptr ? options.nameCount : &ownCount;
+  if (StatusCode st = SplitStatements(ctx, scratch, scratchWords, &recordWords, text, length, options.stopAtNextUnit,
+                                      output, outputWords, &headerWords, names, count, options.nameCapacity,
+                                      functionMode, options.skipFunctions, &line);
       st != kOk)
     return st;
 
@@ -668,14 +669,14 @@ StatusCode CompileSource(EngineContext* ctx, int32_t library, const char* text, 
   *used = position;
   const StatusCode st = GenerateStatementCode(ctx, library, scratch, recordWords, ctx->descBase + ctx->descLength,
                                               ctx->descCapacity - ctx->descLength, output, outputWords, &position,
-                                              define ? -1 : function, define ? 1 : expectedValues,
+                                              define ? -1 : function, define ? 1 : options.expectedValues,
                                               define ? (valueCount != nullptr ? valueCount : &values) : nullptr,
-                                              passNames, passCount, storeInAns, createFunctions);
+                                              passNames, passCount, options.storeInAns, options.createFunctions);
   ctx->dataTop = savedTop;
   if (st != kOk) return st;
 
   int32_t codeStart = functionMode ? headerWords : 0;
-  if (functionMode && removeNames && output[1] > 0) {
+  if (functionMode && options.removeNames && output[1] > 0) {
     // Sixteen words per name: the code keeps its 8-byte alignment.
     const int32_t names16 = 16 * output[1];
     std::memmove(output + codeStart - names16, output + codeStart, sizeof(int16_t) * (position - codeStart));
@@ -693,7 +694,6 @@ StatusCode CompileSource(EngineContext* ctx, int32_t library, const char* text, 
 StatusCode CompileFunctionSource(EngineContext* ctx, int32_t library, const char* text, int32_t length,
                                  bool stopAtNextUnit, int16_t* output, int32_t room, int32_t* used, int32_t entry,
                                  int32_t firstLine) {
-  int32_t count = 0;
-  return CompileSource(ctx, library, text, length, stopAtNextUnit, output, room, used, nullptr, &count, 0, entry,
-                       firstLine, 0, nullptr, false, false, false, false);
+  return CompileSource(ctx, library, text, length, output, room, used,
+                       {.function = entry, .firstLine = firstLine, .stopAtNextUnit = stopAtNextUnit});
 }

@@ -52,17 +52,32 @@ StatusCode GenerateStatementCode(EngineContext* ctx, int32_t library, const int3
                                  int32_t* codePosition, int32_t function, int32_t expectedValues, int32_t* valueCount,
                                  const char* names, int32_t nameCount, bool storeInAns, bool createFunctions);
 
-// The compiler's entry: text (length bytes) as function `function` of the
-// library, header and code into output (outputWords words, on an 8-byte
+// What CompileSource makes of a text. The defaults: code (not a function)
+// on the names table given, statements only, from line 1.
+struct CompileOptions {
+  // The caller's names table of 32-byte slots, *nameCount in use of
+  // nameCapacity; the count grows. A null count stands for 0.
+  char* names = nullptr;
+  int32_t* nameCount = nullptr;
+  int32_t nameCapacity = 0;
+  int32_t function = -1;          // store index of the function compiled, -1 for code
+  int32_t firstLine = 1;          // the text's first line number
+  int32_t expectedValues = 0;     // code only: a definition block or an expression of this many values
+  int32_t* valueCount = nullptr;  // a definition block's values (may be null)
+  bool stopAtNextUnit = false;    // a function header or define statement ends the text instead of failing
+  bool storeInAns = false;        // unassigned results go to variable 0 when it is "ans"
+  bool createFunctions = false;   // unknown names become function-store entries compiled on demand
+  bool skipFunctions = false;     // function blocks and define statements are read over
+  bool removeNames = false;       // function mode: the header keeps no variable names
+};
+
+// The compiler's entry: text (length bytes) as function options.function of
+// the library, header and code into output (outputWords words, on an 8-byte
 // boundary), *used the words written; or, with function -1, code that works
-// on the caller's names table (*nameCount in use of nameCapacity slots,
-// which grows). Pass 1 uses the free data-stack space for its records, pass
-// 2 the free descriptor-stack space for its control stack.
-StatusCode CompileSource(EngineContext* ctx, int32_t library, const char* text, int32_t length, bool stopAtNextUnit,
-                         int16_t* output, int32_t outputWords, int32_t* used, char* names, int32_t* nameCount,
-                         int32_t nameCapacity, int32_t function, int32_t firstLine, int32_t expectedValues,
-                         int32_t* valueCount, bool storeInAns, bool createFunctions, bool skipFunctions,
-                         bool removeNames);
+// on the caller's names table. Pass 1 uses the free data-stack space for its
+// records, pass 2 the free descriptor-stack space for its control stack.
+StatusCode CompileSource(EngineContext* ctx, int32_t library, const char* text, int32_t length, int16_t* output,
+                         int32_t outputWords, int32_t* used, const CompileOptions& options);
 
 // CompileSource in function mode with the function store's compiler seam's
 // signature: the store's default compiler.

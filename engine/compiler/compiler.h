@@ -43,21 +43,25 @@ enum OperatorEntryKind : int32_t {
   kEntryNamedCall = 21,
 };
 
+// What the statement around an expression asks of its code.
+struct ExpressionOptions {
+  int32_t outputsWanted = 0;     // values the caller needs, 0 for a bare expression statement
+  bool displayContext = false;   // the statement shows its result
+  bool createFunctions = false;  // unknown names become new function-store entries compiled on demand
+  bool assignmentMode = false;   // the text is an assignment's target
+};
+
 // Compiles the expression text[*position, end) at code[*codePosition] (room
 // in words), using stack (room entries) for the operators; *position ends
 // where the compilation stopped (at end, or at the character that gave 202
-// when a ")" "," ";" or "]" closes nothing). outputsWanted: values the
-// caller needs, 0 for a bare expression statement. displayContext: the
-// statement shows its result. createFunctions: unknown names become new
-// function-store entries compiled on demand. names: the 32-byte variable
+// when a ")" "," ";" or "]" closes nothing). names: the 32-byte variable
 // name slots. *valuesProduced: values the code leaves. lastInstruction (may
 // be null): in assignment mode the instruction that opened the target,
 // otherwise the LoadVar of a lone top-level variable, else null.
 StatusCode CompileExpression(EngineContext* ctx, int32_t library, const char* text, int32_t* position, int32_t end,
                              OperatorStackEntry* stack, int32_t stackRoom, int16_t* code, int32_t codeRoom,
-                             int32_t* codePosition, int32_t outputsWanted, bool displayContext, bool createFunctions,
-                             const char* names, int32_t nameCount, int32_t* valuesProduced, int16_t** lastInstruction,
-                             bool assignmentMode);
+                             int32_t* codePosition, const char* names, int32_t nameCount, int32_t* valuesProduced,
+                             int16_t** lastInstruction, const ExpressionOptions& options);
 
 // Emits and pops entries of precedence >= threshold from stack[0, *top),
 // stopping at a bracket, call or index entry, which the caller closes.

@@ -339,17 +339,16 @@ class ExpressionCompiler {
  public:
   ExpressionCompiler(EngineContext* ctx, int32_t library, const char* text, int32_t* position, int32_t end,
                      OperatorStackEntry* stack, int32_t stackRoom, int16_t* code, int32_t codeRoom,
-                     int32_t* codePosition, int32_t wanted, bool display, bool create, const char* names,
-                     int32_t nameCount, bool assign)
+                     int32_t* codePosition, const char* names, int32_t nameCount, const ExpressionOptions& options)
       : u_{ctx, library, text, code, codeRoom, codePosition, names, nameCount, stack, &top_},
         position_(position),
         p_(*position),
         end_(end),
         stackRoom_(stackRoom),
-        wanted_(wanted),
-        display_(display),
-        create_(create),
-        assign_(assign),
+        wanted_(options.outputsWanted),
+        display_(options.displayContext),
+        create_(options.createFunctions),
+        assign_(options.assignmentMode),
         start_(*codePosition),
         expressionStart_(*position) {}
 
@@ -1104,13 +1103,12 @@ StatusCode ExpressionCompiler::TableOperator() {
 
 StatusCode CompileExpression(EngineContext* ctx, int32_t library, const char* text, int32_t* position, int32_t end,
                              OperatorStackEntry* stack, int32_t stackRoom, int16_t* code, int32_t codeRoom,
-                             int32_t* codePosition, int32_t outputsWanted, bool displayContext, bool createFunctions,
-                             const char* names, int32_t nameCount, int32_t* valuesProduced, int16_t** lastInstruction,
-                             bool assignmentMode) {
+                             int32_t* codePosition, const char* names, int32_t nameCount, int32_t* valuesProduced,
+                             int16_t** lastInstruction, const ExpressionOptions& options) {
   if (lastInstruction) *lastInstruction = nullptr;
   if (valuesProduced) *valuesProduced = 0;
-  ExpressionCompiler compiler(ctx, library, text, position, end, stack, stackRoom, code, codeRoom, codePosition,
-                              outputsWanted, displayContext, createFunctions, names, nameCount, assignmentMode);
+  ExpressionCompiler compiler(ctx, library, text, position, end, stack, stackRoom, code, codeRoom, codePosition, names,
+                              nameCount, options);
   return compiler.Run(valuesProduced, lastInstruction);
 }
 

@@ -342,7 +342,7 @@ StatusCode DefaultInput(Pass& s, int k, const char* name, int nameLength) {
   if (r == nullptr) return kCompOutOfMemory;
   char condition[24] = "nargin<";
   int n = 7;
-  FormatDecimal32(condition, &n, k, false, 0, false, false, false, 1, sizeof condition);
+  FormatDecimal32(condition, &n, k, sizeof condition);
   if (n > TextRoom(s)) return kExprTooLarge;
   std::memcpy(RecordText(r), condition, n);
   r->expressionLength = n;

@@ -177,32 +177,33 @@ int UnsignedDigits(uint64_t value, unsigned base, bool uppercase, char (&out)[64
   return n;
 }
 
-void FormatDecimal(char* buffer, int* position, uint64_t magnitude, bool negative, int width, bool leftJustify,
-                   bool plus, bool blank, int minDigits, int size) {
+int ZerosBefore(int digitCount, const NumberFormat& f) {
+  return f.minDigits > digitCount ? f.minDigits - digitCount : 0;
+}
+
+void FormatDecimal(char* buffer, int* position, uint64_t magnitude, bool negative, int size, const NumberFormat& f) {
   char digits[64];
   const int n = UnsignedDigits(magnitude, 10, false, digits);
-  const char* sign = negative ? "-" : plus ? "+" : blank ? " " : "";
-  const IntegerText t{sign, "", minDigits > n ? minDigits - n : 0, digits, n};
-  WriteIntegerText(buffer, position, t, width, leftJustify, size);
+  const char* sign = negative ? "-" : f.plus ? "+" : f.blank ? " " : "";
+  const IntegerText t{sign, "", ZerosBefore(n, f), digits, n};
+  WriteIntegerText(buffer, position, t, f.width, f.leftJustify, size);
 }
 
-void FormatHex(char* buffer, int* position, uint64_t value, int width, bool leftJustify, bool uppercase, bool prefix,
-               int minDigits, int size) {
+void FormatHex(char* buffer, int* position, uint64_t value, int size, const NumberFormat& f) {
   char digits[64];
-  const int n = UnsignedDigits(value, 16, uppercase, digits);
-  const IntegerText t{"", prefix && value != 0 ? "0x" : "", minDigits > n ? minDigits - n : 0, digits, n};
-  WriteIntegerText(buffer, position, t, width, leftJustify, size);
+  const int n = UnsignedDigits(value, 16, f.uppercase, digits);
+  const IntegerText t{"", f.alternate && value != 0 ? "0x" : "", ZerosBefore(n, f), digits, n};
+  WriteIntegerText(buffer, position, t, f.width, f.leftJustify, size);
 }
 
-void FormatOctal(char* buffer, int* position, uint64_t value, int width, bool leftJustify, bool alternate,
-                 int minDigits, int size) {
+void FormatOctal(char* buffer, int* position, uint64_t value, int size, const NumberFormat& f) {
   char digits[64];
   const int n = UnsignedDigits(value, 8, false, digits);
-  int zeros = minDigits > n ? minDigits - n : 0;
+  int zeros = ZerosBefore(n, f);
   // The digits of a nonzero value never start with 0, so only padding can supply it.
-  if (alternate && value != 0 && zeros == 0) zeros = 1;
+  if (f.alternate && value != 0 && zeros == 0) zeros = 1;
   const IntegerText t{"", "", zeros, digits, n};
-  WriteIntegerText(buffer, position, t, width, leftJustify, size);
+  WriteIntegerText(buffer, position, t, f.width, f.leftJustify, size);
 }
 
 }  // namespace
@@ -373,35 +374,35 @@ bool ParseRealNumber(const char* text, int length, int* position, double* out) {
 // ---------------------------------------------------------------------------
 // Floating-point and complex formatters
 
-void FormatDouble(char* buffer, int* position, double value, int precision, char conversion, int width,
-                  bool leftJustify, bool uppercase, bool plus, bool blank, bool zeroPad, bool alternate, int size) {
+void FormatDouble(char* buffer, int* position, double value, int precision, char conversion, int size,
+                  const NumberFormat& format) {
   const int start = *position;
   if (!std::isfinite(value)) {
     const char* word;
     if (std::isnan(value)) {
-      word = uppercase ? "NaN" : "nan";
+      word = format.uppercase ? "NaN" : "nan";
     } else if (value < 0) {
-      word = uppercase ? "-Inf" : "-inf";
-    } else if (plus) {
-      word = uppercase ? "+Inf" : "+inf";
-    } else if (blank) {
-      word = uppercase ? " Inf" : " inf";
+      word = format.uppercase ? "-Inf" : "-inf";
+    } else if (format.plus) {
+      word = format.uppercase ? "+Inf" : "+inf";
+    } else if (format.blank) {
+      word = format.uppercase ? " Inf" : " inf";
     } else {
-      word = uppercase ? "Inf" : "inf";
+      word = format.uppercase ? "Inf" : "inf";
     }
     const int length = TextLength(word);
-    const int missing = width > length ? width - length : 0;
-    if (!leftJustify && missing > 0) AppendRepeatedChar(buffer, position, ' ', missing, size);
+    const int missing = format.width > length ? format.width - length : 0;
+    if (!format.leftJustify && missing > 0) AppendRepeatedChar(buffer, position, ' ', missing, size);
     AppendText(buffer, position, word, size);
-    if (leftJustify && missing > 0) AppendRepeatedChar(buffer, position, ' ', missing, size);
+    if (format.leftJustify && missing > 0) AppendRepeatedChar(buffer, position, ' ', missing, size);
     return;
   }
 
   if (value < 0) {
     PutByte(buffer, position, '-', size);
-  } else if (plus) {
+  } else if (format.plus) {
     PutByte(buffer, position, '+', size);
-  } else if (blank) {
+  } else if (format.blank) {
     PutByte(buffer, position, ' ', size);
   }
 
@@ -413,7 +414,7 @@ void FormatDouble(char* buffer, int* position, double value, int precision, char
     const double d = std::fmod(std::floor(lay.m / PowerOfTen(k)), 10.0);
     buffer[(*position)++] = static_cast<char>('0' + static_cast<int>(d));
   }
-  if ((lay.nd > 0 || alternate) && *position + 2 < size) {
+  if ((lay.nd > 0 || format.alternate) && *position + 2 < size) {
     buffer[(*position)++] = '.';
     double fr = lay.m - std::floor(lay.m);
     for (int i = 0; i < lay.nd && *position + 2 < size; ++i) {
@@ -425,7 +426,7 @@ void FormatDouble(char* buffer, int* position, double value, int precision, char
   }
 
   if (lay.exponentForm && *position + 5 < size) {
-    buffer[(*position)++] = uppercase ? 'E' : 'e';
+    buffer[(*position)++] = format.uppercase ? 'E' : 'e';
     int e = lay.exponent;
     if (e < 0) {
       buffer[(*position)++] = '-';
@@ -441,15 +442,18 @@ void FormatDouble(char* buffer, int* position, double value, int precision, char
     }
   }
 
-  FillWidth(buffer, position, start, width, leftJustify, zeroPad, size);
+  FillWidth(buffer, position, start, format.width, format.leftJustify, format.zeroPad, size);
 }
 
-void FormatComplex(char* buffer, int* position, double re, double im, int precision, char conversion, int width,
-                   bool leftJustify, bool uppercase, char unitLetter, bool plus, bool blank, bool alternate, int size) {
+void FormatComplex(char* buffer, int* position, double re, double im, int precision, char conversion, int size,
+                   const NumberFormat& format) {
   const int start = *position;
-  const int half = leftJustify || width <= 2 ? 0 : (width - 2) / 2;
-  FormatDouble(buffer, position, re, precision, conversion, half, leftJustify, uppercase, plus, blank, false, alternate,
-               size);
+  const int width = format.width;
+  const bool leftJustify = format.leftJustify;
+  NumberFormat part = format;
+  part.width = leftJustify || width <= 2 ? 0 : (width - 2) / 2;
+  part.zeroPad = false;
+  FormatDouble(buffer, position, re, precision, conversion, size, part);
 
   // NaN and infinite real parts absorb any finite imaginary part: both
   // comparisons are false for them, as they are for a negligible one.
@@ -459,10 +463,12 @@ void FormatComplex(char* buffer, int* position, double re, double im, int precis
     if (!leftJustify) PutByte(buffer, position, ' ', size);
     PutByte(buffer, position, im < 0 ? '-' : '+', size);
     if (!leftJustify && width % 2 != 0) PutByte(buffer, position, ' ', size);
-    FormatDouble(buffer, position, std::fabs(im), precision, conversion, half, leftJustify, uppercase, false, false,
-                 false, alternate, size - 1);
-    const char unit = unitLetter == 'j' ? 'j' : 'i';
-    PutByte(buffer, position, uppercase ? static_cast<char>(unit - 'a' + 'A') : unit, size);
+    // The sign is already written; size - 1 keeps room for the unit letter.
+    part.plus = false;
+    part.blank = false;
+    FormatDouble(buffer, position, std::fabs(im), precision, conversion, size - 1, part);
+    const char unit = format.unitLetter == 'j' ? 'j' : 'i';
+    PutByte(buffer, position, format.uppercase ? static_cast<char>(unit - 'a' + 'A') : unit, size);
     return;
   }
   const int written = *position - start;
@@ -472,54 +478,45 @@ void FormatComplex(char* buffer, int* position, double re, double im, int precis
 // ---------------------------------------------------------------------------
 // Integer formatters
 
-void FormatDecimal32(char* buffer, int* position, int32_t value, bool isUnsigned, int width, bool leftJustify,
-                     bool plus, bool blank, int minDigits, int size) {
-  if (isUnsigned) {
-    FormatDecimal(buffer, position, static_cast<uint32_t>(value), false, width, leftJustify, plus, blank, minDigits,
-                  size);
+void FormatDecimal32(char* buffer, int* position, int32_t value, int size, const NumberFormat& format) {
+  if (format.isUnsigned) {
+    FormatDecimal(buffer, position, static_cast<uint32_t>(value), false, size, format);
     return;
   }
   // Negated in 64 bits so that INT32_MIN has a magnitude.
   const int64_t v = value;
-  FormatDecimal(buffer, position, static_cast<uint64_t>(v < 0 ? -v : v), v < 0, width, leftJustify, plus, blank,
-                minDigits, size);
+  FormatDecimal(buffer, position, static_cast<uint64_t>(v < 0 ? -v : v), v < 0, size, format);
 }
 
-void FormatDecimal64(char* buffer, int* position, int64_t value, bool isUnsigned, int width, bool leftJustify,
-                     bool plus, bool blank, int minDigits, int size) {
+void FormatDecimal64(char* buffer, int* position, int64_t value, int size, const NumberFormat& format) {
   const uint64_t u = static_cast<uint64_t>(value);
-  if (isUnsigned || value >= 0) {
-    FormatDecimal(buffer, position, u, false, width, leftJustify, plus, blank, minDigits, size);
+  if (format.isUnsigned || value >= 0) {
+    FormatDecimal(buffer, position, u, false, size, format);
     return;
   }
   // Unsigned negation: INT64_MIN has no signed magnitude.
-  FormatDecimal(buffer, position, 0 - u, true, width, leftJustify, plus, blank, minDigits, size);
+  FormatDecimal(buffer, position, 0 - u, true, size, format);
 }
 
-void FormatHex32(char* buffer, int* position, uint32_t value, int width, bool leftJustify, bool uppercase, bool prefix,
-                 int minDigits, int size) {
-  FormatHex(buffer, position, value, width, leftJustify, uppercase, prefix, minDigits, size);
+void FormatHex32(char* buffer, int* position, uint32_t value, int size, const NumberFormat& format) {
+  FormatHex(buffer, position, value, size, format);
 }
 
-void FormatHex64(char* buffer, int* position, uint64_t value, int width, bool leftJustify, bool uppercase, bool prefix,
-                 int minDigits, int size) {
-  FormatHex(buffer, position, value, width, leftJustify, uppercase, prefix, minDigits, size);
+void FormatHex64(char* buffer, int* position, uint64_t value, int size, const NumberFormat& format) {
+  FormatHex(buffer, position, value, size, format);
 }
 
-void FormatOctal32(char* buffer, int* position, uint32_t value, int width, bool leftJustify, bool alternate,
-                   int minDigits, int size) {
-  FormatOctal(buffer, position, value, width, leftJustify, alternate, minDigits, size);
+void FormatOctal32(char* buffer, int* position, uint32_t value, int size, const NumberFormat& format) {
+  FormatOctal(buffer, position, value, size, format);
 }
 
-void FormatOctal64(char* buffer, int* position, uint64_t value, int width, bool leftJustify, bool alternate,
-                   int minDigits, int size) {
-  FormatOctal(buffer, position, value, width, leftJustify, alternate, minDigits, size);
+void FormatOctal64(char* buffer, int* position, uint64_t value, int size, const NumberFormat& format) {
+  FormatOctal(buffer, position, value, size, format);
 }
 
-void FormatBinary64(char* buffer, int* position, uint64_t value, int width, bool leftJustify, bool prefix,
-                    int minDigits, int size) {
+void FormatBinary64(char* buffer, int* position, uint64_t value, int size, const NumberFormat& format) {
   char digits[64];
   const int n = UnsignedDigits(value, 2, false, digits);
-  const IntegerText t{"", prefix && value != 0 ? "0b" : "", minDigits > n ? minDigits - n : 0, digits, n};
-  WriteIntegerText(buffer, position, t, width, leftJustify, size);
+  const IntegerText t{"", format.alternate && value != 0 ? "0b" : "", ZerosBefore(n, format), digits, n};
+  WriteIntegerText(buffer, position, t, format.width, format.leftJustify, size);
 }

@@ -46,38 +46,46 @@ bool DecodeUtf8Char(const char* text, int length, int* position, uint16_t* out);
 // or '.' follows the sign (the position then stays after blanks and sign).
 bool ParseRealNumber(const char* text, int length, int* position, double* out);
 
+// How a number fills its field, as a conversion's flags give it. Each
+// formatter reads the members that apply to it and ignores the others; the
+// defaults write the plain form.
+struct NumberFormat {
+  int width = 0;             // least bytes in the field, padded with blanks
+  int minDigits = 1;         // integers: leading zeros up to this many digits; 0 writes nothing for 0
+  bool leftJustify = false;  // the padding goes after the text
+  bool plus = false;         // '+' before a value that is not negative
+  bool blank = false;        // ' ' there instead, when plus is not set
+  bool zeroPad = false;      // doubles: zeros after the sign fill the width
+  bool alternate = false;    // doubles: always a '.'; octal: a leading 0; hex and binary: the prefix
+  bool uppercase = false;    // hex digits, exponent letter, Inf and NaN, the imaginary unit
+  bool isUnsigned = false;   // decimal: the value's bits read as unsigned
+  char unitLetter = 'i';     // complex: 'j' writes j, anything else i
+};
+
 // Conversion letters: 'f' fixed with exactly precision fraction digits; 'e'
 // exponent form; 'n' engineering (exponent a multiple of 3); 'g' fixed for
 // 0.1 <= |value| < 2e9 and zero, else exponent form, at most precision fraction
 // digits and no trailing zeros; 'k' and 'K' the shortest of fixed, exponent and
 // integer-mantissa forms ('K' favours fixed); any other letter is 'g' without
 // fraction digits. Exponents are written as e3, e-4: no plus, no leading zeros.
-void FormatDouble(char* buffer, int* position, double value, int precision, char conversion, int width,
-                  bool leftJustify, bool uppercase, bool plus, bool blank, bool zeroPad, bool alternate, int size);
+void FormatDouble(char* buffer, int* position, double value, int precision, char conversion, int size,
+                  const NumberFormat& format = {});
 
 // The imaginary part is left out when it cannot change the real part (zero,
-// negligible, or a non-finite real part) unless it is NaN. unitLetter 'j'
-// writes j, anything else i.
-void FormatComplex(char* buffer, int* position, double re, double im, int precision, char conversion, int width,
-                   bool leftJustify, bool uppercase, char unitLetter, bool plus, bool blank, bool alternate, int size);
+// negligible, or a non-finite real part) unless it is NaN. The sign flags
+// apply to the real part, the width is shared by both; zeroPad is not read.
+void FormatComplex(char* buffer, int* position, double re, double im, int precision, char conversion, int size,
+                   const NumberFormat& format = {});
 
-// Integer formatters. minDigits pads with leading zeros (pass 1 for the usual
-// form; 0 writes nothing for the value 0). Everything, digits included, is
-// bounded by the size: a buffer that is too small receives a prefix of the text.
-void FormatDecimal32(char* buffer, int* position, int32_t value, bool isUnsigned, int width, bool leftJustify,
-                     bool plus, bool blank, int minDigits, int size);
-void FormatDecimal64(char* buffer, int* position, int64_t value, bool isUnsigned, int width, bool leftJustify,
-                     bool plus, bool blank, int minDigits, int size);
-// The "0x" prefix (always lowercase) only for a value other than 0.
-void FormatHex32(char* buffer, int* position, uint32_t value, int width, bool leftJustify, bool uppercase, bool prefix,
-                 int minDigits, int size);
-void FormatHex64(char* buffer, int* position, uint64_t value, int width, bool leftJustify, bool uppercase, bool prefix,
-                 int minDigits, int size);
+// Integer formatters. Everything, digits included, is bounded by the size: a
+// buffer that is too small receives a prefix of the text.
+void FormatDecimal32(char* buffer, int* position, int32_t value, int size, const NumberFormat& format = {});
+void FormatDecimal64(char* buffer, int* position, int64_t value, int size, const NumberFormat& format = {});
+// The alternate form's "0x" prefix (always lowercase) only for a value other than 0.
+void FormatHex32(char* buffer, int* position, uint32_t value, int size, const NumberFormat& format = {});
+void FormatHex64(char* buffer, int* position, uint64_t value, int size, const NumberFormat& format = {});
 // The alternate form makes the digits of a value other than 0 begin with one 0.
-void FormatOctal32(char* buffer, int* position, uint32_t value, int width, bool leftJustify, bool alternate,
-                   int minDigits, int size);
-void FormatOctal64(char* buffer, int* position, uint64_t value, int width, bool leftJustify, bool alternate,
-                   int minDigits, int size);
-// The "0b" prefix only for a value other than 0.
-void FormatBinary64(char* buffer, int* position, uint64_t value, int width, bool leftJustify, bool prefix,
-                    int minDigits, int size);
+void FormatOctal32(char* buffer, int* position, uint32_t value, int size, const NumberFormat& format = {});
+void FormatOctal64(char* buffer, int* position, uint64_t value, int size, const NumberFormat& format = {});
+// The alternate form's "0b" prefix only for a value other than 0.
+void FormatBinary64(char* buffer, int* position, uint64_t value, int size, const NumberFormat& format = {});

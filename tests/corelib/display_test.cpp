@@ -49,9 +49,9 @@ class DisplayTest : public StackFixture {
     auto* names = reinterpret_cast<char*>(FrameSlots(f) + f->nameCapacity);
     int32_t count = f->variableCount, used = 0;
     std::vector<int16_t> code(4000);
-    StatusCode st = CompileSource(ctx, 0, text.data(), static_cast<int32_t>(text.size()), false, code.data(),
-                                  static_cast<int32_t>(code.size()), &used, names, &count, f->nameCapacity, -1, 1, 0,
-                                  nullptr, false, false, false, false);
+    StatusCode st = CompileSource(ctx, 0, text.data(), static_cast<int32_t>(text.size()), code.data(),
+                                  static_cast<int32_t>(code.size()), &used,
+                                  {.names = names, .nameCount = &count, .nameCapacity = f->nameCapacity});
     if (st != kOk) return st;
     CurrentFrame(ctx)->variableCount = count;
     // Doubles in the code sit on 8-byte boundaries: keep the alignment.

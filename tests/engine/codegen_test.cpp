@@ -47,9 +47,13 @@ class CodegenTest : public ::testing::Test {
   StatusCode Compile(const std::string& text, int level = 0, int32_t expected = 0) {
     SetCodeOptions(ctx, level, 0);
     used = 0;
-    const StatusCode st = CompileSource(ctx, 0, text.data(), static_cast<int32_t>(text.size()), false, output.data(),
-                                        static_cast<int32_t>(output.size()), &used, names[0], &count, kNameSlots, -1, 1,
-                                        expected, nullptr, storeInAns, false, false, false);
+    const StatusCode st = CompileSource(ctx, 0, text.data(), static_cast<int32_t>(text.size()), output.data(),
+                                        static_cast<int32_t>(output.size()), &used,
+                                        {.names = names[0],
+                                         .nameCount = &count,
+                                         .nameCapacity = kNameSlots,
+                                         .expectedValues = expected,
+                                         .storeInAns = storeInAns});
     listing = st == kOk ? DisassembleLines(output.data(), used) : Lines{};
     return st;
   }
@@ -350,8 +354,8 @@ TEST_F(CodegenTest, CodeRoomIsChecked) {
   const char text[] = "while c; x = 1; end";
   for (int32_t room = 0; room < 11; ++room) {
     int32_t words = 0;
-    const StatusCode st = CompileSource(ctx, 0, text, sizeof text - 1, false, output.data(), room, &words, names[0],
-                                        &count, kNameSlots, -1, 1, 0, nullptr, false, false, false, false);
+    const StatusCode st = CompileSource(ctx, 0, text, sizeof text - 1, output.data(), room, &words,
+                                        {.names = names[0], .nameCount = &count, .nameCapacity = kNameSlots});
     EXPECT_EQ(st, room < 10 ? kCodeOverflow : kOk) << room;
   }
 }
@@ -380,8 +384,8 @@ TEST_F(CodegenTest, GlobalAndPersistentDeclarations) {
 TEST_F(CodegenTest, DefinitionBlocksAndSingleExpressions) {
   int32_t values = 0, words = 0;
   const char define[] = "define k = 3";
-  ASSERT_EQ(CompileSource(ctx, 0, define, sizeof define - 1, false, output.data(), 1000, &words, nullptr, nullptr, 0, 5,
-                          1, 0, &values, false, false, false, false),
+  ASSERT_EQ(CompileSource(ctx, 0, define, sizeof define - 1, output.data(), 1000, &words,
+                          {.function = 5, .valueCount = &values}),
             kOk);
   EXPECT_EQ(values, 1);
   EXPECT_EQ(output[0], kHeaderDefine);
@@ -434,8 +438,8 @@ TEST_F(CodegenTest, CodeNeverRunsIntoTheSymbolArea) {
 TEST_F(CodegenTest, RemovedNamesKeepTheCode) {
   const char source[] = "function y = f(x)\ny = x;";
   int32_t words = 0;
-  ASSERT_EQ(CompileSource(ctx, 0, source, sizeof source - 1, false, output.data(), 1000, &words, nullptr, nullptr, 0, 7,
-                          1, 0, nullptr, false, false, false, true),
+  ASSERT_EQ(CompileSource(ctx, 0, source, sizeof source - 1, output.data(), 1000, &words,
+                          {.function = 7, .removeNames = true}),
             kOk);
   const auto* h = reinterpret_cast<const CompiledFunctionHeader*>(output.data());
   EXPECT_EQ(h->flags, kHeaderNamesStripped);

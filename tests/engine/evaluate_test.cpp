@@ -226,8 +226,8 @@ TEST_F(EvaluateTest, NewFrameKeepsItsVariablesToItself) {
   for (int k = 1; k <= 40; ++k) text += "w" + std::to_string(k) + " = " + std::to_string(k) + ";";
   text += "last = w40;";
   ASSERT_EQ(PushRealScalar(ctx, 9), kOk);
-  ASSERT_EQ(CompileTextForEvaluation(ctx, text.data(), static_cast<int32_t>(text.size()), 0, 0, false, 0, true, false,
-                                     true, true, true, false),
+  ASSERT_EQ(CompileTextForEvaluation(ctx, text.data(), static_cast<int32_t>(text.size()),
+                                     {.newFrame = true, .createFunctions = true, .ans = true, .skipDefinitions = true}),
             kOk);
   CallFrame* f = CurrentFrame(ctx);
   EXPECT_EQ(f->variableCount, 42);  // "ans" first
@@ -239,7 +239,9 @@ TEST_F(EvaluateTest, NewFrameKeepsItsVariablesToItself) {
   EXPECT_EQ(Variable("last"), -2);
 
   const char* value = "6";
-  ASSERT_EQ(CompileTextForEvaluation(ctx, value, 1, 1, 0, false, 0, true, false, true, false, true, false), kOk);
+  ASSERT_EQ(CompileTextForEvaluation(
+                ctx, value, 1, {.outputs = 1, .newFrame = true, .createFunctions = true, .skipDefinitions = true}),
+            kOk);
   EXPECT_EQ(RunInterpreter(ctx, 0), kOk) << errors;
   ExpectBaseOnly(2);
   EXPECT_EQ(TopScalar(), 6);

@@ -82,8 +82,11 @@ class ExpressionTest : public StackFixture {
     last = nullptr;
     produced = -7;
     status = CompileExpression(ctx, 0, text.data(), &position, static_cast<int32_t>(text.size()), stack, stackRoom,
-                               code, codeRoom, &codePosition, o.wanted, o.display, o.create, names.data(), nameCount,
-                               &produced, &last, o.assign);
+                               code, codeRoom, &codePosition, names.data(), nameCount, &produced, &last,
+                               {.outputsWanted = o.wanted,
+                                .displayContext = o.display,
+                                .createFunctions = o.create,
+                                .assignmentMode = o.assign});
     DisassemblyOptions d;
     d.positions = false;
     d.ctx = ctx;
@@ -468,7 +471,7 @@ TEST_F(ExpressionTest, SymbolsNeverOverwriteCodeBeingWritten) {
   const int32_t symbols = ctx->symbolBytes;
   int32_t cp = 0, pos = 0, values = 0;
   StatusCode st = CompileExpression(ctx, 0, text.data(), &pos, static_cast<int32_t>(text.size()), stack, stackRoom,
-                                    area, room, &cp, 1, false, false, names.data(), nameCount, &values, nullptr, false);
+                                    area, room, &cp, names.data(), nameCount, &values, nullptr, {.outputsWanted = 1});
   EXPECT_EQ(st, kCodeOverflow);
   EXPECT_EQ(ctx->symbolBytes, symbols);
   for (int k = 0; k < room - 4; ++k) ASSERT_EQ(area[k], static_cast<int16_t>(Op::PushOne)) << k;

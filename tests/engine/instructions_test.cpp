@@ -104,9 +104,9 @@ class InstructionsTest : public StackFixture {
     CallFrame* f = CurrentFrame(ctx);
     auto* names = reinterpret_cast<char*>(FrameSlots(f) + f->nameCapacity);
     int32_t count = f->variableCount, used = 0;
-    const StatusCode st = CompileSource(ctx, 0, text.data(), static_cast<int32_t>(text.size()), false, output.data(),
-                                        static_cast<int32_t>(output.size()), &used, names, &count, f->nameCapacity, -1,
-                                        1, 0, nullptr, false, false, false, false);
+    const StatusCode st = CompileSource(ctx, 0, text.data(), static_cast<int32_t>(text.size()), output.data(),
+                                        static_cast<int32_t>(output.size()), &used,
+                                        {.names = names, .nameCount = &count, .nameCapacity = f->nameCapacity});
     if (st != kOk) return st;
     f = CurrentFrame(ctx);
     f->variableCount = count;

@@ -387,9 +387,9 @@ class OptimisationLevels : public ::testing::Test {
     SetCodeOptions(ctx, level, 0);
     char names[16][kVariableNameBytes] = {"x", "c"};
     int32_t count = 2, used = 0;
-    const StatusCode st = CompileSource(ctx, 0, text.data(), static_cast<int32_t>(text.size()), false, output.data(),
-                                        static_cast<int32_t>(output.size()), &used, names[0], &count, 16, -1, 1, 0,
-                                        nullptr, false, false, false, false);
+    const StatusCode st = CompileSource(ctx, 0, text.data(), static_cast<int32_t>(text.size()), output.data(),
+                                        static_cast<int32_t>(output.size()), &used,
+                                        {.names = names[0], .nameCount = &count, .nameCapacity = 16});
     *listing = st == kOk ? Disassemble(output.data(), used, {.positions = false}) : "";
     return st;
   }

@@ -463,7 +463,7 @@ TEST(StateImageTest, FieldsOutOfRangeAreRefused) {
     uint32_t value;
   };
   const Case kCases[] = {
-      {"current thread", 200, 8},
+      {"current thread", 232, 8},
       {"frame index", 24, static_cast<uint32_t>(h0)},
       {"frame index inside a frame", 24, frame + 1},
       {"pc space", 28, 5},  // no code space has that number
@@ -481,8 +481,8 @@ TEST(StateImageTest, FieldsOutOfRangeAreRefused) {
       {"entry name symbol", entries + 16 + 0, static_cast<uint32_t>(-1)},
       {"entry code position", entries + 16 + 8, static_cast<uint32_t>(8 * h3 + h4 + 4)},
       {"symbol length zero", symbols, 0},
-      {"semaphore table", 212, 3},
-      {"thread list", 204, 1},
+      {"semaphore table", 244, 3},
+      {"thread list", 236, 1},
   };
   auto target = StartEngine(128 * 1024);
   ASSERT_TRUE(target->started());

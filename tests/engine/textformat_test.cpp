@@ -21,11 +21,21 @@ namespace {
 // '0' zero-pad, '#' alternate.
 bool Has(const char* flags, char f) { return std::strchr(flags, f) != nullptr; }
 
+NumberFormat Format(int width, const char* flags, int minDigits = 1) {
+  return {.width = width,
+          .minDigits = minDigits,
+          .leftJustify = Has(flags, '-'),
+          .plus = Has(flags, '+'),
+          .blank = Has(flags, ' '),
+          .zeroPad = Has(flags, '0'),
+          .alternate = Has(flags, '#'),
+          .uppercase = Has(flags, 'U')};
+}
+
 std::string Fd(double v, int precision, char conversion, int width = 0, const char* flags = "", int size = 128) {
   std::vector<char> buf(size + 1, '\0');
   int pos = 0;
-  FormatDouble(buf.data(), &pos, v, precision, conversion, width, Has(flags, '-'), Has(flags, 'U'), Has(flags, '+'),
-               Has(flags, ' '), Has(flags, '0'), Has(flags, '#'), size);
+  FormatDouble(buf.data(), &pos, v, precision, conversion, size, Format(width, flags));
   return std::string(buf.data(), pos);
 }
 
@@ -33,8 +43,9 @@ std::string Fc(double re, double im, int precision, char conversion, int width =
                char unit = 'i', int size = 128) {
   std::vector<char> buf(size + 1, '\0');
   int pos = 0;
-  FormatComplex(buf.data(), &pos, re, im, precision, conversion, width, Has(flags, '-'), Has(flags, 'U'), unit,
-                Has(flags, '+'), Has(flags, ' '), Has(flags, '#'), size);
+  NumberFormat f = Format(width, flags);
+  f.unitLetter = unit;
+  FormatComplex(buf.data(), &pos, re, im, precision, conversion, size, f);
   return std::string(buf.data(), pos);
 }
 
@@ -166,10 +177,10 @@ TEST(FormatDouble, RightJustifiedFillNeedsRoomForAllOfIt) {
 TEST(FormatDouble, AppendsAtThePosition) {
   char buf[32] = "x=";
   int pos = 2;
-  FormatDouble(buf, &pos, -1.25, 2, 'f', 0, false, false, false, false, false, false, sizeof buf);
+  FormatDouble(buf, &pos, -1.25, 2, 'f', sizeof buf);
   EXPECT_EQ(std::string(buf, pos), "x=-1.25");
   // The width counts from the first character of this number.
-  FormatDouble(buf, &pos, 1, 0, 'f', 3, false, false, false, false, true, false, sizeof buf);
+  FormatDouble(buf, &pos, 1, 0, 'f', sizeof buf, {.width = 3, .zeroPad = true});
   EXPECT_EQ(std::string(buf, pos), "x=-1.25001");
 }
 
@@ -233,7 +244,7 @@ TEST(FormatComplex, KeepsRoomForTheUnitLetter) {
   for (int size = 1; size < 16; ++size) {
     std::vector<char> buf(size + 4, '#');
     int pos = 0;
-    FormatComplex(buf.data(), &pos, 1.5, -2.25, 2, 'f', 0, true, false, 'i', false, false, false, size);
+    FormatComplex(buf.data(), &pos, 1.5, -2.25, 2, 'f', size, {.leftJustify = true});
     ASSERT_LT(pos, size) << size;
     for (int i = size; i < size + 4; ++i) EXPECT_EQ(buf[i], '#') << size;
     const std::string got(buf.data(), pos);
@@ -249,14 +260,18 @@ TEST(FormatComplex, KeepsRoomForTheUnitLetter) {
 std::string Dec32(int32_t v, bool u, int width, const char* flags, int minDigits = 1, int size = 64) {
   std::vector<char> buf(size + 1);
   int pos = 0;
-  FormatDecimal32(buf.data(), &pos, v, u, width, Has(flags, '-'), Has(flags, '+'), Has(flags, ' '), minDigits, size);
+  NumberFormat f = Format(width, flags, minDigits);
+  f.isUnsigned = u;
+  FormatDecimal32(buf.data(), &pos, v, size, f);
   return std::string(buf.data(), pos);
 }
 
 std::string Dec64(int64_t v, bool u, int width, const char* flags, int minDigits = 1, int size = 64) {
   std::vector<char> buf(size + 1);
   int pos = 0;
-  FormatDecimal64(buf.data(), &pos, v, u, width, Has(flags, '-'), Has(flags, '+'), Has(flags, ' '), minDigits, size);
+  NumberFormat f = Format(width, flags, minDigits);
+  f.isUnsigned = u;
+  FormatDecimal64(buf.data(), &pos, v, size, f);
   return std::string(buf.data(), pos);
 }
 
@@ -264,10 +279,9 @@ std::string Hex(uint64_t v, bool wide, int width, const char* flags, int minDigi
   std::vector<char> buf(size + 1);
   int pos = 0;
   if (wide) {
-    FormatHex64(buf.data(), &pos, v, width, Has(flags, '-'), Has(flags, 'U'), Has(flags, '#'), minDigits, size);
+    FormatHex64(buf.data(), &pos, v, size, Format(width, flags, minDigits));
   } else {
-    FormatHex32(buf.data(), &pos, static_cast<uint32_t>(v), width, Has(flags, '-'), Has(flags, 'U'), Has(flags, '#'),
-                minDigits, size);
+    FormatHex32(buf.data(), &pos, static_cast<uint32_t>(v), size, Format(width, flags, minDigits));
   }
   return std::string(buf.data(), pos);
 }
@@ -276,9 +290,9 @@ std::string Oct(uint64_t v, bool wide, int width, const char* flags, int minDigi
   std::vector<char> buf(size + 1);
   int pos = 0;
   if (wide) {
-    FormatOctal64(buf.data(), &pos, v, width, Has(flags, '-'), Has(flags, '#'), minDigits, size);
+    FormatOctal64(buf.data(), &pos, v, size, Format(width, flags, minDigits));
   } else {
-    FormatOctal32(buf.data(), &pos, static_cast<uint32_t>(v), width, Has(flags, '-'), Has(flags, '#'), minDigits, size);
+    FormatOctal32(buf.data(), &pos, static_cast<uint32_t>(v), size, Format(width, flags, minDigits));
   }
   return std::string(buf.data(), pos);
 }
@@ -286,7 +300,7 @@ std::string Oct(uint64_t v, bool wide, int width, const char* flags, int minDigi
 std::string Bin(uint64_t v, int width, const char* flags, int minDigits = 1, int size = 80) {
   std::vector<char> buf(size + 1);
   int pos = 0;
-  FormatBinary64(buf.data(), &pos, v, width, Has(flags, '-'), Has(flags, '#'), minDigits, size);
+  FormatBinary64(buf.data(), &pos, v, size, Format(width, flags, minDigits));
   return std::string(buf.data(), pos);
 }
 
@@ -348,57 +362,56 @@ TEST(FormatBounds, NothingWritesPastTheSize) {
     bool prefixOfFullText;
   };
   const Named kWriters[] = {
-      {"dec32", [](char* b, int* p, int s) { FormatDecimal32(b, p, INT32_MIN, false, 15, false, true, false, 1, s); },
+      {"dec32", [](char* b, int* p, int s) { FormatDecimal32(b, p, INT32_MIN, s, {.width = 15, .plus = true}); }, true},
+      {"dec64",
+       [](char* b, int* p, int s) { FormatDecimal64(b, p, INT64_MIN, s, {.minDigits = 25, .leftJustify = true}); },
        true},
-      {"dec64", [](char* b, int* p, int s) { FormatDecimal64(b, p, INT64_MIN, false, 0, true, false, false, 25, s); },
-       true},
-      {"hex64", [](char* b, int* p, int s) { FormatHex64(b, p, UINT64_MAX, 20, false, true, true, 1, s); }, true},
-      {"oct64", [](char* b, int* p, int s) { FormatOctal64(b, p, UINT64_MAX, 0, true, true, 1, s); }, true},
-      {"bin64", [](char* b, int* p, int s) { FormatBinary64(b, p, UINT64_MAX, 70, false, true, 1, s); }, true},
-      {"double f",
+      {"hex64",
        [](char* b, int* p, int s) {
-         FormatDouble(b, p, -123456.789, 30, 'f', 0, false, false, false, false, false, false, s);
+         FormatHex64(b, p, UINT64_MAX, s, {.width = 20, .alternate = true, .uppercase = true});
        },
-       false},
+       true},
+      {"oct64",
+       [](char* b, int* p, int s) { FormatOctal64(b, p, UINT64_MAX, s, {.leftJustify = true, .alternate = true}); },
+       true},
+      {"bin64", [](char* b, int* p, int s) { FormatBinary64(b, p, UINT64_MAX, s, {.width = 70, .alternate = true}); },
+       true},
+      {"double f", [](char* b, int* p, int s) { FormatDouble(b, p, -123456.789, 30, 'f', s); }, false},
       {"double e width",
-       [](char* b, int* p, int s) {
-         FormatDouble(b, p, -1.5e-300, 3, 'e', 12, false, false, false, false, true, false, s);
-       },
-       false},
+       [](char* b, int* p, int s) { FormatDouble(b, p, -1.5e-300, 3, 'e', s, {.width = 12, .zeroPad = true}); }, false},
       {"double k left",
        [](char* b, int* p, int s) {
-         FormatDouble(b, p, 1.5e-5, 6, 'k', 12, true, false, true, false, false, false, s);
+         FormatDouble(b, p, 1.5e-5, 6, 'k', s, {.width = 12, .leftJustify = true, .plus = true});
        },
        false},
       {"double inf",
-       [](char* b, int* p, int s) {
-         FormatDouble(b, p, -HUGE_VAL, 3, 'g', 9, false, true, false, false, false, false, s);
-       },
+       [](char* b, int* p, int s) { FormatDouble(b, p, -HUGE_VAL, 3, 'g', s, {.width = 9, .uppercase = true}); },
        false},
       // Widths and precisions come from user format strings: extremes must
       // neither overflow nor run for long.
       {"double extremes",
        [](char* b, int* p, int s) {
-         FormatDouble(b, p, 1.0 / 3, INT_MAX, 'f', INT_MAX, false, false, false, false, true, false, s);
-         FormatDouble(b, p, 1.0 / 3, INT_MAX, 'g', INT_MIN, true, false, false, false, false, false, s);
-         FormatDouble(b, p, 5e-324, INT_MAX, 'k', INT_MAX, true, false, false, false, false, false, s);
+         FormatDouble(b, p, 1.0 / 3, INT_MAX, 'f', s, {.width = INT_MAX, .zeroPad = true});
+         FormatDouble(b, p, 1.0 / 3, INT_MAX, 'g', s, {.width = INT_MIN, .leftJustify = true});
+         FormatDouble(b, p, 5e-324, INT_MAX, 'k', s, {.width = INT_MAX, .leftJustify = true});
        },
        false},
       {"integer extremes",
        [](char* b, int* p, int s) {
-         FormatDecimal64(b, p, 7, false, INT_MAX, false, false, false, INT_MAX, s);
-         FormatHex32(b, p, 7, INT_MIN, true, false, true, INT_MIN, s);
+         FormatDecimal64(b, p, 7, s, {.width = INT_MAX, .minDigits = INT_MAX});
+         FormatHex32(b, p, 7, s, {.width = INT_MIN, .minDigits = INT_MIN, .leftJustify = true, .alternate = true});
        },
        false},
       {"complex extremes",
        [](char* b, int* p, int s) {
-         FormatComplex(b, p, 1, 2, INT_MAX, 'e', INT_MIN, false, false, 'i', false, false, false, s);
-         FormatComplex(b, p, 1, 0, 3, 'e', INT_MAX, true, false, 'i', false, false, false, s);
+         FormatComplex(b, p, 1, 2, INT_MAX, 'e', s, {.width = INT_MIN});
+         FormatComplex(b, p, 1, 0, 3, 'e', s, {.width = INT_MAX, .leftJustify = true});
        },
        false},
       {"complex",
        [](char* b, int* p, int s) {
-         FormatComplex(b, p, -1.25, 3.5e7, 4, 'g', 21, false, false, 'j', true, false, true, s);
+         FormatComplex(b, p, -1.25, 3.5e7, 4, 'g', s,
+                       {.width = 21, .plus = true, .alternate = true, .unitLetter = 'j'});
        },
        false},
   };

@@ -182,6 +182,22 @@ TEST_F(ThreadsTest, SwitchingKeepsEachThreadsRegisters) {
   SwitchInterpreterThread(ctx, 0);
 }
 
+TEST_F(ThreadsTest, SwitchingKeepsEachThreadsWholeFailingName) {
+  // The longest "class::method": two names of 32 characters.
+  const std::string mainName = std::string(32, 'a') + "::" + std::string(32, 'b');
+  const std::string threadName = std::string(32, 'c') + "::" + std::string(31, 'd');
+  const int32_t h = NewThread(21);
+  std::strcpy(ctx->failingName, mainName.c_str());
+  SwitchInterpreterThread(ctx, h);
+  EXPECT_STREQ(ctx->failingName, "");
+  std::strcpy(ctx->failingName, threadName.c_str());
+  SwitchInterpreterThread(ctx, 0);
+  EXPECT_EQ(ctx->failingName, mainName);
+  SwitchInterpreterThread(ctx, h);
+  EXPECT_EQ(ctx->failingName, threadName);
+  SwitchInterpreterThread(ctx, 0);
+}
+
 TEST_F(ThreadsTest, ASleepingThreadIsPassedOverUntilItsWakeTime) {
   const int32_t h = NewThread(21);
   ThreadRecord* r = ThreadRecordAt(ctx, h);
@@ -527,9 +543,9 @@ TEST_F(ThreadsTest, RebasingFindsEveryThreadsStacksFromItsHeapIndex) {
     // The layout: the record, the clock state, the data stack, the descriptors.
     const int32_t record =
         static_cast<int32_t>(reinterpret_cast<char*>(ctx->heapBase + (k == 0 ? a : b)) - reinterpret_cast<char*>(ctx));
-    EXPECT_EQ(r->clockState, record + 160);
-    EXPECT_EQ(r->dataBase, record + 168);
-    EXPECT_EQ(r->descBase, record + 160 + 4 * r->descCapacity);
+    EXPECT_EQ(r->clockState, record + 192);
+    EXPECT_EQ(r->dataBase, record + 200);
+    EXPECT_EQ(r->descBase, record + 192 + 4 * r->descCapacity);
   }
 }
 

@@ -136,9 +136,9 @@ class VariablesTest : public StackFixture {
   StatusCode Run(const std::string& text) {
     std::vector<int16_t> out(8192);
     int32_t used = 0;
-    const StatusCode st = CompileSource(ctx, 0, text.data(), static_cast<int32_t>(text.size()), false, out.data(),
-                                        static_cast<int32_t>(out.size()), &used, Names(), &nameCount, kBaseFrameNames,
-                                        -1, 1, 0, nullptr, false, false, false, false);
+    const StatusCode st = CompileSource(ctx, 0, text.data(), static_cast<int32_t>(text.size()), out.data(),
+                                        static_cast<int32_t>(out.size()), &used,
+                                        {.names = Names(), .nameCount = &nameCount, .nameCapacity = kBaseFrameNames});
     EXPECT_EQ(st, kOk) << "compiling " << text;
     if (st != kOk) return st;
     std::memcpy(ctx->codeBase + ctx->codeTop, out.data(), used * sizeof(int16_t));

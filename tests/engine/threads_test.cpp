@@ -52,12 +52,12 @@ NativeFunctionRecord Record(NativeHandler handler, const char* name, uint8_t max
 
 class ThreadsTest : public StackFixture {
  protected:
+  ThreadsTest() : StackFixture({.blockCells = 512 * 1024, .messages = true}) {}
+
   void SetUp() override {
-    block.assign(512 * 1024, 0);
     Reset();
     gNow = 0;
     gStep = 0;
-    ASSERT_EQ(InstallNativeLibrary(ctx, kEngineMessageTables, false), kOk);
     hook[0] = Record(AsNativeHandler(&WriteBoth), "+write", 0, 0);
     hook[0].userData = &output;
     hook[0].minInputs = 1;

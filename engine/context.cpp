@@ -112,6 +112,13 @@ void InitHeader(EngineContext* ctx, uint8_t* regions, const RegionSizes& r) {
 
 }  // namespace
 
+int32_t EntryCapacityFor(int64_t codeWords) {
+  // A small code area gets a table twice as dense, so that it still holds
+  // a useful number of functions.
+  const int64_t entries = codeWords / 256 >= 100 ? codeWords / 256 : codeWords / 128;
+  return static_cast<int32_t>(entries);
+}
+
 RegionSizes PartitionRegions(int64_t regionBytes) {
   const int64_t r = regionBytes;
   RegionSizes s{};
@@ -119,8 +126,7 @@ RegionSizes PartitionRegions(int64_t regionBytes) {
   s.heapCells = RoundDown8((3 * r / 8) / 8);
   s.descWords = RoundDown8(r / 32);
   s.codeWords = RoundDown8((r - 4 * int64_t{s.descWords} - 8 * int64_t{s.heapCells} - 8 * int64_t{s.dataCells}) / 2);
-  s.entryCapacity = s.codeWords / 256;
-  if (s.entryCapacity < 100) s.entryCapacity = s.codeWords / 128;
+  s.entryCapacity = EntryCapacityFor(s.codeWords);
   return s;
 }
 

@@ -278,6 +278,8 @@ inline int32_t FreeCodeWords(const EngineContext* ctx) {
 }
 
 // The sizes InitEngineContext gives the regions for R bytes after the header.
+// Growth to the default proportions takes the same sizes, so a grown block and
+// a fresh one of its size are laid out alike.
 struct RegionSizes {
   int32_t dataCells;
   int32_t heapCells;
@@ -286,6 +288,8 @@ struct RegionSizes {
   int32_t entryCapacity;
 };
 RegionSizes PartitionRegions(int64_t regionBytes);
+// The function-store entries a code area of that many words starts with.
+int32_t EntryCapacityFor(int64_t codeWords);
 
 // Writes the engine's entry points into the table at the context's start.
 void FillServiceTable(EngineContext* ctx);

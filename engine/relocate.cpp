@@ -71,19 +71,23 @@ bool ChooseSizes(const EngineContext* ctx, int64_t newSize, int32_t choice, NewL
     case kCodeOverflow:
       c = (r - lists - 4 * s - 8 * (h + d)) / 2;
       break;
-    default:
-      d = r / 64;
-      h = (3 * r / 8) / 8;
-      s = r / 32;
-      c = (r - lists - 4 * s - 8 * (h + d)) / 2;
+    default: {
+      // A fresh engine's layout; the lists come out of the data stack, as
+      // when the libraries were installed into it.
+      const RegionSizes fresh = PartitionRegions(r);
+      d = fresh.dataCells - lists / 8;
+      h = fresh.heapCells;
+      s = fresh.descWords;
+      c = fresh.codeWords;
       break;
+    }
   }
   if (d < ctx->dataCapacity || h < ctx->heapSize || s < ctx->descCapacity || c < ctx->codeSize) return false;
   if (h > kHeapCountMask) return false;
 
   // A larger table moves the code up; when the code would then reach the
   // symbols the table keeps its capacity.
-  int64_t e = std::max<int64_t>(c / 256, ctx->entryCapacity);
+  int64_t e = std::max<int64_t>(EntryCapacityFor(c), ctx->entryCapacity);
   const int64_t top = ctx->codeTop + kEntryWords * (e - ctx->entryCapacity);
   if (2 * top + (-int64_t{ctx->symbolBytes}) > 2 * (c - 1)) e = ctx->entryCapacity;
   *out = NewLayout{d, h, s, c, e};

@@ -10,6 +10,7 @@
 
 #include "corelib/corelib.h"
 #include "engine/values/valuestack.h"
+#include "tests/engine/stack_fixture.h"
 
 namespace {
 
@@ -32,12 +33,9 @@ Val I(uint32_t cls, double x) { return {Val::kIntVal, cls, {x}}; }
 Val Ch(char c) { return {Val::kCharVal, kUint16, {static_cast<double>(c)}}; }
 Val L(int b) { return {Val::kLogicalVal, kUint8, {static_cast<double>(b)}}; }
 
-class ArithmeticTest : public ::testing::Test {
+class ArithmeticTest : public StackFixture {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(InitEngineContext(block.data(), block.size() * 8, &ctx), kOk);
-    ASSERT_EQ(InstallCoreLibrary(ctx, GetCoreLibraryTable()), kOk);
-  }
+  ArithmeticTest() : StackFixture({.blockCells = 1 << 15}) {}
 
   void Push(const Val& v) {
     const int32_t dims[2] = {1, static_cast<int32_t>(v.re.size())};
@@ -94,9 +92,6 @@ class ArithmeticTest : public ::testing::Test {
     EXPECT_TRUE(ReadNumeric(ctx, 0, &v));
     return v;
   }
-
-  std::vector<uint64_t> block = std::vector<uint64_t>(1 << 15);
-  EngineContext* ctx = nullptr;
 };
 
 // Same value, NaN matching NaN.

@@ -32,12 +32,13 @@ bool BreakPoll(void*) { return g_breakAfter >= 0 && g_breakAfter-- == 0; }
 
 class DisplayTest : public StackFixture {
  protected:
+  DisplayTest() : StackFixture({.messages = true}) {}
+
   void SetUp() override {
     StackFixture::SetUp();
     g_out = &out;
     g_breakAfter = -1;
     natives[0].handler = AsNativeHandler(OutWrite);
-    ASSERT_EQ(InstallNativeLibrary(ctx, kEngineMessageTables, false), kOk);
     ASSERT_EQ(InstallNativeLibrary(ctx, natives, false), kOk);
     ASSERT_EQ(ResetEngineToBaseFrame(ctx), kOk);
   }

@@ -10,13 +10,13 @@
 
 #include "corelib/corelib.h"
 #include "engine/values/valuestack.h"
+#include "tests/engine/stack_fixture.h"
 
-class StackValuesTest : public ::testing::Test {
+class StackValuesTest : public StackFixture {
  public:
-  void SetUp() override {
-    ASSERT_EQ(InitEngineContext(block.data(), block.size() * 8, &ctx), kOk);
-    ASSERT_EQ(InstallCoreLibrary(ctx, GetCoreLibraryTable()), kOk);
-  }
+  StackValuesTest() : StackFixture({.blockCells = 32 * 1024}) {}
+  // Tables of cases reach the engine through a pointer to the fixture.
+  using StackFixture::ctx;
 
   // A double array; the values in storage order (rows first within a page).
   void Doubles(std::vector<int32_t> dims, std::vector<double> values, std::vector<double> imag = {}) {
@@ -101,12 +101,6 @@ class StackValuesTest : public ::testing::Test {
     EXPECT_EQ(GetArgDims(ctx, 0, &nd, dims, &count), kOk);
     return std::vector<uint32_t>(dims, dims + nd);
   }
-  double TopScalar() {
-    double x = 0;
-    EXPECT_EQ(GetRealScalarArg(ctx, 0, &x), kOk);
-    return x;
-  }
-  ValueDescriptor Top() { return *DescriptorAt(ctx, 0); }
   std::string Name(SymbolId id) { return std::string(SymbolText(ctx, id), SymbolLength(ctx, id)); }
   SymbolId Symbol(const char* name) {
     SymbolId id = 0;
@@ -114,18 +108,9 @@ class StackValuesTest : public ::testing::Test {
     return id;
   }
 
-  // Pushes a filler so that exactly freeCells data cells stay free.
-  void FillData(int64_t freeCells) {
-    const int64_t fill = FreeDataCells(ctx) - freeCells;
-    ASSERT_GE(fill, 1);
-    ASSERT_EQ(PushDoubleMatrix(ctx, 1, static_cast<int32_t>(fill), nullptr, nullptr), kOk);
-  }
   std::vector<uint64_t> DataCells() {
     std::vector<uint64_t> cells(ctx->dataTop);
     std::memcpy(cells.data(), ctx->dataBase, cells.size() * sizeof(Cell));
     return cells;
   }
-
-  std::vector<uint64_t> block = std::vector<uint64_t>(32 * 1024);
-  EngineContext* ctx = nullptr;
 };

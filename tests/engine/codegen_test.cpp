@@ -16,18 +16,19 @@
 #include "engine/function.h"
 #include "engine/functionstore.h"
 #include "engine/heap.h"
+#include "tests/engine/stack_fixture.h"
 #include "tools/disassembler.h"
 
 namespace {
 
 using Lines = std::vector<std::string>;
 
-class CodegenTest : public ::testing::Test {
+class CodegenTest : public StackFixture {
  protected:
+  CodegenTest() : StackFixture({.blockCells = 512 * 1024, .messages = true}) {}
+
   void SetUp() override {
-    ASSERT_EQ(InitEngineContext(block.data(), block.size() * 8, &ctx), kOk);
-    ASSERT_EQ(InstallCoreLibrary(ctx, GetCoreLibraryTable()), kOk);
-    ASSERT_EQ(InstallNativeLibrary(ctx, kEngineMessageTables, false), kOk);
+    Reset();
     SetCodeOptions(ctx, 0, 0);
     count = 0;
     SetFunctionStoreSeams({CompileFunctionSource, nullptr, nullptr, nullptr});
@@ -69,8 +70,6 @@ class CodegenTest : public ::testing::Test {
   }
 
   static constexpr int kNameSlots = 16;
-  std::vector<uint64_t> block = std::vector<uint64_t>(512 * 1024);
-  EngineContext* ctx = nullptr;
   char names[kNameSlots][kVariableNameBytes] = {};
   int32_t count = 0;
   bool storeInAns = false;

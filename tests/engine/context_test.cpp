@@ -1,12 +1,15 @@
 // Laying out a fresh engine: the partition of a block into regions, the
-// smallest block, and the header a new context starts from.
+// smallest block, and a fresh engine in a block of stale bytes.
 #include "engine/context.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
+
+#include "tests/engine/stack_fixture.h"
 
 namespace {
 
@@ -85,67 +88,24 @@ TEST(Partition, MisalignedBlockIsRefused) {
   EXPECT_EQ(InitEngineContext(nullptr, block.bytes, &ctx), kInitError);
 }
 
-TEST(Context, FreshHeader) {
-  Block block(256 * 1024);
-  EngineContext* ctx = nullptr;
-  std::memset(block.data(), 0xA5, block.bytes);  // nothing may depend on a zeroed block
-  ASSERT_EQ(InitEngineContext(block.data(), block.bytes, &ctx), kOk);
+// Nothing in a fresh engine may depend on a zeroed block.
+class FreshEngine : public StackFixture {
+ protected:
+  FreshEngine() : StackFixture({.messages = true}) {}
 
-  EXPECT_EQ(ctx->descLength, 0);
-  EXPECT_EQ(ctx->dataTop, 0);
-  EXPECT_EQ(ctx->frameIndex, -1);
-  EXPECT_EQ(ctx->entriesInUse, 1);
-  EXPECT_EQ(ctx->codeTop, 8 * ctx->entryCapacity);
-  EXPECT_EQ(ctx->symbolBytes, 0);
-  EXPECT_EQ(ctx->compileOutput, 0);
-  for (int w = 0; w < 8; ++w) EXPECT_EQ(ctx->codeBase[w], 0) << "entry 0 word " << w;
+  void SetUp() override {
+    std::fill(block.begin(), block.end(), 0xA5A5A5A5A5A5A5A5ull);
+    Reset();
+    ASSERT_EQ(ResetEngineToBaseFrame(ctx), kOk);
+  }
+};
 
-  // One free heap block covers the heap.
-  EXPECT_EQ(ctx->heapBase[0].w[0], static_cast<uint32_t>(ctx->heapSize - 1));
-  EXPECT_EQ(ctx->heapFirstFree, 0);
-
-  EXPECT_EQ(ctx->libraries, nullptr);
-  EXPECT_EQ(ctx->libraryCount, 0);
-  EXPECT_EQ(ctx->namedItems, nullptr);
-  EXPECT_EQ(ctx->pendingCount, 0);
-  EXPECT_EQ(ctx->currentThread, 0);
-  EXPECT_EQ(ctx->threadListHead, 0);
-  EXPECT_EQ(ctx->nextThreadId, 1);
-  EXPECT_EQ(ctx->timeSlice, 0.05);
-  EXPECT_EQ(ctx->semaphoreTable, -1);
-  EXPECT_EQ(ctx->uniformRandom.a, 0u);
-  EXPECT_EQ(ctx->uniformRandom.b, 1u);
-  EXPECT_EQ(ctx->normalRandom.b, 1u);
-  EXPECT_EQ(ctx->pc.space, kNoCode);
-  EXPECT_EQ(ctx->running, 0);
-  EXPECT_EQ(ctx->errorCode, 0);
-  EXPECT_EQ(ctx->errorFunction, -1);
-  EXPECT_EQ(ctx->errorPosition, -1);
-  EXPECT_EQ(ctx->failingName[0], 0);
-  EXPECT_EQ(ctx->lastErrorRecord, -1);
-  EXPECT_EQ(ctx->currentErrorRecord, -1);
-  EXPECT_EQ(ctx->optimisationLevel, 1);
-  EXPECT_EQ(ctx->lineInfo, 0);
-  EXPECT_EQ(ctx->display.digits, 4);
-  EXPECT_EQ(ctx->display.format, 'g');
-  EXPECT_EQ(ctx->display.imagUnit, 'j');
-  EXPECT_EQ(ctx->display.hostWords[0], 24);
-  EXPECT_EQ(ctx->display.hostWords[1], -1);
-  EXPECT_EQ(ctx->nextDescriptor, 1024);
-  EXPECT_EQ(ctx->redirect[0], 1);
-  EXPECT_EQ(ctx->redirect[1], 2);
-  EXPECT_EQ(ctx->memoryBuffer, nullptr);
-  EXPECT_EQ(ctx->crPendingCount, 0);
-  EXPECT_STREQ(ctx->librarySuffix, "rvl");
-  EXPECT_STREQ(ctx->helpSuffix, "hlp");
-  EXPECT_EQ(ctx->breakpointList, -1);
-  EXPECT_EQ(ctx->profilerFunction, -1);
-  EXPECT_EQ(ctx->echo, -1);
-  EXPECT_EQ(ctx->breakPending, 0);
-  EXPECT_EQ(ctx->breakEntersDebugger, 0);
+TEST_F(FreshEngine, RunsACommandInABlockOfStaleBytes) {
+  ASSERT_EQ(Command("x = 1"), kOk) << CurrentErrorText();
+  EXPECT_EQ(BaseScalar("x"), 1);
 }
 
-TEST(Context, ServiceSlotZeroGivesTheVersion) {
+TEST(Context, ServiceTableGivesTheVersion) {
   Block block(64 * 1024);
   EngineContext* ctx = nullptr;
   ASSERT_EQ(InitEngineContext(block.data(), block.bytes, &ctx), kOk);

@@ -11,6 +11,7 @@
 #include "corelib/corelib.h"
 #include "engine/bytecode.h"
 #include "engine/context.h"
+#include "tests/engine/stack_fixture.h"
 
 namespace {
 
@@ -101,11 +102,10 @@ TEST(Disassembler, TruncatedCodeEndsTheListing) {
   for (const Case& c : kCases) EXPECT_EQ(Disassemble(c.code.data(), static_cast<int>(c.code.size())), c.want) << c.want;
 }
 
-TEST(Disassembler, FieldSymbolsShowTheirTextWithAContext) {
-  alignas(8) static uint64_t block[1 << 15];
-  EngineContext* ctx = nullptr;
-  ASSERT_EQ(InitEngineContext(block, sizeof block, &ctx), kOk);
-  ASSERT_EQ(InstallCoreLibrary(ctx, GetCoreLibraryTable()), kOk);
+// With a context, field operands name their symbols.
+class DisassemblerInContext : public StackFixture {};
+
+TEST_F(DisassemblerInContext, FieldSymbolsShowTheirText) {
   SymbolId s = 0;
   ASSERT_EQ(InternSymbol(ctx, "field", 5, 32, &s), kOk);
   const int16_t code[] = {W(Op::GetField),         static_cast<int16_t>(s), W(Op::IndexGetField),       1, 0,

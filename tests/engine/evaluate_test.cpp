@@ -18,10 +18,10 @@ namespace {
 
 class EvaluateTest : public StackFixture {
  protected:
+  EvaluateTest() : StackFixture({.blockCells = 512 * 1024, .messages = true}) {}
+
   void SetUp() override {
-    block.assign(512 * 1024, 0);
     Reset();
-    ASSERT_EQ(InstallNativeLibrary(ctx, kEngineMessageTables, false), kOk);
     CaptureDescriptor(2, &errors);
     ASSERT_EQ(ResetEngineToBaseFrame(ctx), kOk);
   }

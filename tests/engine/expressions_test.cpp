@@ -48,9 +48,10 @@ struct Options {
 
 class ExpressionTest : public StackFixture {
  protected:
+  ExpressionTest() : StackFixture({.messages = true}) {}
+
   void SetUp() override {
     StackFixture::SetUp();
-    ASSERT_EQ(InstallNativeLibrary(ctx, kEngineMessageTables, false), kOk);
     for (const char* n : {"a", "b", "c", "x", "s", "g", "i"}) AddVariable(n);
   }
 

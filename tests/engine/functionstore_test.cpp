@@ -17,6 +17,7 @@
 #include "engine/errors.h"
 #include "engine/heap.h"
 #include "engine/values/valuestack.h"
+#include "tests/engine/stack_fixture.h"
 
 namespace {
 
@@ -136,16 +137,16 @@ StatusCode StubLoad(EngineContext*, int32_t, const char*, int32_t, const char*, 
   return stubs.loadAnswer;
 }
 
-class FunctionStore : public ::testing::Test {
+class FunctionStore : public StackFixture {
  protected:
+  FunctionStore() : StackFixture({.messages = true}) {}
+
   void SetUp() override {
     Fresh();
     previous = SetFunctionStoreSeams({StubCompile, StubFetch, StubScan, StubLoad});
   }
   void Fresh() {
-    ASSERT_EQ(InitEngineContext(block.data(), block.size() * sizeof(uint64_t), &ctx), kOk);
-    ASSERT_EQ(InstallCoreLibrary(ctx, GetCoreLibraryTable()), kOk);
-    ASSERT_EQ(InstallNativeLibrary(ctx, kEngineMessageTables, false), kOk);
+    Reset();
     ASSERT_EQ(ResetEngineToBaseFrame(ctx), kOk);
     stubs = Stubs{};
   }
@@ -244,8 +245,6 @@ class FunctionStore : public ::testing::Test {
     ASSERT_EQ(FreeCodeWords(ctx), words);
   }
 
-  std::vector<uint64_t> block = std::vector<uint64_t>(16 * 1024);
-  EngineContext* ctx = nullptr;
   FunctionStoreSeams previous{};
 };
 

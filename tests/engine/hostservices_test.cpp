@@ -473,8 +473,7 @@ TEST_F(HostServices, QueueHoldsSixteenAndDropsNothing) {
 TEST_F(HostServices, ResolverFindsTheContextWhereItIsNow) {
   std::vector<uint64_t> other(16 * 1024);
   EngineContext* moved = nullptr;
-  ASSERT_EQ(InitEngineContext(other.data(), other.size() * 8, &moved), kOk);
-  ASSERT_EQ(InstallCoreLibrary(moved, GetCoreLibraryTable()), kOk);
+  StartEngine(other, &moved);
 
   HostRecord host{ctx};
   SetPendingCallResolver(ctx, Resolve, &host);

@@ -46,9 +46,10 @@ const Pair kPairs[] = {
 
 class InlinePathsTest : public StackFixture {
  protected:
+  InlinePathsTest() : StackFixture({.messages = true}) {}
+
   void SetUp() override {
     StackFixture::SetUp();
-    ASSERT_EQ(InstallNativeLibrary(ctx, kEngineMessageTables, false), kOk);
     ASSERT_EQ(ResetEngineToBaseFrame(ctx), kOk);
   }
 

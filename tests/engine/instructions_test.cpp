@@ -58,12 +58,13 @@ StatusCode Record(EngineContext* ctx, int nargin, int, void*) {
 
 class InstructionsTest : public StackFixture {
  protected:
+  InstructionsTest() : StackFixture({.messages = true}) {}
+
   void SetUp() override {
     StackFixture::SetUp();
     g_seen = &seen;
     g_printed = &printed;
     natives[2].handler = AsNativeHandler(PrintedWrite);
-    ASSERT_EQ(InstallNativeLibrary(ctx, kEngineMessageTables, false), kOk);
     CaptureDescriptor(2, &errors);
     ASSERT_EQ(InstallNativeLibrary(ctx, natives, false), kOk);
     ASSERT_EQ(ResetEngineToBaseFrame(ctx), kOk);

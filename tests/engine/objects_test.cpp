@@ -151,10 +151,10 @@ constexpr char kPointClass[] =
 
 class ObjectsTest : public StackFixture {
  protected:
+  ObjectsTest() : StackFixture({.blockCells = 512 * 1024, .messages = true}) {}
+
   void SetUp() override {
-    block.assign(512 * 1024, 0);
     Reset();
-    ASSERT_EQ(InstallNativeLibrary(ctx, kEngineMessageTables, false), kOk);
     CaptureDescriptor(1, &output);
     ASSERT_EQ(InstallNativeLibrary(ctx, g_vecLibrary, false), kOk);
     ASSERT_EQ(ResetEngineToBaseFrame(ctx), kOk);

@@ -16,6 +16,7 @@
 #include "engine/compiler/codegen.h"
 #include "engine/function.h"
 #include "engine/values/doublemath.h"
+#include "tests/engine/stack_fixture.h"
 #include "tools/disassembler.h"
 
 namespace {
@@ -375,13 +376,9 @@ TEST(RangeArithmetic, LastElementIsWhatTheLoopLeaves) {
 
 // Whole statements through the compiler at every level: each case changes
 // at one level and must be left alone below it.
-class OptimisationLevels : public ::testing::Test {
+class OptimisationLevels : public StackFixture {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(InitEngineContext(block.data(), block.size() * 8, &ctx), kOk);
-    ASSERT_EQ(InstallCoreLibrary(ctx, GetCoreLibraryTable()), kOk);
-    ASSERT_EQ(InstallNativeLibrary(ctx, kEngineMessageTables, false), kOk);
-  }
+  OptimisationLevels() : StackFixture({.blockCells = 256 * 1024, .messages = true}) {}
 
   StatusCode Compile(const std::string& text, int level, std::string* listing) {
     SetCodeOptions(ctx, level, 0);
@@ -394,8 +391,6 @@ class OptimisationLevels : public ::testing::Test {
     return st;
   }
 
-  std::vector<uint64_t> block = std::vector<uint64_t>(256 * 1024);
-  EngineContext* ctx = nullptr;
   std::vector<int16_t> output = std::vector<int16_t>(4000);
 };
 

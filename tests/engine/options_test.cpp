@@ -530,10 +530,10 @@ StatusCode TestTol(EngineContext* ctx, int nargin, int, void*) {
 
 class OptionNativesTest : public StackFixture {
  protected:
+  OptionNativesTest() : StackFixture({.blockCells = 512 * 1024, .messages = true}) {}
+
   void SetUp() override {
-    block.assign(512 * 1024, 0);
     Reset();
-    ASSERT_EQ(InstallNativeLibrary(ctx, kEngineMessageTables, false), kOk);
     natives[0] = {TestSet, nullptr, 0, "testset", 0, kAnyCount, 0, 1};
     natives[1] = {TestTol, nullptr, 0, "testtol", 1, 1, 0, 1};
     ASSERT_EQ(InstallNativeLibrary(ctx, natives, false), kOk);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <random>
 #include <string>
 #include <tuple>
@@ -152,6 +153,16 @@ struct Sizes {
 Sizes SizesOf(const EngineContext* ctx) {
   return {ctx->dataCapacity, ctx->heapSize, ctx->descCapacity, ctx->codeSize, ctx->entryCapacity};
 }
+void PrintTo(const Sizes& s, std::ostream* os) {
+  *os << "{data " << s.data << ", heap " << s.heap << ", desc " << s.desc << ", code " << s.code << ", entries "
+      << s.entries << "}";
+}
+
+// Where the regions start, in bytes from the block's start.
+std::vector<intptr_t> RegionOffsets(const EngineContext* ctx) {
+  const auto at = [ctx](const void* p) { return reinterpret_cast<intptr_t>(p) - reinterpret_cast<intptr_t>(ctx); };
+  return {at(ctx->dataBase), at(ctx->heapBase), at(ctx->descBase), at(ctx->codeBase)};
+}
 
 // ---------------------------------------------------------------------------
 // Relocation.
@@ -250,6 +261,21 @@ TEST(RelocateTest, DefaultProportionsThatWouldShrinkARegionOnlyMoveTheBlock) {
   EXPECT_EQ(SizesOf(e->ctx), grown);
   EXPECT_EQ(e->Command("disp(a)"), kOk);
   EXPECT_EQ(e->TakeOutput(), "7\n");
+}
+
+TEST(RelocateTest, GrowingToTheDefaultProportionsLaysOutLikeAFreshEngine) {
+  // 24 KB and 64 KB give a code area whose table takes the denser fallback;
+  // 1 MB does not.
+  for (const size_t bytes : {size_t{24} << 10, size_t{64} << 10, size_t{1} << 20}) {
+    SCOPED_TRACE(bytes);
+    auto grown = StartEngine(16 * 1024);
+    auto fresh = StartEngine(bytes);
+    ASSERT_TRUE(grown->started());
+    ASSERT_TRUE(fresh->started());
+    grown->Move(bytes, 0);
+    EXPECT_EQ(SizesOf(grown->ctx), SizesOf(fresh->ctx));
+    EXPECT_EQ(RegionOffsets(grown->ctx), RegionOffsets(fresh->ctx));
+  }
 }
 
 TEST(RelocateTest, GrowingTheCodeAreaKeepsEverySymbol) {

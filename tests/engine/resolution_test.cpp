@@ -50,10 +50,10 @@ StatusCode Apply(EngineContext* ctx, int nargin, int, void* userData) {
 
 class ResolutionTest : public StackFixture {
  protected:
+  ResolutionTest() : StackFixture({.blockCells = 256 * 1024, .messages = true}) {}
+
   void SetUp() override {
-    block.assign(256 * 1024, 0);
     Reset();
-    ASSERT_EQ(InstallNativeLibrary(ctx, kEngineMessageTables, false), kOk);
     ASSERT_EQ(InstallNativeLibrary(ctx, natives, false), kOk);
     ASSERT_EQ(ResetEngineToBaseFrame(ctx), kOk);
     SetFunctionStoreSeams({CompileFunctionSource, FetchSource, nullptr, nullptr});

@@ -24,10 +24,7 @@ int Length(const char* text) { return static_cast<int>(std::strlen(text)); }
 
 class Scanner : public StackFixture {
  protected:
-  void SetUp() override {
-    StackFixture::SetUp();
-    ASSERT_EQ(InstallNativeLibrary(ctx, kEngineMessageTables, false), kOk);
-  }
+  Scanner() : StackFixture({.messages = true}) {}
 
   std::string ErrorText() { return CurrentErrorText(); }
 

@@ -1,6 +1,7 @@
-// A small engine for value-stack tests, with helpers to push typical values,
-// to leave a chosen number of free data cells, and to compare the stacks'
-// contents before and after an operation.
+// The engine a test starts from: a block of its own with the core library
+// (and, when asked, the engine's message tables), helpers to push typical
+// values, to leave a chosen number of free data cells, to run command lines
+// and to compare the stacks' contents before and after an operation.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,11 +21,30 @@
 
 class StackFixture : public ::testing::Test {
  protected:
+  // What the fixture's engine starts with.
+  struct EngineSetup {
+    size_t blockCells = 16 * 1024;
+    bool messages = false;  // the message tables, installed right after the core library
+  };
+
+  StackFixture() = default;
+  explicit StackFixture(const EngineSetup& s) : block(s.blockCells), messages_(s.messages) {}
+
   void SetUp() override { Reset(); }
 
+  // A fresh engine in the fixture's block.
   void Reset() {
-    ASSERT_EQ(InitEngineContext(block.data(), block.size() * 8, &ctx), kOk);
-    ASSERT_EQ(InstallCoreLibrary(ctx, GetCoreLibraryTable()), kOk);
+    StartEngine(block, &ctx);
+    if (messages_ && !HasFatalFailure()) {
+      ASSERT_EQ(InstallNativeLibrary(ctx, kEngineMessageTables, false), kOk);
+    }
+  }
+
+  // A fresh engine with the core library in cells, the fixture's block or
+  // another one a test keeps.
+  static void StartEngine(std::vector<uint64_t>& cells, EngineContext** c) {
+    ASSERT_EQ(InitEngineContext(cells.data(), cells.size() * sizeof(uint64_t), c), kOk);
+    ASSERT_EQ(InstallCoreLibrary(*c, GetCoreLibraryTable()), kOk);
   }
 
   ValueDescriptor Top() { return *DescriptorAt(ctx, 0); }
@@ -156,6 +176,7 @@ class StackFixture : public ::testing::Test {
   EngineContext* ctx = nullptr;
 
  private:
+  bool messages_ = false;
   struct Capture {
     int32_t descriptor;
     std::string* out;

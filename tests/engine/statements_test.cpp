@@ -32,10 +32,7 @@ std::ostream& operator<<(std::ostream& os, const Record& r) {
 
 class Statements : public StackFixture {
  protected:
-  void SetUp() override {
-    StackFixture::SetUp();
-    ASSERT_EQ(InstallNativeLibrary(ctx, kEngineMessageTables, false), kOk);
-  }
+  Statements() : StackFixture({.messages = true}) {}
 
   std::string ErrorText() { return CurrentErrorText(); }
 

@@ -14,6 +14,7 @@
 
 #include "corelib/corelib.h"
 #include "engine/context.h"
+#include "tests/engine/stack_fixture.h"
 
 namespace {
 
@@ -107,13 +108,8 @@ std::vector<NativeFunctionRecord> AllHooks(FakeStream* s, uint8_t writeStyle = 1
           Record("+iocbuffering", FakeBuffering, s)};
 }
 
-class Streams : public ::testing::Test {
+class Streams : public StackFixture {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(InitEngineContext(block.data(), block.size() * 8, &ctx), kOk);
-    ASSERT_EQ(InstallCoreLibrary(ctx, GetCoreLibraryTable()), kOk);
-  }
-
   FakeStream* AddFake(const char* name, int32_t first, int32_t last) {
     fakes.emplace_back(name, first, last, &log);
     return &fakes.back();
@@ -137,8 +133,6 @@ class Streams : public ::testing::Test {
     return st;
   }
 
-  std::vector<uint64_t> block = std::vector<uint64_t>(16 * 1024);
-  EngineContext* ctx = nullptr;
   std::vector<std::string> log;
   std::list<FakeStream> fakes;
   std::list<std::vector<NativeFunctionRecord>> libraries;
@@ -408,8 +402,7 @@ TEST_F(Streams, LineModeReadsEveryLineEnd) {
     FakeStream s("in", 1024, 1024, &log);
     s.input[1024] = c.input;
     std::vector<NativeFunctionRecord> run = {Record("+read", FakeRead, &s, 0), NativeFunctionRecord{}};
-    ASSERT_EQ(InitEngineContext(block.data(), block.size() * 8, &ctx), kOk);
-    ASSERT_EQ(InstallCoreLibrary(ctx, GetCoreLibraryTable()), kOk);
+    Reset();
     ASSERT_EQ(InstallNativeLibrary(ctx, run.data(), false), kOk);
 
     std::vector<std::string> got;

@@ -5,25 +5,19 @@
 #include <string>
 #include <vector>
 
-#include "corelib/corelib.h"
 #include "engine/context.h"
+#include "tests/engine/stack_fixture.h"
 
 namespace {
 
-class Symbols : public ::testing::Test {
+class Symbols : public StackFixture {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(InitEngineContext(block.data(), block.size() * 8, &ctx), kOk);
-    ASSERT_EQ(InstallCoreLibrary(ctx, GetCoreLibraryTable()), kOk);
-  }
+  Symbols() : StackFixture({.blockCells = 8 * 1024}) {}
 
   StatusCode Intern(const std::string& name, SymbolId* id, int max = 32) {
     return InternSymbol(ctx, name.data(), static_cast<int>(name.size()), max, id);
   }
   std::string Text(SymbolId id) { return std::string(SymbolText(ctx, id), SymbolLength(ctx, id)); }
-
-  std::vector<uint64_t> block = std::vector<uint64_t>(8 * 1024);
-  EngineContext* ctx = nullptr;
 };
 
 TEST_F(Symbols, IdsAreOffsetsFromTheAreaEnd) {
@@ -72,21 +66,19 @@ TEST_F(Symbols, FullCodeAreaGivesCodeOverflow) {
 }
 
 TEST_F(Symbols, AreaLimitGivesSymbolTableTooLarge) {
-  std::vector<uint64_t> big(64 * 1024);
-  EngineContext* c = nullptr;
-  ASSERT_EQ(InitEngineContext(big.data(), big.size() * 8, &c), kOk);
-  ASSERT_EQ(InstallCoreLibrary(c, GetCoreLibraryTable()), kOk);
-  ASSERT_GT(FreeCodeWords(c) * 2, 40000);
+  block.assign(64 * 1024, 0);
+  Reset();
+  ASSERT_GT(FreeCodeWords(ctx) * 2, 40000);
   StatusCode st = kOk;
   int n = 0;
   for (; st == kOk; ++n) {
     char name[40];
     const int len = std::snprintf(name, sizeof name, "name_%05d_padding_to_32_chars", n);  // 32 characters
-    st = InternSymbol(c, name, len, 32, nullptr);
+    st = InternSymbol(ctx, name, len, 32, nullptr);
   }
   EXPECT_EQ(st, kSymbTableTooLarge);
-  EXPECT_LE(-c->symbolBytes, 32767);
-  EXPECT_GT(-c->symbolBytes + 32 + 2, 32767);
+  EXPECT_LE(-ctx->symbolBytes, 32767);
+  EXPECT_GT(-ctx->symbolBytes + 32 + 2, 32767);
 }
 
 }  // namespace

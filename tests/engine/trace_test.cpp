@@ -60,10 +60,10 @@ NativeFunctionRecord Native(NativeHandler handler, const char* name) {
 
 class TraceTest : public StackFixture {
  protected:
+  TraceTest() : StackFixture({.blockCells = 512 * 1024, .messages = true}) {}
+
   void SetUp() override {
-    block.assign(512 * 1024, 0);
     Reset();
-    ASSERT_EQ(InstallNativeLibrary(ctx, kEngineMessageTables, false), kOk);
     CaptureDescriptor(2, &errors);
     ASSERT_EQ(InstallNativeLibrary(ctx, trusted, false), kOk);
     ASSERT_EQ(InstallNativeLibrary(ctx, hostOnly, false), kOk);

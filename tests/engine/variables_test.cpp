@@ -109,10 +109,10 @@ std::string Format(const ValueDescriptor& d, const Cell* data) {
 
 class VariablesTest : public StackFixture {
  protected:
+  VariablesTest() : StackFixture({.blockCells = 64 * 1024, .messages = true}) {}
+
   void SetUp() override {
-    block.resize(64 * 1024);
     StackFixture::SetUp();
-    ASSERT_EQ(InstallNativeLibrary(ctx, kEngineMessageTables, false), kOk);
     CaptureDescriptor(2, &errors);
     ASSERT_EQ(ResetEngineToBaseFrame(ctx), kOk);
     SetCodeOptions(ctx, 0, 0);

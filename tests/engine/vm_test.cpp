@@ -56,10 +56,11 @@ void ArmBreakOnSecondCall(EngineContext*, void* argument) {
 
 class VmTest : public StackFixture {
  protected:
+  VmTest() : StackFixture({.messages = true}) {}
+
   void SetUp() override {
     StackFixture::SetUp();
     g = &counters;
-    ASSERT_EQ(InstallNativeLibrary(ctx, kEngineMessageTables, false), kOk);
     CaptureDescriptor(2, &errors);
     ASSERT_EQ(InstallNativeLibrary(ctx, natives, false), kOk);
     ASSERT_EQ(ResetEngineToBaseFrame(ctx), kOk);

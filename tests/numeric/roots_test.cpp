@@ -2,6 +2,8 @@
 // polynomials built from known roots must come back.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "numeric/numeric.h"
 #include "tests/numeric/testutil.h"
 
@@ -97,11 +99,20 @@ TEST(RealRoots, QuadraticAvoidsCancellation) {
 }
 
 TEST(RealRoots, NonFiniteCoefficientsEndWithoutHanging) {
-  Vec p = {1, NAN, 2, 3, 4}, re(4), im(4);
-  FindRealPolyRootsByLaguerre(p.data(), 4, re.data(), im.data());
+  // A NaN coefficient: every attempt fails, each root is the NaN iterate.
+  Vec p = {1, NAN, 2, 3, 4}, re(4, 7), im(4, 7);
+  EXPECT_FALSE(FindRealPolyRootsByLaguerre(p.data(), 4, re.data(), im.data()));
+  for (int k = 0; k < 4; ++k) {
+    EXPECT_TRUE(std::isnan(re[k])) << k;
+    EXPECT_EQ(im[k], 0) << k;
+  }
+  // A huge coefficient: the companion matrix still gives the large root, and
+  // the three roots near 1.6e-100 underflow to zero.
   Vec q = {1, 1e300, 2, 3, 4}, scratch(20);
-  FindRealPolyRoots(q.data(), 4, re.data(), im.data(), scratch.data());
-  SUCCEED();
+  EXPECT_FALSE(FindRealPolyRoots(q.data(), 4, re.data(), im.data(), scratch.data()));
+  EXPECT_DOUBLE_EQ(re[0], -1e300);
+  EXPECT_EQ(Vec(re.begin() + 1, re.end()), Vec(3, 0.0));
+  EXPECT_EQ(im, Vec(4, 0.0));
 }
 
 TEST(LaguerreIteration, RealModeAndComplexMode) {
@@ -153,7 +164,9 @@ TEST(ComplexRoots, EdgeCases) {
 }
 
 TEST(ComplexRoots, LaguerreStopsOnNonFiniteCoefficients) {
-  Vec pr = {1, NAN, 1, 2}, pi = {0, 1, 0, 0}, re(3), im(3);
+  Vec pr = {1, NAN, 1, 2}, pi = {0, 1, 0, 0}, re(3, 7), im(3, 7);
   FindComplexPolyRootsByLaguerre(pr.data(), pi.data(), 3, re.data(), im.data());
-  SUCCEED();
+  // The last root comes from the NaN coefficients that deflation left.
+  EXPECT_TRUE(std::isnan(re[0]));
+  EXPECT_TRUE(std::isnan(im[0]));
 }

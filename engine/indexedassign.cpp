@@ -223,6 +223,76 @@ StatusCode AssignCompositeElements(EngineContext* ctx, int n, uint32_t colonMask
   return InstallContent(ctx, r, scratch, w - scratch, subtype, true);
 }
 
+// Grows the array that the reference at a stack position designates in its
+// heap block: the block extends into free room after it, or moves once with
+// room to spare, so that growth at the end costs amortised constant time.
+// Only a shape whose layout stays that of a fresh array of the new shape
+// grows here: a plain real or complex double matrix that stays a matrix, and
+// a real boxed array that keeps its number of dimensions.
+class ElementGrower final : public ArrayGrower {
+ public:
+  ElementGrower(EngineContext* ctx, int position) : ctx_(ctx), position_(position) {}
+
+  StatusCode Grow(int nd, const int32_t* dims, uint8_t** re, uint8_t** im, bool* done) override {
+    *done = false;
+    uint32_t shape[kMaxDims];
+    for (int j = 0; j < nd; ++j) shape[j] = static_cast<uint32_t>(dims[j]);
+    nd = NormalizeDimensions(shape, nd);
+    int32_t grown[kMaxDims];
+    int64_t count = 1;
+    for (int j = 0; j < nd; ++j) count *= grown[j] = static_cast<int32_t>(shape[j]);
+    Reference* r = ReferenceAt(ctx_, position_);
+    CompositeElementHeader* e = Designated(ctx_, r);
+    ArrayInfo a;
+    if (!ReadArrayInfo(DescriptorOf(e), ElementData(e), &a) || count <= a.count) return kOk;
+    const bool plain = IsPlainMatrix(DescriptorOf(e));
+    const bool complex = a.im != nullptr;
+    const int size = a.elementKind < 0 ? -a.elementKind : a.elementKind;
+    int64_t cells = 0;
+    if (plain) {
+      if (nd != 2 || count * (complex ? 2 : 1) > kMaxPlainCells) return kOk;
+      cells = count * (complex ? 2 : 1);
+    } else {
+      // Beyond these counts a fresh array reports the size.
+      if (complex || nd != a.ndims || count > std::min(kMaxFloatArrayElements, kMaxIntegerElements)) return kOk;
+      cells = ArrayPayloadCells(a.cls, nd, count);
+    }
+    const int32_t had = e->cells;
+    Cell* gap = nullptr;
+    const int64_t end = r->offset + kElementHeaderCells + had;
+    if (StatusCode st = ChangeElement(ctx_, r, r->offset, end, 0, cells - had, true, &gap); st != kOk) return st;
+
+    // The element may have moved with its block; what follows its old cells
+    // is not yet written.
+    e = Designated(ctx_, r);
+    uint8_t* data = nullptr;
+    if (plain) {
+      e->extra = grown[1];
+      data = reinterpret_cast<uint8_t*>(ElementData(e));
+    } else {
+      data = reinterpret_cast<uint8_t*>(WriteArrayHeader(ElementData(e), a.cls, shape, nd));
+    }
+    if (complex) {
+      // The imaginary part follows the real one: it moves to its new start.
+      std::memmove(data + count * size, data + a.count * size, a.count * size);
+      SpreadToLargerShape(data + count * size, size, a.ndims, a.dims, nd, grown);
+    }
+    SpreadToLargerShape(data, size, a.ndims, a.dims, nd, grown);
+    // The bytes after the elements stay zero, as in a fresh array.
+    const auto* last = reinterpret_cast<uint8_t*>(ElementData(e) + cells);
+    uint8_t* after = data + count * size * (complex ? 2 : 1);
+    std::memset(after, 0, last - after);
+    *re = data;
+    *im = complex ? data + count * size : nullptr;
+    *done = true;
+    return kOk;
+  }
+
+ private:
+  EngineContext* ctx_;
+  int position_;
+};
+
 // Numeric, char and logical targets (and a placeholder, which takes the new
 // value's class): [ref][new][k index values].
 StatusCode AssignArrayAtReference(EngineContext* ctx, int n, uint32_t colonMask, int k, Reference* r,
@@ -244,11 +314,12 @@ StatusCode AssignArrayAtReference(EngineContext* ctx, int n, uint32_t colonMask,
     }
   }
   bool grew = false;
+  ElementGrower grower(ctx, k + 1);
   StatusCode st =
       target == nullptr
           ? AssignArrayElements(ctx, nullptr, nullptr, 0, nullptr, 0, false, false, false, n, colonMask, &grew)
           : AssignArrayElements(ctx, target->re, target->im, target->ndims, target->dims, target->elementKind,
-                                target->isUnsigned, target->isChar, target->isLogical, n, colonMask, &grew);
+                                target->isUnsigned, target->isChar, target->isLogical, n, colonMask, &grew, &grower);
   if (st != kOk) return RaiseIndexError(ctx, st, v);
   if (grew) {
     r = ReferenceAt(ctx, 2);
@@ -266,8 +337,22 @@ bool AssignScalarInPlace(EngineContext* ctx, int n, int k) {
   Reference* r = ReferenceAt(ctx, k);
   if (r->created) return false;
   CompositeElementHeader* e = Designated(ctx, r);
-  const int64_t at = ScalarElement(ctx, n, DescriptorOf(e));
-  if (at < 0) return false;
+  int64_t at = ScalarElement(ctx, n, DescriptorOf(e));
+  if (at < 0) {
+    // x(end + 1) = y on a real row or column, or on [] with 1: the block
+    // grows by one cell, mostly in place.
+    double i = 0;
+    if (n != 1 || e->kind != 0 || !PlainScalar(ctx, 0, &i)) return false;
+    const int32_t count = e->cells, cols = e->extra, rows = cols > 0 ? count / cols : 0;
+    const bool row = rows == 1, column = cols == 1 && rows > 1, empty = count == 0 && cols == 0;
+    if (!(row || column || empty) || i != static_cast<double>(count) + 1 || count >= kMaxPlainCells) return false;
+    Cell* gap = nullptr;
+    const int64_t end = r->offset + kElementHeaderCells + count;
+    if (ChangeElement(ctx, r, r->offset, end, 0, 1, true, &gap) != kOk) return false;  // the general path reports
+    e = Designated(ctx, r);
+    e->extra = column ? 1 : count + 1;
+    at = count;
+  }
   ElementData(e)[at].f = y;
   Commit(ctx, r);
   ctx->dataTop -= k + kReferenceCells + 1;

@@ -477,7 +477,8 @@ StatusCode SelectArrayElements(EngineContext* ctx, const void* re, const void* i
 }
 
 StatusCode AssignArrayElements(EngineContext* ctx, void* re, void* im, int ndims, const int32_t* dims, int elementKind,
-                               bool isUnsigned, bool isChar, bool isLogical, int n, uint32_t colonMask, bool* grew) {
+                               bool isUnsigned, bool isChar, bool isLogical, int n, uint32_t colonMask, bool* grew,
+                               ArrayGrower* grower) {
   if (grew) *grew = false;
   const int k = CountIndexValues(n, colonMask);
   const int at = k;  // the new value, under the index values
@@ -537,9 +538,18 @@ StatusCode AssignArrayElements(EngineContext* ctx, void* re, void* im, int ndims
   const int size = ElementSize(elementKind);
   auto* outRe = static_cast<uint8_t*>(re);
   auto* outIm = static_cast<uint8_t*>(im);
-  const bool fresh = re == nullptr || g.grow || (valueComplex && !targetComplex);
+  const bool becomesComplex = valueComplex && !targetComplex;
   int outNd = ndims;
   const int32_t* outDims = dims;
+  bool grown = false;
+  if (re != nullptr && g.grow && !becomesComplex && grower != nullptr) {
+    if (st = grower->Grow(g.ndims, g.dims, &outRe, &outIm, &grown); st != kOk) {
+      RestoreOneBased(a);
+      return st;
+    }
+    if (grown) outNd = g.ndims, outDims = g.dims;
+  }
+  const bool fresh = !grown && (re == nullptr || g.grow || becomesComplex);
   if (fresh) {
     const bool complex = floatKind && (targetComplex || valueComplex);
     const int32_t subtype = isChar ? kCharArray : isLogical ? kLogicalArray : kNumericArray;
@@ -588,6 +598,26 @@ StatusCode AssignArrayElements(EngineContext* ctx, void* re, void* im, int ndims
   });
   if (grew) *grew = fresh;
   return DropArgsUnderResults(ctx, fresh ? 1 : 0, k);
+}
+
+void SpreadToLargerShape(uint8_t* part, int size, int ndims, const int32_t* dims, int grownNd, const int32_t* grown) {
+  int64_t count = 1, grownCount = 1;
+  for (int j = 0; j < ndims; ++j) count *= dims[j];
+  for (int j = 0; j < grownNd; ++j) grownCount *= grown[j];
+  // Elements are stored row by row within each page, so a row is one run in
+  // both shapes. The runs move last first, each to a place at or after its
+  // own, so none is overwritten before it moved.
+  const int64_t run = ndims >= 2 ? dims[1] : count;
+  int64_t free = grownCount;  // the places from here up are settled
+  int32_t subs[kMaxDims];
+  for (int64_t p = count - run; run > 0 && p >= 0; p -= run) {
+    LinearIndexToSubscripts(ndims, dims, p, subs);
+    const int64_t q = SubscriptsToLinearIndex(grownNd, grown, ndims, subs);
+    if (q != p) std::memmove(part + q * size, part + p * size, run * size);
+    std::memset(part + (q + run) * size, 0, (free - q - run) * size);
+    free = q;
+  }
+  std::memset(part, 0, free * size);
 }
 
 // ---------------------------------------------------------------------------

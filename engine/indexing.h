@@ -89,13 +89,33 @@ constexpr int kSingleElements = -4;
 StatusCode SelectArrayElements(EngineContext* ctx, const void* re, const void* im, int ndims, const int32_t* dims,
                                int32_t resultKind, int elementKind, uint32_t elementClass, int n, uint32_t colonMask);
 
+// Grows the target of an assignment where it lies, so that a value grown one
+// element at a time is not copied at every step.
+class ArrayGrower {
+ public:
+  // Gives the target the larger shape, every element keeping its subscripts
+  // and the new ones zero; re and im then name its elements. *done false: it
+  // cannot grow where it lies. A failure changes nothing.
+  virtual StatusCode Grow(int ndims, const int32_t* dims, uint8_t** re, uint8_t** im, bool* done) = 0;
+
+ protected:
+  ~ArrayGrower() = default;
+};
+
 // v(i1, ..., in) = x with x below the index values. x is converted to the
-// target's class; without a target (re null) the class is x's. When the target
-// must grow or change (no target, a real float target receiving complex
-// values) the new array is pushed and *grew set; otherwise the target is
-// written in place. The index values are dropped; x stays for the caller.
+// target's class; without a target (re null) the class is x's. A target that
+// must grow is grown by the grower where it can; otherwise, and when it must
+// change (no target, a real float target receiving complex values), the new
+// array is pushed and *grew set. Else the target is written in place. The
+// index values are dropped; x stays for the caller.
 StatusCode AssignArrayElements(EngineContext* ctx, void* re, void* im, int ndims, const int32_t* dims, int elementKind,
-                               bool isUnsigned, bool isChar, bool isLogical, int n, uint32_t colonMask, bool* grew);
+                               bool isUnsigned, bool isChar, bool isLogical, int n, uint32_t colonMask, bool* grew,
+                               ArrayGrower* grower = nullptr);
+
+// Moves the elements of one part (real or imaginary) of an array of shape
+// dims, stored from part, to their subscripts in the larger shape grown, and
+// zeroes the places between them: the part must hold the grown count.
+void SpreadToLargerShape(uint8_t* part, int size, int ndims, const int32_t* dims, int grownNd, const int32_t* grown);
 
 // v(i1, ..., in) = [] with the new value below the index values; nothing is
 // dropped, the index list and mask point into the index values.

@@ -42,6 +42,26 @@ class HeapTest : public StackFixture {
     return v;
   }
 
+  // Allocates as AllocateHeapBlock does from the first-free bound, and checks
+  // that the status, index and every header are what a walk from cell 0 gives.
+  StatusCode AllocateCheckedAgainstAWalk(int32_t cells, int32_t* index) {
+    const auto before = HeapCells();
+    const int32_t bound = ctx->heapFirstFree;
+    ctx->heapFirstFree = 0;
+    int32_t fromStart = 0;
+    const StatusCode walked = AllocateHeapBlock(ctx, cells, &fromStart);
+    const auto walkedHeap = HeapCells();
+    std::memcpy(ctx->heapBase, before.data(), before.size() * sizeof(Cell));
+    ctx->heapFirstFree = bound;
+    const StatusCode st = AllocateHeapBlock(ctx, cells, index);
+    EXPECT_EQ(st, walked);
+    EXPECT_EQ(HeapCells(), walkedHeap);
+    if (st == kOk) {
+      EXPECT_EQ(*index, fromStart);
+    }
+    return st;
+  }
+
   // Function-store entry i as a global or persistent variable whose value is that block.
   void DefineGlobalEntry(int32_t i, int32_t value) {
     auto* e = reinterpret_cast<FunctionStoreEntry*>(FunctionEntryWords(ctx, i));
@@ -129,23 +149,13 @@ TEST_F(HeapTest, FirstFreeBoundGivesWhatAWalkFromTheStartGives) {
       continue;
     }
     const auto cells = static_cast<int32_t>(1 + next(step % 50 == 0 ? 4000 : 40));
-    const auto before = HeapCells();
-    const int32_t bound = ctx->heapFirstFree;
-    ctx->heapFirstFree = 0;
-    int32_t fromStart = 0;
-    const StatusCode walked = AllocateHeapBlock(ctx, cells, &fromStart);
-    const auto walkedHeap = HeapCells();
-    std::memcpy(ctx->heapBase, before.data(), before.size() * sizeof(Cell));
-    ctx->heapFirstFree = bound;
-
     int32_t index = 0;
-    ASSERT_EQ(AllocateHeapBlock(ctx, cells, &index), walked) << step;
-    ASSERT_EQ(HeapCells(), walkedHeap) << step;
-    if (walked != kOk) {
+    const StatusCode st = AllocateCheckedAgainstAWalk(cells, &index);
+    ASSERT_FALSE(HasFailure()) << step;
+    if (st != kOk) {
       ++fulls;
       continue;
     }
-    ASSERT_EQ(index, fromStart) << step;
     live.push_back(index);
   }
   EXPECT_GT(fulls, 0);  // the sequence reached a full heap
@@ -252,12 +262,9 @@ TEST_F(HeapTest, ReachabilityKeepsOnlyGlobalsAndPersistents) {
   EXPECT_FALSE(InUse(persistent - 1));
 }
 
-}  // namespace
-
 TEST_F(HeapTest, GrowingInPlaceKeepsFirstFitAndTheBound) {
   // Blocks grow into the free blocks after them and shrink, amid allocations
-  // and frees.
-  // Every allocation is checked against a walk from the heap start, so a
+  // and frees. Every allocation is checked against a walk from the heap start, so a
   // first-free bound left inside a grown block would show; a growth that does
   // not fit must leave every cell as it was.
   std::vector<int32_t> live;
@@ -298,23 +305,13 @@ TEST_F(HeapTest, GrowingInPlaceKeepsFirstFitAndTheBound) {
       Blocks();
       continue;
     }
-    const auto cells = static_cast<int32_t>(1 + next(40));
-    const auto before = HeapCells();
-    const int32_t bound = ctx->heapFirstFree;
-    ctx->heapFirstFree = 0;
-    int32_t fromStart = 0;
-    const StatusCode walked = AllocateHeapBlock(ctx, cells, &fromStart);
-    const auto walkedHeap = HeapCells();
-    std::memcpy(ctx->heapBase, before.data(), before.size() * sizeof(Cell));
-    ctx->heapFirstFree = bound;
     int32_t index = 0;
-    ASSERT_EQ(AllocateHeapBlock(ctx, cells, &index), walked) << step;
-    ASSERT_EQ(HeapCells(), walkedHeap) << step;
-    if (walked == kOk) {
-      ASSERT_EQ(index, fromStart) << step;
-      live.push_back(index);
-    }
+    const StatusCode st = AllocateCheckedAgainstAWalk(static_cast<int32_t>(1 + next(40)), &index);
+    ASSERT_FALSE(HasFailure()) << step;
+    if (st == kOk) live.push_back(index);
   }
   EXPECT_GT(grown, 30);
   EXPECT_GT(refused, 30);
 }
+
+}  // namespace

@@ -1,6 +1,8 @@
 // The builtins the engine holds itself (nargin and nargout, real, the integer
 // classes, function references), and the one dispatch point through which
 // every core library builtin and display runs.
+#include <iterator>
+
 #include "engine/bytecode.h"
 #include "engine/dispatch.h"
 #include "engine/frames.h"
@@ -21,36 +23,18 @@ StatusCode OpRealPart(EngineContext* ctx, const int16_t*) {
   return ReportedStatus(st);
 }
 
+// The integer classes by opcode, from Int8 on.
+struct IntegerClass {
+  int bytes;
+  bool isUnsigned;
+};
+constexpr IntegerClass kIntegerClasses[] = {{1, false}, {2, false}, {4, false}, {1, true},
+                                            {2, true},  {4, true},  {8, false}, {8, true}};
+static_assert(static_cast<int>(Op::Uint64) - static_cast<int>(Op::Int8) + 1 == std::size(kIntegerClasses));
+
 StatusCode OpToIntegerClass(EngineContext* ctx, const int16_t* ins) {
-  int bytes = 1;
-  bool isUnsigned = false;
-  switch (static_cast<Op>(ins[0])) {
-    case Op::Int8:
-      bytes = 1;
-      break;
-    case Op::Int16:
-      bytes = 2;
-      break;
-    case Op::Int32:
-      bytes = 4;
-      break;
-    case Op::Int64:
-      bytes = 8;
-      break;
-    case Op::Uint8:
-      bytes = 1, isUnsigned = true;
-      break;
-    case Op::Uint16:
-      bytes = 2, isUnsigned = true;
-      break;
-    case Op::Uint32:
-      bytes = 4, isUnsigned = true;
-      break;
-    default:
-      bytes = 8, isUnsigned = true;
-      break;
-  }
-  const StatusCode st = ConvertArgToIntegerClass(ctx, 0, bytes, isUnsigned, false);
+  const IntegerClass c = kIntegerClasses[ins[0] - static_cast<int>(Op::Int8)];
+  const StatusCode st = ConvertArgToIntegerClass(ctx, 0, c.bytes, c.isUnsigned, false);
   return ReportedStatus(st);
 }
 

@@ -81,22 +81,24 @@ StatusCode ChangeElement(EngineContext* ctx, Reference* r, int64_t x, int64_t at
   const int64_t delta = insert - remove;
   const int64_t grown = total + delta;
   if (grown > kHeapCountMask) return kHeapFull;
-  if ((final || r->detached) && (delta <= 0 || ExtendHeapBlock(ctx, r->block, static_cast<int32_t>(grown)))) {
+  // A value that grows keeps room to spare inside its block, so that growth
+  // by one element at a time costs amortised constant time. Free room after
+  // the block would not do: the next allocation of another value takes it.
+  const auto roomy = static_cast<int32_t>(grown + std::min<int64_t>(grown / 2, kHeapCountMask - grown));
+  if ((final || r->detached) &&
+      (grown <= HeapBlockCells(ctx, r->block) || ExtendHeapBlock(ctx, r->block, roomy) ||
+       ExtendHeapBlock(ctx, r->block, static_cast<int32_t>(grown)))) {
     std::memmove(base + at + insert, base + at + remove, (total - at - remove) * sizeof(Cell));
     AdjustEnclosingElementSizes(base, x, delta);
-    ShrinkHeapBlock(ctx, r->block, static_cast<int32_t>(grown));
+    // A value that shrank to less than half its block gives the rest back.
+    if (grown < HeapBlockCells(ctx, r->block) / 2) ShrinkHeapBlock(ctx, r->block, static_cast<int32_t>(grown));
     *gap = base + at;
     return kOk;
   }
-  // A value that grows leaves free room after its new block, so that the
-  // next growth extends it in place: growth by one element at a time costs
-  // amortised constant time. The room stays free for any other allocation.
   int32_t fresh = 0;
-  const int64_t spare = delta > 0 ? std::min<int64_t>(grown / 2, kHeapCountMask - grown) : 0;
-  if (spare == 0 || AllocateHeapBlock(ctx, static_cast<int32_t>(grown + spare), &fresh) != kOk) {
+  if (delta <= 0 || AllocateHeapBlock(ctx, roomy, &fresh) != kOk) {
     if (StatusCode st = AllocateHeapBlock(ctx, static_cast<int32_t>(grown), &fresh); st != kOk) return st;
   }
-  ShrinkHeapBlock(ctx, fresh, static_cast<int32_t>(grown));
   base = ctx->heapBase + r->block;
   Cell* out = ctx->heapBase + fresh;
   std::memcpy(out, base, at * sizeof(Cell));

@@ -73,9 +73,12 @@ StatusCode Fail(EngineContext* ctx, Reference* r, StatusCode st);
 // Replaces the cells [at, at + remove) of the reference's value by insert
 // cells, left for the caller to fill at *gap; element x (whose data holds
 // them) and every element enclosing it count the difference. The value
-// changes in place when it does not grow and either it is a detached copy
-// or final is set (the last step of an assignment); otherwise the reference
-// moves to a new detached block, and a detached block it leaves is freed.
+// changes in place when it is a detached copy or final is set (the last step
+// of an assignment) and its block has the room or can extend into free
+// blocks after it; otherwise the reference moves to a new detached block,
+// and a detached block it leaves is freed. A value that grows takes room to
+// spare in its block; one that shrinks below half its block gives the rest
+// back.
 StatusCode ChangeElement(EngineContext* ctx, Reference* r, int64_t x, int64_t at, int64_t remove, int64_t insert,
                          bool final, Cell** gap);
 // The designated element takes the value d with its cells; it keeps its name.

@@ -65,7 +65,10 @@ StatusCode StoreTopInto(EngineContext* ctx, int v) {
   if (StatusCode st = LocateVariable(ctx, v, &p); st != kOk) return st;
   const int64_t cells = kVariableHeaderCells + int64_t{d.cells};
   int32_t block = p.block;
-  if (block <= 0 || HeapBlockCells(ctx, block) != cells) {
+  // A block with room to spare from growth is kept while the value fills
+  // at least half of it.
+  const int64_t room = block > 0 ? HeapBlockCells(ctx, block) : 0;
+  if (cells > room || 2 * cells < room) {
     // The new block comes first: a full heap leaves the old value in place.
     if (cells > kHeapCountMask) return kHeapFull;
     int32_t fresh = 0;

@@ -124,19 +124,19 @@ StatusCode ReplaceDesignated(EngineContext* ctx, Reference* r, const ValueDescri
 }
 
 StatusCode DereferenceAt(EngineContext* ctx, int position) {
-  RotateValues(ctx, position + 1, 1);
+  (void)RotateValues(ctx, position + 1, 1);
   const Reference r = *ReferenceAt(ctx, 0);
   CompositeElementHeader* e = Designated(ctx, &r);
   const ValueDescriptor d = DescriptorOf(e);
   if (int64_t{d.cells} - kReferenceCells >= FreeDataCells(ctx)) {
-    RotateValues(ctx, position + 1, position);
+    (void)RotateValues(ctx, position + 1, position);
     return kDataStackFull;
   }
   PopValue(ctx);
   Cell* data = nullptr;
-  PushValue(ctx, d.kind, d.cells, d.extra, Room::kAll, &data);
+  (void)PushValue(ctx, d.kind, d.cells, d.extra, Room::kAll, &data);  // room was checked above
   if (d.cells > 0) std::memcpy(data, ElementData(Designated(ctx, &r)), int64_t{d.cells} * sizeof(Cell));
-  RotateValues(ctx, position + 1, position);
+  (void)RotateValues(ctx, position + 1, position);
   return kOk;
 }
 
@@ -274,7 +274,7 @@ StatusCode OpRefVar(EngineContext* ctx, const int16_t* ins) {
     r.detached = 1;
   }
   Cell* data = nullptr;
-  PushValue(ctx, kLink, kReferenceCells, 0, Room::kStrict, &data);
+  (void)PushValue(ctx, kLink, kReferenceCells, 0, Room::kStrict, &data);  // room was checked above
   std::memcpy(data, &r, sizeof r);
   return kOk;
 }

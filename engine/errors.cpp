@@ -319,8 +319,10 @@ StatusCode RaiseErrorWithIdentifier(EngineContext* ctx, const char* identifier, 
     if (StatusCode st = CodeOfIdentifier(ctx, identifier, identifierLength, &code); st != kOk) return st;
   }
   if (message != nullptr && messageLength < 0) messageLength = static_cast<int64_t>(std::strlen(message));
+  // A message without heap room fails the raise, as in error(), rather than
+  // leave the code's table text in its place.
   if (message != nullptr && messageLength > 0)
-    (void)StoreLastErrorMessage(ctx, code, message, messageLength, true, nullptr);
+    if (StatusCode st = StoreLastErrorMessage(ctx, code, message, messageLength, true, nullptr); st != kOk) return st;
   return code;
 }
 
@@ -477,7 +479,8 @@ StatusCode ErrorBuiltin(EngineContext* ctx, int nargin, bool warning) {
     (void)DropArgsUnderResults(ctx, nargin - 1, 1);
     if (--nargin == 0) {
       // An identifier alone raises with an empty message, never an older text.
-      if (!warning) (void)StoreLastErrorMessage(ctx, result, "", 0, true, nullptr);
+      if (!warning)
+        if (StatusCode st = StoreLastErrorMessage(ctx, result, "", 0, true, nullptr); st != kOk) return st;
       return result;
     }
   }

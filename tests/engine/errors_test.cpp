@@ -191,6 +191,18 @@ TEST_F(Errors, NoScratchRoomGivesAnEmptyText) {
   EXPECT_EQ(Current(), "");
 }
 
+TEST_F(Errors, AMessageWithoutHeapRoomFailsTheRaise) {
+  // Every heap cell in use: no error record fits.
+  int32_t index = 0;
+  while (AllocateHeapBlock(ctx, 1, &index) == kOk) continue;
+  EXPECT_EQ(RaiseErrorWithIdentifier(ctx, "RVO:badSize", -1, "too big", -1), kHeapFull);
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, "RVO:badSize"), kOk);
+  EXPECT_EQ(ErrorBuiltin(ctx, 1, false), kHeapFull) << "an identifier alone";
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, "RVO:badSize"), kOk);
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, "too big"), kOk);
+  EXPECT_EQ(ErrorBuiltin(ctx, 2, false), kHeapFull) << "an identifier and a message";
+}
+
 TEST_F(Errors, ErrorAndWarningBuiltins) {
   struct Case {
     std::vector<const char*> args;

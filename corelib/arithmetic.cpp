@@ -69,7 +69,7 @@ void RealLoop(Operand<F> a, Operand<F> b, F* out, int64_t n, Fn fn) {
 // the whole result complex the first time it happens; the imaginary parts of
 // the elements before it were zeroed when the result grew.
 template <class F>
-StatusCode RealPower(EngineContext* ctx, Operand<F> a, Operand<F> b, F* out, int64_t n) {
+[[nodiscard]] StatusCode RealPower(EngineContext* ctx, Operand<F> a, Operand<F> b, F* out, int64_t n) {
   if (std::is_same_v<F, double> && b.step == 0 && *b.re == 2) {
     RealLoop(a, b, out, n, [](double x, double) { return x * x; });
     return kOk;
@@ -143,8 +143,8 @@ void ComplexLoop(char op, Operand<F> a, Operand<F> b, F* ore, F* oim, int64_t n)
 }
 
 template <class F>
-StatusCode FloatKernel(EngineContext* ctx, char op, const NumericView& va, const NumericView& vb, F* out, F* outIm,
-                       int64_t n) {
+[[nodiscard]] StatusCode FloatKernel(EngineContext* ctx, char op, const NumericView& va, const NumericView& vb, F* out,
+                                     F* outIm, int64_t n) {
   Operand<F> a = OperandOf<F>(va);
   Operand<F> b = OperandOf<F>(vb);
   if (op == 'r') a.im = b.im = nullptr;

@@ -111,7 +111,7 @@ void SplitOf(const NumericView& v, int nd, int d, DimensionSplit* split) {
 
 // Joins the top n values, every one a plain matrix or a boxed numeric, char
 // or logical array, along dimension dim (1-based); the result replaces them.
-StatusCode JoinArrays(EngineContext* ctx, int n, int dim) {
+[[nodiscard]] StatusCode JoinArrays(EngineContext* ctx, int n, int dim) {
   NumericView v;
   ReadNumeric(ctx, n - 1, &v);
   const uint32_t firstClass = RealClass(v.cls);
@@ -201,7 +201,7 @@ void DropTop(EngineContext* ctx, int k) {
 
 // The fields of the first structure of the composite at a position, appended
 // to names where not yet present.
-StatusCode GatherFieldNames(EngineContext* ctx, int position, SymbolId* names, int* count) {
+[[nodiscard]] StatusCode GatherFieldNames(EngineContext* ctx, int position, SymbolId* names, int* count) {
   int64_t structs = 0;
   int32_t fields = 0;
   CompositeElementHeader* item = nullptr;
@@ -220,16 +220,16 @@ StatusCode GatherFieldNames(EngineContext* ctx, int position, SymbolId* names, i
 // Cell and structure joins: each operand's element offset table (absolute,
 // so one gather serves them all) is joined like an int32 array, and the
 // gather builds the composite from the joined table.
-StatusCode JoinComposites(EngineContext* ctx, int n, int dim, bool structs) {
+[[nodiscard]] StatusCode JoinComposites(EngineContext* ctx, int n, int dim, bool structs) {
   SymbolId names[kMaxJoinedFields];
   int count = 0;
   if (structs) {
     for (int p = 0; p < n; ++p)
       if (StatusCode st = GatherFieldNames(ctx, p, names, &count); st != kOk) return st;
     for (int p = 0; p < n; ++p) {
-      RotateValues(ctx, p + 1, 1);
+      (void)RotateValues(ctx, p + 1, 1);
       const StatusCode st = ConformStructFields(ctx, names, count);
-      RotateValues(ctx, p + 1, p);
+      (void)RotateValues(ctx, p + 1, p);
       if (st != kOk) return st;
     }
   }
@@ -245,7 +245,7 @@ StatusCode JoinComposites(EngineContext* ctx, int n, int dim, bool structs) {
     return st;
   }
   int64_t elements = 0;
-  GetArgDims(ctx, 0, nullptr, nullptr, &elements);
+  (void)GetArgDims(ctx, 0, nullptr, nullptr, &elements);  // the joined table is an int32 array
   StatusCode st = kOk;
   if (elements == 0) {
     PopValue(ctx);
@@ -263,7 +263,7 @@ StatusCode JoinComposites(EngineContext* ctx, int n, int dim, bool structs) {
 }
 
 // Dimensions of any value that has them; lists and structures count as rows.
-StatusCode ValueDims(EngineContext* ctx, int position, int* nd, int32_t* dims, int64_t* count) {
+[[nodiscard]] StatusCode ValueDims(EngineContext* ctx, int position, int* nd, int32_t* dims, int64_t* count) {
   const ValueDescriptor& d = *DescriptorAt(ctx, position);
   if (!IsPlainOperand(d) && !(IsComposite(d) && d.extra >= kList && d.extra <= kStructArray)) return kWrongType;
   if (StatusCode st = GetArgDims(ctx, position, nd, dims, count); st != kOk) return st;
@@ -273,7 +273,7 @@ StatusCode ValueDims(EngineContext* ctx, int position, int* nd, int32_t* dims, i
 
 // Reads a size or order vector: a plain double matrix of at most 16 elements,
 // each truncated toward zero.
-StatusCode ReadSizeVector(EngineContext* ctx, int position, double* out, int* count) {
+[[nodiscard]] StatusCode ReadSizeVector(EngineContext* ctx, int position, double* out, int* count) {
   int32_t m = 0, n = 0;
   double* re = nullptr;
   if (StatusCode st = GetDoubleMatrixArg(ctx, position, &m, &n, &re, nullptr); st != kOk) return st;
@@ -286,7 +286,7 @@ StatusCode ReadSizeVector(EngineContext* ctx, int position, double* out, int* co
 
 // The sizes of reshape(x, ...) once read: checks them against the element
 // count and applies them to x on top.
-StatusCode ApplySizes(EngineContext* ctx, double* sizes, int k, int computed, int64_t count) {
+[[nodiscard]] StatusCode ApplySizes(EngineContext* ctx, double* sizes, int k, int computed, int64_t count) {
   __int128 product = 1;
   for (int j = 0; j < k; ++j) {
     if (!(sizes[j] >= 0)) return kBadSize;  // NaN too
@@ -316,7 +316,7 @@ StatusCode ApplySizes(EngineContext* ctx, double* sizes, int k, int computed, in
 // 3 on, so dropping a singleton first or second dimension in place would move
 // elements to other subscripts (the pages of a 1x2x3 array would come out
 // transposed). The singleton dimensions are permuted to the end instead.
-StatusCode Squeeze(EngineContext* ctx, int nd, const int32_t* dims) {
+[[nodiscard]] StatusCode Squeeze(EngineContext* ctx, int nd, const int32_t* dims) {
   double order[kMaxDims];
   int k = 0;
   for (int j = 0; j < nd; ++j)
@@ -344,7 +344,8 @@ StatusCode Squeeze(EngineContext* ctx, int nd, const int32_t* dims) {
 
 // Pushes an empty array of the class of the value at a position with the
 // given dimensions; the elements are left to the caller.
-StatusCode PushLike(EngineContext* ctx, int position, int nd, const int32_t* dims, uint8_t** re, uint8_t** im) {
+[[nodiscard]] StatusCode PushLike(EngineContext* ctx, int position, int nd, const int32_t* dims, uint8_t** re,
+                                  uint8_t** im) {
   NumericView v;
   ReadNumeric(ctx, position, &v);
   const ValueDescriptor d = *DescriptorAt(ctx, position);
@@ -386,7 +387,7 @@ void StorageStrides(int nd, const int32_t* dims, int64_t* stride) {
 }
 
 // Permutes the array below the order vector on top; both are replaced.
-StatusCode PermuteArray(EngineContext* ctx, bool inverse) {
+[[nodiscard]] StatusCode PermuteArray(EngineContext* ctx, bool inverse) {
   if (!IsPlainOperand(*DescriptorAt(ctx, 1))) return kWrongType;
   double order[kMaxJoinDims];
   int k = 0;
@@ -447,7 +448,7 @@ StatusCode PermuteArray(EngineContext* ctx, bool inverse) {
 
 // The size vector of the index conversions: a plain double matrix truncated,
 // one size s standing for [s s].
-StatusCode ReadIndexSizes(EngineContext* ctx, int position, int64_t* sizes, int* count) {
+[[nodiscard]] StatusCode ReadIndexSizes(EngineContext* ctx, int position, int64_t* sizes, int* count) {
   int32_t m = 0, n = 0;
   double* re = nullptr;
   if (StatusCode st = GetDoubleMatrixArg(ctx, position, &m, &n, &re, nullptr); st != kOk) return st;
@@ -592,9 +593,9 @@ StatusCode PermuteDimensions(EngineContext* ctx, int inverse) {
   if (!IsComposite(d)) return PermuteArray(ctx, inverse != 0);
   if (d.extra < kList || d.extra > kStructArray) return kWrongType;
   if (StatusCode st = BuildElementOffsetTable(ctx, 1, false); st != kOk) return st;
-  RotateValues(ctx, 2, 1);
+  (void)RotateValues(ctx, 2, 1);
   if (StatusCode st = PermuteArray(ctx, inverse != 0); st != kOk) {
-    RotateValues(ctx, 2, 1);
+    (void)RotateValues(ctx, 2, 1);
     PopValue(ctx);
     return st;
   }

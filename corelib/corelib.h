@@ -76,17 +76,17 @@ using StatusCode = int32_t;
 
 // Shows the value on top on the descriptor; with drop it is popped after a
 // successful display. 44 for a value that has no display of its own.
-StatusCode DisplayTopValue(EngineContext* ctx, int32_t descriptor, bool drop);
+[[nodiscard]] StatusCode DisplayTopValue(EngineContext* ctx, int32_t descriptor, bool drop);
 // The automatic display of an unterminated statement: "name =" and the value.
 // Without allowObjects a class instance answers 44 after the name line.
-StatusCode DisplayStatementResult(EngineContext* ctx, int32_t variable, bool allowObjects, bool drop);
+[[nodiscard]] StatusCode DisplayStatementResult(EngineContext* ctx, int32_t variable, bool allowObjects, bool drop);
 // A summary such as "2x3 int8 array" appended at *position; class code 0
 // double, -1 single, -2 cell, -3 struct array, 1/2/4/8 integer bytes.
 void AppendArraySummary(char* buffer, int size, int* position, int classCode, bool isUnsigned, bool isLogical,
                         bool isChar, int ndims, const int32_t* dims, int32_t fieldCount);
 // The builtin opcodes disp (one input) and format (ins[1]: 0 to 2 inputs).
-StatusCode DispBuiltin(EngineContext* ctx, const int16_t* ins);
-StatusCode FormatBuiltin(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode DispBuiltin(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode FormatBuiltin(EngineContext* ctx, const int16_t* ins);
 
 // ---------------------------------------------------------------------------
 // Elementwise arithmetic. The operands are the top two values (the second on
@@ -98,21 +98,21 @@ StatusCode FormatBuiltin(EngineContext* ctx, const int16_t* ins);
 struct EngineContext;
 using StatusCode = int32_t;
 
-StatusCode ApplyElementwiseArithmetic(EngineContext* ctx, char selector);
+[[nodiscard]] StatusCode ApplyElementwiseArithmetic(EngineContext* ctx, char selector);
 // In place on the top value; character and logical arrays become number arrays
 // of their class under uminus and uplus. 44 for any other kind of value.
-StatusCode Uminus(EngineContext* ctx);
-StatusCode Uplus(EngineContext* ctx);
-StatusCode Conj(EngineContext* ctx);
+[[nodiscard]] StatusCode Uminus(EngineContext* ctx);
+[[nodiscard]] StatusCode Uplus(EngineContext* ctx);
+[[nodiscard]] StatusCode Conj(EngineContext* ctx);
 // (ar + i ai) ^ (br + i bi); any power of 0 + 0i with a negative real part is
 // Inf, with no real part NaN.
 void ComputeComplexPower(double ar, double ai, double br, double bi, double* re, double* im);
 // Builtin opcodes: plus minus times rdivide ldivide rem mod power realpow, and
 // the unary ones.
-StatusCode ElementwiseArithmeticOpcode(EngineContext* ctx, const int16_t* ins);
-StatusCode UminusOpcode(EngineContext* ctx, const int16_t* ins);
-StatusCode UplusOpcode(EngineContext* ctx, const int16_t* ins);
-StatusCode ConjOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode ElementwiseArithmeticOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode UminusOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode UplusOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode ConjOpcode(EngineContext* ctx, const int16_t* ins);
 
 // ---------------------------------------------------------------------------
 // Concatenation and reshaping. The operands are the top values (the last on
@@ -125,27 +125,27 @@ using SymbolId = int32_t;
 // Joins n values along dimension 1 (vertcat), 2 (horzcat) or, with -1, the
 // dimension given by the deepest operand (cat). The first operand decides
 // the class; cells and structures join through their element offset tables.
-StatusCode ConcatenateValues(EngineContext* ctx, int n, int dimension);
+[[nodiscard]] StatusCode ConcatenateValues(EngineContext* ctx, int n, int dimension);
 // The builtin opcodes horzcat (free lists among the operands spread first),
 // vertcat and cat {n}.
-StatusCode ConcatenateOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode ConcatenateOpcode(EngineContext* ctx, const int16_t* ins);
 // Makes the structure or structure array on top a structure array carrying
 // exactly these fields in this order; a missing field holds [].
-StatusCode ConformStructFields(EngineContext* ctx, const SymbolId* names, int count);
+[[nodiscard]] StatusCode ConformStructFields(EngineContext* ctx, const SymbolId* names, int count);
 // reshape with n operands, or squeeze with n = -1.
-StatusCode ReshapeValue(EngineContext* ctx, int n);
+[[nodiscard]] StatusCode ReshapeValue(EngineContext* ctx, int n);
 // permute (inverse 0) or ipermute (1) of the value below the order vector.
-StatusCode PermuteDimensions(EngineContext* ctx, int inverse);
+[[nodiscard]] StatusCode PermuteDimensions(EngineContext* ctx, int inverse);
 // Operands (size vector, subscripts...) and (size vector, indices); ind2sub
 // pushes one array per output, the first output on top.
-StatusCode sub2ind(EngineContext* ctx, int n);
-StatusCode ind2sub(EngineContext* ctx, int outputs);
-StatusCode ReshapeOpcode(EngineContext* ctx, const int16_t* ins);
-StatusCode SqueezeOpcode(EngineContext* ctx, const int16_t* ins);
-StatusCode PermuteOpcode(EngineContext* ctx, const int16_t* ins);
-StatusCode IpermuteOpcode(EngineContext* ctx, const int16_t* ins);
-StatusCode Sub2indOpcode(EngineContext* ctx, const int16_t* ins);
-StatusCode Ind2subOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode sub2ind(EngineContext* ctx, int n);
+[[nodiscard]] StatusCode ind2sub(EngineContext* ctx, int outputs);
+[[nodiscard]] StatusCode ReshapeOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode SqueezeOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode PermuteOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode IpermuteOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode Sub2indOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode Ind2subOpcode(EngineContext* ctx, const int16_t* ins);
 
 // ---------------------------------------------------------------------------
 // Comparisons and logical operations on the top two values (one for the
@@ -153,24 +153,24 @@ StatusCode Ind2subOpcode(EngineContext* ctx, const int16_t* ins);
 
 // Selectors '=' '~' '<' '>' 'L' (<=) 'G' (>=). Operands of mixed classes are
 // compared in their common class; NaN compares unequal to everything.
-StatusCode CompareElementwise(EngineContext* ctx, char operation);
+[[nodiscard]] StatusCode CompareElementwise(EngineContext* ctx, char operation);
 // '&', '|' or '^' (xor) of both operands taken as logical; 44 for single.
-StatusCode CombineLogicalElementwise(EngineContext* ctx, char operation);
+[[nodiscard]] StatusCode CombineLogicalElementwise(EngineContext* ctx, char operation);
 // 'f' isfinite, 'i' isinf, 'n' isnan of a double array; 44 for other classes.
-StatusCode ClassifyFloatElements(EngineContext* ctx, char kind);
+[[nodiscard]] StatusCode ClassifyFloatElements(EngineContext* ctx, char kind);
 // same (negate 0) and unsame (1): identical descriptors and data cells.
-StatusCode CompareValuesIdentical(EngineContext* ctx, int negate);
-StatusCode CompareOpcode(EngineContext* ctx, const int16_t* ins);
-StatusCode LogicalCombineOpcode(EngineContext* ctx, const int16_t* ins);
-StatusCode ClassifyOpcode(EngineContext* ctx, const int16_t* ins);
-StatusCode SameOpcode(EngineContext* ctx, const int16_t* ins);
-StatusCode NotOpcode(EngineContext* ctx, const int16_t* ins);
-StatusCode LogicalOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode CompareValuesIdentical(EngineContext* ctx, int negate);
+[[nodiscard]] StatusCode CompareOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode LogicalCombineOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode ClassifyOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode SameOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode NotOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode LogicalOpcode(EngineContext* ctx, const int16_t* ins);
 
 // ---------------------------------------------------------------------------
 // Conversions to a floating class, in place on the top value. 44 for a value
 // that is not a numeric, char or logical array.
 
-StatusCode ConvertTopToFloatClass(EngineContext* ctx, bool toSingle);
+[[nodiscard]] StatusCode ConvertTopToFloatClass(EngineContext* ctx, bool toSingle);
 // The builtin opcodes double and single.
-StatusCode FloatClassOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode FloatClassOpcode(EngineContext* ctx, const int16_t* ins);

@@ -23,15 +23,15 @@ struct Line {
   int size;
   int pos = 0;
 
-  StatusCode Flush() {
+  [[nodiscard]] StatusCode Flush() {
     if (pos > 0)
       if (StatusCode st = WriteToDescriptor(ctx, fd, buf, pos); st != kOk) return st;
     pos = 0;
     return PollBreak(ctx) ? kHalted : kOk;
   }
   // Writes out once the line is within 30 bytes of the end.
-  StatusCode Spill() { return pos >= size - 30 ? Flush() : kOk; }
-  StatusCode EndRow() {
+  [[nodiscard]] StatusCode Spill() { return pos >= size - 30 ? Flush() : kOk; }
+  [[nodiscard]] StatusCode EndRow() {
     if (StatusCode st = Flush(); st != kOk) return st;
     if (StatusCode st = WriteNewlineToDescriptor(ctx, fd); st != kOk) return st;
     return kOk;
@@ -149,8 +149,8 @@ void ChoosePrecision(EngineContext* ctx, const Numbers& n, int64_t count, bool s
 }
 
 // Rows of a double or single page, stored row after row.
-StatusCode DisplayFloatRows(Line& l, int32_t rows, int32_t cols, const Numbers& n, bool single, bool suffix,
-                            bool rowMode) {
+[[nodiscard]] StatusCode DisplayFloatRows(Line& l, int32_t rows, int32_t cols, const Numbers& n, bool single,
+                                          bool suffix, bool rowMode) {
   if (rows == 0 || cols == 0) {
     l.Text(rowMode ? " []" : "[]");
     return rowMode ? l.EndRow() : kOk;
@@ -210,8 +210,8 @@ int64_t IntegerElement(const void* data, int bytes, bool isUnsigned, int64_t k) 
   }
 }
 
-StatusCode DisplayIntegerRows(Line& l, int bytes, bool isUnsigned, int32_t rows, int32_t cols, const void* data,
-                              bool suffix, bool rowMode, bool plusMode) {
+[[nodiscard]] StatusCode DisplayIntegerRows(Line& l, int bytes, bool isUnsigned, int32_t rows, int32_t cols,
+                                            const void* data, bool suffix, bool rowMode, bool plusMode) {
   if (rows == 0 || cols == 0) {
     l.Text(rowMode ? " []" : "[]");
     return rowMode ? l.EndRow() : kOk;
@@ -245,7 +245,7 @@ void AppendCharacter(Line& l, uint16_t ch) {
   AppendChars(l.buf, &l.pos, &b, 1, l.size);
 }
 
-StatusCode DisplayCharRows(Line& l, int32_t rows, int32_t cols, const uint16_t* data) {
+[[nodiscard]] StatusCode DisplayCharRows(Line& l, int32_t rows, int32_t cols, const uint16_t* data) {
   if (rows == 0 || cols == 0) {
     l.Text(" ''");
     return l.EndRow();
@@ -265,7 +265,7 @@ StatusCode DisplayCharRows(Line& l, int32_t rows, int32_t cols, const uint16_t* 
   return kOk;
 }
 
-StatusCode DisplayLogicalRows(Line& l, bool plusMode, int32_t rows, int32_t cols, const uint8_t* data) {
+[[nodiscard]] StatusCode DisplayLogicalRows(Line& l, bool plusMode, int32_t rows, int32_t cols, const uint8_t* data) {
   if (rows == 0 || cols == 0) {
     l.Text(" []");
     return l.EndRow();
@@ -341,7 +341,7 @@ int ClassCode(const ArrayView& a) {
 }
 
 // One page of rows x columns starting at element offset.
-StatusCode DisplayPage(Line& l, const ArrayView& a, int64_t offset, bool scalar2d) {
+[[nodiscard]] StatusCode DisplayPage(Line& l, const ArrayView& a, int64_t offset, bool scalar2d) {
   const int32_t rows = a.dims[0];
   const int32_t cols = a.ndims > 1 ? a.dims[1] : 1;
   const bool plus = Settings(l.ctx).format == '+';
@@ -368,7 +368,7 @@ StatusCode DisplayPage(Line& l, const ArrayView& a, int64_t offset, bool scalar2
   return kOk;
 }
 
-StatusCode DisplayArray(Line& l, const ArrayView& a) {
+[[nodiscard]] StatusCode DisplayArray(Line& l, const ArrayView& a) {
   const bool twoD = a.ndims <= 2;
   const bool scalar2d = twoD && a.count == 1 && a.dims[0] == 1;
   const bool numeric = a.cls == ArrayClass::kDouble || a.cls == ArrayClass::kSingle || a.cls == ArrayClass::kInteger;
@@ -405,7 +405,7 @@ void AppendSymbol(Line& l, SymbolId id) {
 SymbolId ClassSymbol(int32_t subtype) { return subtype; }
 
 // The short form of one element of a composite (kept on one line).
-StatusCode AppendShortForm(Line& l, CompositeElementHeader* e) {
+[[nodiscard]] StatusCode AppendShortForm(Line& l, CompositeElementHeader* e) {
   const ValueDescriptor d{e->kind, e->cells, e->extra};
   Cell* data = ElementData(e);
   const DisplaySettings s = Settings(l.ctx);
@@ -523,7 +523,7 @@ StatusCode AppendShortForm(Line& l, CompositeElementHeader* e) {
   return kOk;
 }
 
-StatusCode DisplayComposite(Line& l, const ValueDescriptor& d, CompositeElementHeader* first) {
+[[nodiscard]] StatusCode DisplayComposite(Line& l, const ValueDescriptor& d, CompositeElementHeader* first) {
   const int32_t subtype = d.extra;
   if (IsObjectSubtype(subtype)) {
     l.Text(" ");
@@ -574,7 +574,7 @@ StatusCode DisplayComposite(Line& l, const ValueDescriptor& d, CompositeElementH
 }
 
 // Shows the top value by its kind; the caller owns buffering and popping.
-StatusCode ShowTop(Line& l) {
+[[nodiscard]] StatusCode ShowTop(Line& l) {
   EngineContext* ctx = l.ctx;
   const ValueDescriptor d = *DescriptorAt(ctx, 0);
   if (d.kind & kComposite) return DisplayComposite(l, d, reinterpret_cast<CompositeElementHeader*>(TopData(ctx)));
@@ -612,7 +612,7 @@ StatusCode ShowTop(Line& l) {
 }
 
 // Takes the free data space as the line buffer.
-StatusCode TakeScratch(EngineContext* ctx, int32_t fd, Line* l) {
+[[nodiscard]] StatusCode TakeScratch(EngineContext* ctx, int32_t fd, Line* l) {
   int64_t bytes = 0;
   Cell* space = nullptr;
   if (StatusCode st = GetFreeDataSpace(ctx, &bytes, &space); st != kOk) return st;
@@ -683,14 +683,15 @@ StatusCode DisplayTopValue(EngineContext* ctx, int32_t descriptor, bool drop) {
     return kOk;
   }
   const bool loose = Settings(ctx).loose != 0;
-  SetDescriptorBuffering(ctx, descriptor, 1);
+  // Buffering is a hint to the writer; the writes report their own failures.
+  (void)SetDescriptorBuffering(ctx, descriptor, 1);
   StatusCode st = loose ? WriteNewlineToDescriptor(ctx, descriptor) : kOk;
   Line l{ctx, descriptor, nullptr, 0};
   if (st == kOk) st = TakeScratch(ctx, descriptor, &l);
   if (st == kOk) st = ShowTop(l);
   if (st == kOk && drop) PopValue(ctx);
   if (st == kOk && loose) st = WriteNewlineToDescriptor(ctx, descriptor);
-  SetDescriptorBuffering(ctx, descriptor, 0);
+  (void)SetDescriptorBuffering(ctx, descriptor, 0);
   return st;
 }
 
@@ -699,7 +700,8 @@ StatusCode DisplayStatementResult(EngineContext* ctx, int32_t variable, bool all
   // so the caller can grow the block and repeat the display.
   Line probe{ctx, kStdoutDescriptor, nullptr, 0};
   if (StatusCode st = TakeScratch(ctx, kStdoutDescriptor, &probe); st != kOk) return st;
-  SetDescriptorBuffering(ctx, kStdoutDescriptor, 1);
+  // Buffering is a hint to the writer; the writes report their own failures.
+  (void)SetDescriptorBuffering(ctx, kStdoutDescriptor, 1);
   char line[36];
   int pos = 0;
   const char* name = variable >= 0 ? GetVariableName(ctx, variable) : nullptr;
@@ -717,7 +719,7 @@ StatusCode DisplayStatementResult(EngineContext* ctx, int32_t variable, bool all
     if ((d.kind & kComposite) && IsObjectSubtype(d.extra)) st = kWrongType;
   }
   if (st == kOk) st = DisplayTopValue(ctx, kStdoutDescriptor, drop);
-  SetDescriptorBuffering(ctx, kStdoutDescriptor, 0);
+  (void)SetDescriptorBuffering(ctx, kStdoutDescriptor, 0);
   return st;
 }
 

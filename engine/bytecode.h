@@ -427,14 +427,14 @@ extern const OperatorRecord kOperatorTable[kOperatorCount + 1];
 
 // The tables' consistency check, proved at compile time for the real tables:
 // 0, or 600 when they disagree.
-StatusCode CheckOpcodeTables(const OpcodeRecord* opcodes, const BuiltinRecord* builtins);
+[[nodiscard]] StatusCode CheckOpcodeTables(const OpcodeRecord* opcodes, const BuiltinRecord* builtins);
 
 // Words of the instruction at code: 3 for a native call, else what the operand
 // kind and count give (kinds 6 and 7 read their length word).
 int GetInstructionLength(const int16_t* code);
 
 // Inputs and outputs of the instruction at code; 107 for an irregular one.
-StatusCode GetInstructionStackEffect(const int16_t* code, int* inputs, int* outputs);
+[[nodiscard]] StatusCode GetInstructionStackEffect(const int16_t* code, int* inputs, int* outputs);
 
 // Name of the first builtin with that id, or with operatorForm the operator's
 // token when the builtin implements one; for 333 and above the name of that

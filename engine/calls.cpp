@@ -31,15 +31,16 @@ void ReportHostCallFailure(EngineContext* ctx, StatusCode st, const char* name, 
   int64_t size = 0;
   GetLastErrorText(ctx, st, true, text, sizeof text, &size);
   if (size == 0) return;
-  WriteToDescriptor(ctx, 2, text, static_cast<int32_t>(size));
-  WriteNewlineToDescriptor(ctx, 2);
+  // The report is the last word on a failure: a write that fails has no one left to tell.
+  (void)WriteToDescriptor(ctx, 2, text, static_cast<int32_t>(size));
+  (void)WriteNewlineToDescriptor(ctx, 2);
 }
 
 // The library whose names the running code sees.
 int32_t CallingLibrary(EngineContext* ctx) { return GetCurrentLibraryIndex(ctx); }
 
 // Enters the inline function under the n - 1 arguments on top.
-StatusCode EnterInlineFunction(EngineContext* ctx, int32_t library, int n, int nargout) {
+[[nodiscard]] StatusCode EnterInlineFunction(EngineContext* ctx, int32_t library, int n, int nargout) {
   if (StatusCode st = EnterFunctionFrame(ctx, &ctx->pc, nullptr, library, 0, nargout, n - 1, true, false, false);
       st != kOk)
     return st;
@@ -76,7 +77,7 @@ StatusCode RunFunctionByName(EngineContext* ctx, const char* name, const char* q
   }
   // Only a user function with code runs here.
   if (st == kOk && ctx->pc.space != kCodeArea) {
-    UnwindFrames(ctx, ctx->frameIndex);
+    (void)UnwindFrames(ctx, ctx->frameIndex);
     st = kUndefFun;
   }
   if (st != kOk) {
@@ -123,7 +124,7 @@ StatusCode CallFunctionFromArgument(EngineContext* ctx, bool builtin, int32_t li
     if (length < 1 || length > kMaxNameLength) return RaiseError(ctx, kUndefFun, -1, 0, -1, nullptr);
     std::memcpy(name, payload + 2, length);
     name[length] = 0;
-    DropArgsUnderResults(ctx, n - 1, 1);
+    (void)DropArgsUnderResults(ctx, n - 1, 1);
     return CallFunctionByName(ctx, name, static_cast<int32_t>(length), own, n - 1, nargout, false, false, true);
   }
   StatusCode st = CopyStringArgToBuffer(ctx, position, name, kMaxNameLength, &length);
@@ -131,7 +132,7 @@ StatusCode CallFunctionFromArgument(EngineContext* ctx, bool builtin, int32_t li
   if (st != kOk) return ReportedStatus(st);
   if (length == 0) return kNullName;
   name[length] = 0;
-  DropArgsUnderResults(ctx, n - 1, 1);
+  (void)DropArgsUnderResults(ctx, n - 1, 1);
   return CallFunctionByName(ctx, name, static_cast<int32_t>(length), library, n - 1, nargout, false, builtin, true);
 }
 

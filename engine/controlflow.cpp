@@ -32,7 +32,7 @@ bool AnyEqual(const NumericView& v, double x, double xi) {
 
 // The case value on top against the switch value below it; the case value is
 // popped when the comparison succeeds.
-StatusCode MatchSwitchCase(EngineContext* ctx, bool* match) {
+[[nodiscard]] StatusCode MatchSwitchCase(EngineContext* ctx, bool* match) {
   *match = false;
   const ValueDescriptor s = *DescriptorAt(ctx, 1);
   const ValueDescriptor c = *DescriptorAt(ctx, 0);
@@ -62,7 +62,7 @@ StatusCode MatchSwitchCase(EngineContext* ctx, bool* match) {
   if (IsListLike(c)) {
     int64_t count = 0;
     CompositeElementHeader* first = nullptr;
-    GetCompositeArgInfo(ctx, 0, 'c', nullptr, nullptr, &count, nullptr, &first);
+    (void)GetCompositeArgInfo(ctx, 0, 'c', nullptr, nullptr, &count, nullptr, &first);  // a list or cell array
     CompositeElementHeader* e = first;
     for (int64_t k = 0; k < count; ++k, e = NextElement(e)) {
       if (isChar) {
@@ -118,7 +118,7 @@ int64_t StepsOf(EngineContext* ctx, const ValueDescriptor& d) {
 }
 
 // Column n (from 1) of the plain matrix on top, as a column vector.
-StatusCode PushPlainColumn(EngineContext* ctx, int32_t n) {
+[[nodiscard]] StatusCode PushPlainColumn(EngineContext* ctx, int32_t n) {
   const ValueDescriptor d = *DescriptorAt(ctx, 0);
   const int32_t rows = PlainRows(d), cols = d.extra;
   const bool complex = (d.kind & kComplex) != 0;
@@ -136,7 +136,7 @@ StatusCode PushPlainColumn(EngineContext* ctx, int32_t n) {
 
 // Column n of any other array or composite: a copy indexed as
 // value(:, n, :, ..., :) with sixteen indices, walking dimension 2.
-StatusCode PushIndexedColumn(EngineContext* ctx, int32_t n) {
+[[nodiscard]] StatusCode PushIndexedColumn(EngineContext* ctx, int32_t n) {
   if (StatusCode st = DuplicateValues(ctx, 0, 1); st != kOk) return st;
   DescriptorAt(ctx, 0)->kind &= kKindBits;
   if (StatusCode st = PushRealScalar(ctx, n); st != kOk) {
@@ -147,7 +147,7 @@ StatusCode PushIndexedColumn(EngineContext* ctx, int32_t n) {
   return OpIndexValue(ctx, index);
 }
 
-StatusCode NextColumnOrElement(EngineContext* ctx) {
+[[nodiscard]] StatusCode NextColumnOrElement(EngineContext* ctx) {
   // The value is found again by its descriptor's place: a failed step may
   // leave other values above it.
   const int32_t at = ctx->descLength - 3;
@@ -226,7 +226,7 @@ void EmptyIntegerRange(const IntegerRange& r) {
   WriteIntegerElement(r, endAt, 1);
 }
 
-StatusCode NextIntegerRangeValue(EngineContext* ctx, IntegerRange& r) {
+[[nodiscard]] StatusCode NextIntegerRangeValue(EngineContext* ctx, IntegerRange& r) {
   if (IntegerRangeDone(r)) return kIndexOutOfRange;
   if (StatusCode st = PushIntegerScalar(ctx, r.v.cls, r.start); st != kOk) return st;
   WriteIntegerElement(r, 0, r.start + r.step);
@@ -237,7 +237,7 @@ StatusCode NextIntegerRangeValue(EngineContext* ctx, IntegerRange& r) {
   return kOk;
 }
 
-StatusCode NextRangeValue(EngineContext* ctx) {
+[[nodiscard]] StatusCode NextRangeValue(EngineContext* ctx) {
   const ValueDescriptor d = *DescriptorAt(ctx, 0);
   if (IsDoubleLoopRange(d)) return StepDoubleLoopRange(ctx);
   if (d.kind == 0 && d.cells == kSingleLoopRangeCells && d.extra == d.cells) {
@@ -255,7 +255,7 @@ StatusCode NextRangeValue(EngineContext* ctx) {
 
 // Replaces the top n values, all double, by a double loop range: real parts
 // only (a complex bound's imaginary part is never walked).
-StatusCode PackDoubleRange(EngineContext* ctx, int n, bool single) {
+[[nodiscard]] StatusCode PackDoubleRange(EngineContext* ctx, int n, bool single) {
   double b[3] = {0, 1, 0};
   for (int k = 0; k < n; ++k) {
     NumericView v;
@@ -266,7 +266,7 @@ StatusCode PackDoubleRange(EngineContext* ctx, int n, bool single) {
   int64_t count = 0;
   if (!RangeElementCount(b[0], b[1], b[2], &count)) return kObjTooLarge;
   const int cells = single ? kSingleLoopRangeCells : n;
-  DropArgsUnderResults(ctx, 0, n);
+  (void)DropArgsUnderResults(ctx, 0, n);
   double* re = nullptr;
   if (StatusCode st = PushDoubleMatrix(ctx, 1, cells, &re, nullptr); st != kOk) return st;
   re[0] = b[0];
@@ -276,7 +276,7 @@ StatusCode PackDoubleRange(EngineContext* ctx, int n, bool single) {
   return kOk;
 }
 
-StatusCode PackIntegerRange(EngineContext* ctx, int n, bool stepSigned) {
+[[nodiscard]] StatusCode PackIntegerRange(EngineContext* ctx, int n, bool stepSigned) {
   NumericView v[3];
   for (int k = 0; k < n; ++k) {
     ReadNumeric(ctx, n - 1 - k, &v[k]);
@@ -300,7 +300,7 @@ StatusCode PackIntegerRange(EngineContext* ctx, int n, bool stepSigned) {
     if (isUnsigned && stepSigned && (step >> (8 * bytes - 1)) != 0) length = 4;
   }
   const int32_t dims[2] = {1, length};
-  DropArgsUnderResults(ctx, 0, n);
+  (void)DropArgsUnderResults(ctx, 0, n);
   void* data = nullptr;
   if (StatusCode st = PushIntegerArray(ctx, 2, dims, bytes, isUnsigned, &data); st != kOk) return st;
   for (int k = 0; k < length; ++k) {
@@ -310,7 +310,7 @@ StatusCode PackIntegerRange(EngineContext* ctx, int n, bool stepSigned) {
   return kOk;
 }
 
-StatusCode PackLoopRange(EngineContext* ctx, int n) {
+[[nodiscard]] StatusCode PackLoopRange(EngineContext* ctx, int n) {
   bool stepSigned = false;
   if (n == 3) {
     NumericView step;

@@ -13,7 +13,7 @@
 #include "engine/vm.h"
 
 // Runs only inline in the loop; reaching it as a handler is a fault of the loop.
-StatusCode InlineOnlyOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode InlineOnlyOpcode(EngineContext* ctx, const int16_t* ins);
 
 struct OpcodeBinding {
   Op op;
@@ -172,8 +172,8 @@ constexpr bool IsCoreLibraryOpcode(Op op) {
 
 // The core library's handler of the instruction's opcode; 1000 when the
 // library is not installed or has none.
-StatusCode RunCoreBuiltin(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode RunCoreBuiltin(EngineContext* ctx, const int16_t* ins);
 
 // The core library's displays; 1000 when it is not installed.
-StatusCode CoreDisplayTopValue(EngineContext* ctx, int32_t descriptor, bool drop);
-StatusCode CoreDisplayStatementResult(EngineContext* ctx, int32_t variable, bool allowObjects, bool drop);
+[[nodiscard]] StatusCode CoreDisplayTopValue(EngineContext* ctx, int32_t descriptor, bool drop);
+[[nodiscard]] StatusCode CoreDisplayStatementResult(EngineContext* ctx, int32_t variable, bool allowObjects, bool drop);

@@ -155,7 +155,7 @@ constexpr StatusCode kNotSupported = 1000;
 
 // An accessor's 43 (a value of another kind) is reported to the user as the
 // wrong-type error 44; every other status passes unchanged.
-constexpr StatusCode ReportedStatus(StatusCode st) { return st == kWrongTypeInternal ? kWrongType : st; }
+[[nodiscard]] constexpr StatusCode ReportedStatus(StatusCode st) { return st == kWrongTypeInternal ? kWrongType : st; }
 
 // ---------------------------------------------------------------------------
 // Values. A value is a ValueDescriptor (three 32-bit words on the descriptor
@@ -319,7 +319,7 @@ constexpr size_t kMinEngineBlockBytes = 7336;
 // block's own address) in *out first. 600 for a null block, a block under the
 // minimum size or over 2 GiB, or one not aligned to 8 bytes; the block is then
 // left untouched.
-StatusCode InitEngineContext(void* block, size_t bytes, EngineContext** out);
+[[nodiscard]] StatusCode InitEngineContext(void* block, size_t bytes, EngineContext** out);
 
 const char* GetEngineVersionText();
 
@@ -341,13 +341,13 @@ struct CoreLibraryTable {
 };
 
 // 600 for a table of another opcode count or without its display functions.
-StatusCode InstallCoreLibrary(EngineContext* ctx, const CoreLibraryTable* table);
+[[nodiscard]] StatusCode InstallCoreLibrary(EngineContext* ctx, const CoreLibraryTable* table);
 
 // ---------------------------------------------------------------------------
 // Symbols.
 
 SymbolId FindSymbol(const EngineContext* ctx, const char* name, int length);
-StatusCode InternSymbol(EngineContext* ctx, const char* name, int length, int maxLength, SymbolId* out);
+[[nodiscard]] StatusCode InternSymbol(EngineContext* ctx, const char* name, int length, int maxLength, SymbolId* out);
 
 // The text of an id: its length and a pointer to its first byte (no terminator).
 int SymbolLength(const EngineContext* ctx, SymbolId id);
@@ -367,50 +367,52 @@ bool IsSymbolEntry(const EngineContext* ctx, SymbolId id);
 // pointers may be null unless noted.
 
 // Construction.
-StatusCode PushEmptyMatrix(EngineContext* ctx);
-StatusCode PushVoidValue(EngineContext* ctx);
-StatusCode PushTaggedInteger(EngineContext* ctx, int32_t v);
+[[nodiscard]] StatusCode PushEmptyMatrix(EngineContext* ctx);
+[[nodiscard]] StatusCode PushVoidValue(EngineContext* ctx);
+[[nodiscard]] StatusCode PushTaggedInteger(EngineContext* ctx, int32_t v);
 bool GetTaggedInteger(EngineContext* ctx, int position, int32_t* v);
-StatusCode PushRealScalar(EngineContext* ctx, double x);
-StatusCode PushInf(EngineContext* ctx);
-StatusCode PushNaN(EngineContext* ctx);
-StatusCode PushLogicalScalar(EngineContext* ctx, uint8_t b);
-StatusCode PushComplexScalar(EngineContext* ctx, double re, double im);
-StatusCode PushZeroMatrix(EngineContext* ctx, int32_t m, int32_t n, bool complex);
+[[nodiscard]] StatusCode PushRealScalar(EngineContext* ctx, double x);
+[[nodiscard]] StatusCode PushInf(EngineContext* ctx);
+[[nodiscard]] StatusCode PushNaN(EngineContext* ctx);
+[[nodiscard]] StatusCode PushLogicalScalar(EngineContext* ctx, uint8_t b);
+[[nodiscard]] StatusCode PushComplexScalar(EngineContext* ctx, double re, double im);
+[[nodiscard]] StatusCode PushZeroMatrix(EngineContext* ctx, int32_t m, int32_t n, bool complex);
 // re is always written; im, when asked for, makes the matrix complex.
-StatusCode PushDoubleMatrix(EngineContext* ctx, int32_t m, int32_t n, double** re, double** im);
-StatusCode PushDoubleArray(EngineContext* ctx, int ndims, const int32_t* dims, double** re, double** im);
-StatusCode PushSingleArray(EngineContext* ctx, int ndims, const int32_t* dims, float** re, float** im);
-StatusCode PushIntegerArray(EngineContext* ctx, int ndims, const int32_t* dims, int elementBytes, bool isUnsigned,
-                            void** data);
-StatusCode PushCharArray(EngineContext* ctx, int ndims, const int32_t* dims, uint16_t** data);
-StatusCode PushCharRow(EngineContext* ctx, int32_t n, uint16_t** data);
-StatusCode PushLogicalArray(EngineContext* ctx, int ndims, const int32_t* dims, uint8_t** data);
-StatusCode PushBoxedValue(EngineContext* ctx, int32_t subtype, int64_t bytes, void** payload);
-StatusCode PushNativeObject(EngineContext* ctx, int64_t bytes, void** payload);
+[[nodiscard]] StatusCode PushDoubleMatrix(EngineContext* ctx, int32_t m, int32_t n, double** re, double** im);
+[[nodiscard]] StatusCode PushDoubleArray(EngineContext* ctx, int ndims, const int32_t* dims, double** re, double** im);
+[[nodiscard]] StatusCode PushSingleArray(EngineContext* ctx, int ndims, const int32_t* dims, float** re, float** im);
+[[nodiscard]] StatusCode PushIntegerArray(EngineContext* ctx, int ndims, const int32_t* dims, int elementBytes,
+                                          bool isUnsigned, void** data);
+[[nodiscard]] StatusCode PushCharArray(EngineContext* ctx, int ndims, const int32_t* dims, uint16_t** data);
+[[nodiscard]] StatusCode PushCharRow(EngineContext* ctx, int32_t n, uint16_t** data);
+[[nodiscard]] StatusCode PushLogicalArray(EngineContext* ctx, int ndims, const int32_t* dims, uint8_t** data);
+[[nodiscard]] StatusCode PushBoxedValue(EngineContext* ctx, int32_t subtype, int64_t bytes, void** payload);
+[[nodiscard]] StatusCode PushNativeObject(EngineContext* ctx, int64_t bytes, void** payload);
 
 // Popping and reading. Pops remove the value only on success.
-StatusCode PopDoubleMatrix(EngineContext* ctx, int32_t* m, int32_t* n, double** re, double** im);
-StatusCode PopRealScalar(EngineContext* ctx, double* x);
-StatusCode PopComplexScalar(EngineContext* ctx, double* re, double* im);
-StatusCode GetRealScalarArg(EngineContext* ctx, int position, double* x);
-StatusCode GetIntegerScalarArg(EngineContext* ctx, int position, int32_t* i);
-StatusCode PopIntegerScalar(EngineContext* ctx, int32_t* i);
-StatusCode GetBooleanArg(EngineContext* ctx, int position, uint8_t* b);
-StatusCode PopBoolean(EngineContext* ctx, uint8_t* b);
-StatusCode TestArgAllNonzero(EngineContext* ctx, int position, uint8_t* b);
-StatusCode PopConditionValue(EngineContext* ctx, uint8_t* b);
-StatusCode GetDoubleMatrixArg(EngineContext* ctx, int position, int32_t* m, int32_t* n, double** re, double** im);
+[[nodiscard]] StatusCode PopDoubleMatrix(EngineContext* ctx, int32_t* m, int32_t* n, double** re, double** im);
+[[nodiscard]] StatusCode PopRealScalar(EngineContext* ctx, double* x);
+[[nodiscard]] StatusCode PopComplexScalar(EngineContext* ctx, double* re, double* im);
+[[nodiscard]] StatusCode GetRealScalarArg(EngineContext* ctx, int position, double* x);
+[[nodiscard]] StatusCode GetIntegerScalarArg(EngineContext* ctx, int position, int32_t* i);
+[[nodiscard]] StatusCode PopIntegerScalar(EngineContext* ctx, int32_t* i);
+[[nodiscard]] StatusCode GetBooleanArg(EngineContext* ctx, int position, uint8_t* b);
+[[nodiscard]] StatusCode PopBoolean(EngineContext* ctx, uint8_t* b);
+[[nodiscard]] StatusCode TestArgAllNonzero(EngineContext* ctx, int position, uint8_t* b);
+[[nodiscard]] StatusCode PopConditionValue(EngineContext* ctx, uint8_t* b);
+[[nodiscard]] StatusCode GetDoubleMatrixArg(EngineContext* ctx, int position, int32_t* m, int32_t* n, double** re,
+                                            double** im);
 // dims must have room for the value's dimensions (kMaxDims always suffices).
-StatusCode GetArgDims(EngineContext* ctx, int position, int* ndims, int32_t* dims, int64_t* count);
-StatusCode GetDoubleArrayArg(EngineContext* ctx, int position, int* ndims, int32_t* dims, int64_t* count, double** re,
-                             double** im);
-StatusCode GetSingleArrayArg(EngineContext* ctx, int position, int* ndims, int32_t* dims, int64_t* count, float** re,
-                             float** im);
-StatusCode GetIntegerArrayArg(EngineContext* ctx, int position, int* ndims, int32_t* dims, int64_t* count,
-                              int* elementBytes, bool* isUnsigned, void** data);
-StatusCode GetBoxedArg(EngineContext* ctx, int position, int32_t* subtype, int64_t* bytes, void** payload);
-StatusCode GetNativeObjectArg(EngineContext* ctx, int position, int64_t* bytes, void** payload);
+[[nodiscard]] StatusCode GetArgDims(EngineContext* ctx, int position, int* ndims, int32_t* dims, int64_t* count);
+[[nodiscard]] StatusCode GetDoubleArrayArg(EngineContext* ctx, int position, int* ndims, int32_t* dims, int64_t* count,
+                                           double** re, double** im);
+[[nodiscard]] StatusCode GetSingleArrayArg(EngineContext* ctx, int position, int* ndims, int32_t* dims, int64_t* count,
+                                           float** re, float** im);
+[[nodiscard]] StatusCode GetIntegerArrayArg(EngineContext* ctx, int position, int* ndims, int32_t* dims, int64_t* count,
+                                            int* elementBytes, bool* isUnsigned, void** data);
+[[nodiscard]] StatusCode GetBoxedArg(EngineContext* ctx, int position, int32_t* subtype, int64_t* bytes,
+                                     void** payload);
+[[nodiscard]] StatusCode GetNativeObjectArg(EngineContext* ctx, int position, int64_t* bytes, void** payload);
 
 bool IsCharArg(EngineContext* ctx, int position);
 bool IsLogicalArg(EngineContext* ctx, int position);
@@ -420,73 +422,79 @@ bool IsObjectArg(EngineContext* ctx, int position);
 
 // Checks the top nargin arguments against a letter string (see valuestack.cpp);
 // 0 or 44.
-StatusCode CheckArgTypes(EngineContext* ctx, int nargin, const char* types);
+[[nodiscard]] StatusCode CheckArgTypes(EngineContext* ctx, int nargin, const char* types);
 
 // Numeric classes. Conversions that change a value's size rotate it to the
 // top, convert it there and rotate it back, so other values keep their places.
-StatusCode UnifyNumericArgs(EngineContext* ctx, int n);
-StatusCode CheckElementwiseArgs(EngineContext* ctx, int n, int* ndims, int32_t* dims, int64_t* count, double** re,
-                                double** im, float** sre, float** sim, void** ints, int* elementBytes, bool* isUnsigned,
-                                uint8_t* isArray);
-StatusCode DropImaginaryPart(EngineContext* ctx);
-StatusCode MakeTopComplex(EngineContext* ctx, void** imag);
+[[nodiscard]] StatusCode UnifyNumericArgs(EngineContext* ctx, int n);
+[[nodiscard]] StatusCode CheckElementwiseArgs(EngineContext* ctx, int n, int* ndims, int32_t* dims, int64_t* count,
+                                              double** re, double** im, float** sre, float** sim, void** ints,
+                                              int* elementBytes, bool* isUnsigned, uint8_t* isArray);
+[[nodiscard]] StatusCode DropImaginaryPart(EngineContext* ctx);
+[[nodiscard]] StatusCode MakeTopComplex(EngineContext* ctx, void** imag);
 // position >= 0 converts that argument; -n converts the top n.
-StatusCode ConvertArgsToFloat(EngineContext* ctx, int position, bool toSingle, bool* converted);
-StatusCode ConvertArgToIntegerClass(EngineContext* ctx, int position, int elementBytes, bool isUnsigned, bool check);
-StatusCode ConvertArgToLogical(EngineContext* ctx, int position);
+[[nodiscard]] StatusCode ConvertArgsToFloat(EngineContext* ctx, int position, bool toSingle, bool* converted);
+[[nodiscard]] StatusCode ConvertArgToIntegerClass(EngineContext* ctx, int position, int elementBytes, bool isUnsigned,
+                                                  bool check);
+[[nodiscard]] StatusCode ConvertArgToLogical(EngineContext* ctx, int position);
 
 // Strings: character arrays hold 16-bit codes; 8-bit text is widened byte by
 // byte and narrowed to the low byte. A length of -1 means NUL-terminated.
-StatusCode PushStringFromBytes(EngineContext* ctx, int64_t length, const char* text);
-StatusCode PushStringFromWideText(EngineContext* ctx, int64_t length, const uint16_t* text);
-StatusCode PushStringFromUtf8(EngineContext* ctx, int64_t length, const char* text);
-StatusCode PushStringFromCharsetText(EngineContext* ctx, int64_t length, const char* text);
+[[nodiscard]] StatusCode PushStringFromBytes(EngineContext* ctx, int64_t length, const char* text);
+[[nodiscard]] StatusCode PushStringFromWideText(EngineContext* ctx, int64_t length, const uint16_t* text);
+[[nodiscard]] StatusCode PushStringFromUtf8(EngineContext* ctx, int64_t length, const char* text);
+[[nodiscard]] StatusCode PushStringFromCharsetText(EngineContext* ctx, int64_t length, const char* text);
 // Reserve a row to write into (-1: all free space, -2: half of it), then
 // Finish with the number of units written.
-StatusCode ReserveStringBuffer(EngineContext* ctx, int64_t* length, char** buffer);
-StatusCode FinishStringBuffer(EngineContext* ctx, int64_t n);
-StatusCode ReserveWideStringBuffer(EngineContext* ctx, int64_t* length, uint16_t** buffer);
-StatusCode FinishWideStringBuffer(EngineContext* ctx, int64_t n);
-StatusCode ReserveEncodedTextBuffer(EngineContext* ctx, int64_t* length, char** buffer);
-StatusCode FinishUtf8TextBuffer(EngineContext* ctx, int64_t n);
-StatusCode FinishCharsetTextBuffer(EngineContext* ctx, int64_t n);
-StatusCode CopyStringArgToBuffer(EngineContext* ctx, int position, char* buffer, int64_t size, int64_t* length);
-StatusCode PopStringToBuffer(EngineContext* ctx, char* buffer, int64_t size, int64_t* length);
+[[nodiscard]] StatusCode ReserveStringBuffer(EngineContext* ctx, int64_t* length, char** buffer);
+[[nodiscard]] StatusCode FinishStringBuffer(EngineContext* ctx, int64_t n);
+[[nodiscard]] StatusCode ReserveWideStringBuffer(EngineContext* ctx, int64_t* length, uint16_t** buffer);
+[[nodiscard]] StatusCode FinishWideStringBuffer(EngineContext* ctx, int64_t n);
+[[nodiscard]] StatusCode ReserveEncodedTextBuffer(EngineContext* ctx, int64_t* length, char** buffer);
+[[nodiscard]] StatusCode FinishUtf8TextBuffer(EngineContext* ctx, int64_t n);
+[[nodiscard]] StatusCode FinishCharsetTextBuffer(EngineContext* ctx, int64_t n);
+[[nodiscard]] StatusCode CopyStringArgToBuffer(EngineContext* ctx, int position, char* buffer, int64_t size,
+                                               int64_t* length);
+[[nodiscard]] StatusCode PopStringToBuffer(EngineContext* ctx, char* buffer, int64_t size, int64_t* length);
 // Narrows the argument in place: the value is spent afterwards; drop it.
-StatusCode GetStringArg(EngineContext* ctx, int position, const char** text, int64_t* length);
-StatusCode EncodeCharArg(EngineContext* ctx, int position, bool addNul, uint8_t** data, int64_t* length);
+[[nodiscard]] StatusCode GetStringArg(EngineContext* ctx, int position, const char** text, int64_t* length);
+[[nodiscard]] StatusCode EncodeCharArg(EngineContext* ctx, int position, bool addNul, uint8_t** data, int64_t* length);
 
 // Composites.
-StatusCode GetListArg(EngineContext* ctx, int position, int32_t* count, CompositeElementHeader** first);
-StatusCode GetCompositeInfo(const ValueDescriptor* d, CompositeElementHeader* first, char selector, int* ndims,
-                            int32_t* dims, int64_t* count, int32_t* fieldCount, CompositeElementHeader** firstItem);
-StatusCode GetCompositeArgInfo(EngineContext* ctx, int position, char selector, int* ndims, int32_t* dims,
-                               int64_t* count, int32_t* fieldCount, CompositeElementHeader** firstItem);
-StatusCode GetCellArgInfo(EngineContext* ctx, int position, int* ndims, int32_t* dims, int64_t* count,
-                          int32_t* fieldCount, CompositeElementHeader** firstItem);
-StatusCode MakeListFromValues(EngineContext* ctx, int n, bool append, const char* name, int nameLength);
-StatusCode PushEmptyCellArray(EngineContext* ctx, int ndims, const int32_t* dims);
-StatusCode ReshapeTopValue(EngineContext* ctx, int ndims, const int32_t* dims);
-StatusCode ReshapeTopCellArray(EngineContext* ctx, int ndims, const int32_t* dims);
-StatusCode ConvertTopToStructArray(EngineContext* ctx);
-StatusCode PushListElement(EngineContext* ctx, int position, int32_t index);
-StatusCode PushStructField(EngineContext* ctx, int position, const char* name, int length);
-StatusCode ExplodeTopList(EngineContext* ctx, int32_t* count);
-StatusCode GetStructFieldName(EngineContext* ctx, int position, int32_t index, const char** name, int* length);
+[[nodiscard]] StatusCode GetListArg(EngineContext* ctx, int position, int32_t* count, CompositeElementHeader** first);
+[[nodiscard]] StatusCode GetCompositeInfo(const ValueDescriptor* d, CompositeElementHeader* first, char selector,
+                                          int* ndims, int32_t* dims, int64_t* count, int32_t* fieldCount,
+                                          CompositeElementHeader** firstItem);
+[[nodiscard]] StatusCode GetCompositeArgInfo(EngineContext* ctx, int position, char selector, int* ndims, int32_t* dims,
+                                             int64_t* count, int32_t* fieldCount, CompositeElementHeader** firstItem);
+[[nodiscard]] StatusCode GetCellArgInfo(EngineContext* ctx, int position, int* ndims, int32_t* dims, int64_t* count,
+                                        int32_t* fieldCount, CompositeElementHeader** firstItem);
+[[nodiscard]] StatusCode MakeListFromValues(EngineContext* ctx, int n, bool append, const char* name, int nameLength);
+[[nodiscard]] StatusCode PushEmptyCellArray(EngineContext* ctx, int ndims, const int32_t* dims);
+[[nodiscard]] StatusCode ReshapeTopValue(EngineContext* ctx, int ndims, const int32_t* dims);
+[[nodiscard]] StatusCode ReshapeTopCellArray(EngineContext* ctx, int ndims, const int32_t* dims);
+[[nodiscard]] StatusCode ConvertTopToStructArray(EngineContext* ctx);
+[[nodiscard]] StatusCode PushListElement(EngineContext* ctx, int position, int32_t index);
+[[nodiscard]] StatusCode PushStructField(EngineContext* ctx, int position, const char* name, int length);
+[[nodiscard]] StatusCode ExplodeTopList(EngineContext* ctx, int32_t* count);
+[[nodiscard]] StatusCode GetStructFieldName(EngineContext* ctx, int position, int32_t index, const char** name,
+                                            int* length);
 
 // Copies out of the stacks: three doubles holding the descriptor words, then the cells.
-StatusCode GetValueSize(EngineContext* ctx, int position, int64_t* size);
-StatusCode CopyValueOut(EngineContext* ctx, int position, double* copy);
-StatusCode PushCopiedValue(EngineContext* ctx, const double* copy);
+// Both always answer 0; the caller provides the room.
+[[nodiscard]] StatusCode GetValueSize(EngineContext* ctx, int position, int64_t* size);
+[[nodiscard]] StatusCode CopyValueOut(EngineContext* ctx, int position, double* copy);
+[[nodiscard]] StatusCode PushCopiedValue(EngineContext* ctx, const double* copy);
 
-// Stack operations.
-StatusCode GetScratchAtDataEnd(EngineContext* ctx, int64_t n, Cell** pointer);
-StatusCode GetFreeDataSpace(EngineContext* ctx, int64_t* bytes, Cell** pointer);
-StatusCode DropArgsUnderResults(EngineContext* ctx, int k, int n);
-StatusCode RotateValues(EngineContext* ctx, int n, int k);
-StatusCode ReverseValues(EngineContext* ctx, int n);
-StatusCode DuplicateValues(EngineContext* ctx, int d, int k);
-StatusCode TransposeTopMatrix(EngineContext* ctx);
+// Stack operations. Dropping, rotating and reversing move values in place and
+// always answer 0, as does GetFreeDataSpace.
+[[nodiscard]] StatusCode GetScratchAtDataEnd(EngineContext* ctx, int64_t n, Cell** pointer);
+[[nodiscard]] StatusCode GetFreeDataSpace(EngineContext* ctx, int64_t* bytes, Cell** pointer);
+[[nodiscard]] StatusCode DropArgsUnderResults(EngineContext* ctx, int k, int n);
+[[nodiscard]] StatusCode RotateValues(EngineContext* ctx, int n, int k);
+[[nodiscard]] StatusCode ReverseValues(EngineContext* ctx, int n);
+[[nodiscard]] StatusCode DuplicateValues(EngineContext* ctx, int d, int k);
+[[nodiscard]] StatusCode TransposeTopMatrix(EngineContext* ctx);
 
 // Descriptors: writing and reading through the hooks.
 
@@ -530,18 +538,18 @@ enum DescriptorControl : int32_t {
 // follow their redirection; with no "+write" hook registered at all, writes
 // to 1, 2 and 3 succeed without effect. 301 when no hook claims the
 // descriptor, 3 when the memory buffer of descriptor 5 is full.
-StatusCode WriteToDescriptor(EngineContext* ctx, int32_t descriptor, const char* bytes, int32_t length);
+[[nodiscard]] StatusCode WriteToDescriptor(EngineContext* ctx, int32_t descriptor, const char* bytes, int32_t length);
 // The double in the 'g' form with the display's digit count.
-StatusCode WriteNumberToDescriptor(EngineContext* ctx, int32_t descriptor, double value);
+[[nodiscard]] StatusCode WriteNumberToDescriptor(EngineContext* ctx, int32_t descriptor, double value);
 // Each hook receives its own newline convention.
-StatusCode WriteNewlineToDescriptor(EngineContext* ctx, int32_t descriptor);
-StatusCode SetDescriptorBuffering(EngineContext* ctx, int32_t descriptor, int32_t on);
+[[nodiscard]] StatusCode WriteNewlineToDescriptor(EngineContext* ctx, int32_t descriptor);
+[[nodiscard]] StatusCode SetDescriptorBuffering(EngineContext* ctx, int32_t descriptor, int32_t on);
 
 // Stores argument in a value word and asks the "+iocontrol" hooks. The answer
 // of code 0 goes to *atEnd, that of code 4 to *position (either may be null);
 // both are written only when a hook answered.
-StatusCode ControlDescriptor(EngineContext* ctx, int32_t descriptor, int32_t code, int32_t argument, int32_t* position,
-                             bool* atEnd);
+[[nodiscard]] StatusCode ControlDescriptor(EngineContext* ctx, int32_t descriptor, int32_t code, int32_t argument,
+                                           int32_t* position, bool* atEnd);
 
 // Reads up to capacity bytes. In line mode the read ends after a line end,
 // stored as one LF whether it was LF, CR or CR LF; without a byte available yet
@@ -549,37 +557,37 @@ StatusCode ControlDescriptor(EngineContext* ctx, int32_t descriptor, int32_t cod
 // *count receives the bytes stored on every answer (502 and 305 included).
 // 305 at end of input with nothing read; 301 when no hook claims the
 // descriptor (305 for descriptor 0 when no "+read" hook answers).
-StatusCode ReadFromDescriptor(EngineContext* ctx, int32_t descriptor, char* buffer, int32_t capacity, bool lineMode,
-                              int32_t* count);
+[[nodiscard]] StatusCode ReadFromDescriptor(EngineContext* ctx, int32_t descriptor, char* buffer, int32_t capacity,
+                                            bool lineMode, int32_t* count);
 
 // The first number of n fresh descriptors; numbers are never given back.
 // -1 for a negative n or when the numbers would run past the 32-bit range.
 int32_t AllocateDescriptorRange(EngineContext* ctx, int32_t n);
 
 // -1 asks every hook to close all of its descriptors.
-StatusCode CloseDescriptor(EngineContext* ctx, int32_t descriptor);
+[[nodiscard]] StatusCode CloseDescriptor(EngineContext* ctx, int32_t descriptor);
 
 // Sends descriptor 1 or 2 to target instead (copy clear) or as well (copy
 // set); a target equal to the descriptor undoes it. 301 for other descriptors.
-StatusCode SetStandardRedirection(EngineContext* ctx, int32_t descriptor, int32_t target, bool copy);
+[[nodiscard]] StatusCode SetStandardRedirection(EngineContext* ctx, int32_t descriptor, int32_t target, bool copy);
 
 // Frames and breaks, as hosts and natives see them. "+onabort" hooks are
 // called as handler(context, user data).
 
 // Level 0: every frame but the base frame (and no code); -1: down to the frame
 // stopped in the debugger; n > 0: every frame at position n or above, then the
-// values above n.
-StatusCode UnwindFrames(EngineContext* ctx, int32_t level);
+// values above n. Always answers 0.
+[[nodiscard]] StatusCode UnwindFrames(EngineContext* ctx, int32_t level);
 bool IsAnyFunctionActive(EngineContext* ctx);
-StatusCode GetDescriptorStackLength(EngineContext* ctx, int32_t* length);
+[[nodiscard]] StatusCode GetDescriptorStackLength(EngineContext* ctx, int32_t* length);
 // Two words: the code space and the byte offset.
-StatusCode GetExecutionPosition(EngineContext* ctx, int32_t* position);
-StatusCode SetExecutionPosition(EngineContext* ctx, const int32_t* position);
+[[nodiscard]] StatusCode GetExecutionPosition(EngineContext* ctx, int32_t* position);
+[[nodiscard]] StatusCode SetExecutionPosition(EngineContext* ctx, const int32_t* position);
 using AbortHook = void (*)(EngineContext* ctx, void* userData);
 
 bool PollBreak(EngineContext* ctx);
 // MarkReachableHeapBlocks, then the base frame, holding "ans", at position 0.
-StatusCode ResetEngineToBaseFrame(EngineContext* ctx);
+[[nodiscard]] StatusCode ResetEngineToBaseFrame(EngineContext* ctx);
 
 // ---------------------------------------------------------------------------
 // Native libraries. A library is a static run of records ended by one with an
@@ -620,8 +628,8 @@ F HandlerAs(NativeHandler handler) {
 
 constexpr uint8_t kAnyCount = 0x40;
 
-StatusCode InstallNativeLibrary(EngineContext* ctx, const NativeFunctionRecord* records, bool prepend);
-StatusCode SetLibraryFlagByName(EngineContext* ctx, const char* name, uint8_t flag);
+[[nodiscard]] StatusCode InstallNativeLibrary(EngineContext* ctx, const NativeFunctionRecord* records, bool prepend);
+[[nodiscard]] StatusCode SetLibraryFlagByName(EngineContext* ctx, const char* name, uint8_t flag);
 void SetNativeDefaultUserData(EngineContext* ctx, void* userData);
 void SetNativeUserDataByHandler(NativeFunctionRecord* records, NativeHandler handler, void* userData);
 const NativeFunctionRecord* GetNativeRecordByIndex(EngineContext* ctx, int g);
@@ -646,14 +654,15 @@ struct ErrorRecord {
 // static native table.
 extern const NativeFunctionRecord kEngineMessageTables[];
 
-StatusCode ClearError(EngineContext* ctx);
-StatusCode FindErrorCodeByIdentifier(EngineContext* ctx, const char* text, int length);
+// Always answers 0.
+[[nodiscard]] StatusCode ClearError(EngineContext* ctx);
+[[nodiscard]] StatusCode FindErrorCodeByIdentifier(EngineContext* ctx, const char* text, int length);
 // v: a variable of the current function or -1; s: a symbol or 0; k: an integer
 // or -1; t: a text or null. Answers the code raised.
-StatusCode RaiseError(EngineContext* ctx, StatusCode code, int v, SymbolId s, int64_t k, const char* t);
-StatusCode PrintError(EngineContext* ctx, StatusCode code, bool store);
-StatusCode RaiseErrorWithIdentifier(EngineContext* ctx, const char* identifier, int identifierLength,
-                                    const char* message, int64_t messageLength);
+[[nodiscard]] StatusCode RaiseError(EngineContext* ctx, StatusCode code, int v, SymbolId s, int64_t k, const char* t);
+[[nodiscard]] StatusCode PrintError(EngineContext* ctx, StatusCode code, bool store);
+[[nodiscard]] StatusCode RaiseErrorWithIdentifier(EngineContext* ctx, const char* identifier, int identifierLength,
+                                                  const char* message, int64_t messageLength);
 
 // ---------------------------------------------------------------------------
 // Host services: the text charset, qualified names of function-store entries,
@@ -712,23 +721,24 @@ bool PostPendingEvent(PendingCallAccess access, void* callBlock);
 // Bytes to give CopyArgumentValuesOut for the function value at position and
 // the top n values (generously: 32 bytes per cell of their copies). 107 for
 // positions past the values on the stack.
-StatusCode SumArgumentValueSizes(EngineContext* ctx, int position, int n, int64_t* size);
+[[nodiscard]] StatusCode SumArgumentValueSizes(EngineContext* ctx, int position, int n, int64_t* size);
 // Fills the access block and writes the call block for the function value at
 // position and the arguments at positions n - 1 down to 0.
-StatusCode CopyArgumentValuesOut(EngineContext* ctx, int position, int n, PendingCallAccess* access, double* block);
+[[nodiscard]] StatusCode CopyArgumentValuesOut(EngineContext* ctx, int position, int n, PendingCallAccess* access,
+                                               double* block);
 
 // Handlers of natives called by name and class word have this signature.
 using KindedNativeHandler = StatusCode (*)(EngineContext* ctx, void* argument, void* userData);
 // Calls the first native of that name and kind that has a handler, in
 // registration order, and answers its status; 201 when there is none.
-StatusCode CallNativeByNameAndKind(EngineContext* ctx, const char* name, int32_t kind, void* argument);
+[[nodiscard]] StatusCode CallNativeByNameAndKind(EngineContext* ctx, const char* name, int32_t kind, void* argument);
 
 // Named integers for natives (such as the host program's instance handle). The
 // name is stored as the caller's pointer and must outlive the context. Defining
 // unwinds every frame and takes room from the bottom of the data stack: the
 // host defines its items at start-up. A value of 0 stores nothing; a name
 // defined before gives 600; 3 when the data stack has no room.
-StatusCode DefineNamedItem(EngineContext* ctx, const char* name, int32_t value);
+[[nodiscard]] StatusCode DefineNamedItem(EngineContext* ctx, const char* name, int32_t value);
 // The value of the first item of that name (case-sensitive), or 0.
 int32_t FindNamedItem(EngineContext* ctx, const char* name);
 
@@ -752,16 +762,17 @@ bool EncodeTextWithLineEnds(EngineContext* ctx, int mode, const uint16_t* text, 
 
 // Declares a public function of the library (qualifier "class::name" or null)
 // and compiles the source as its code.
-StatusCode DeclareAndCompileFunction(EngineContext* ctx, const char* name, const char* qualifier, int32_t library,
-                                     const char* source, int32_t length, int32_t firstLine, bool sandboxed);
+[[nodiscard]] StatusCode DeclareAndCompileFunction(EngineContext* ctx, const char* name, const char* qualifier,
+                                                   int32_t library, const char* source, int32_t length,
+                                                   int32_t firstLine, bool sandboxed);
 // Compiles a declared function: from the given source, or fetched from its
 // library when source is null; 199 when it already has code, 122 without source.
-StatusCode CompileStoredFunction(EngineContext* ctx, int32_t entry, const char* source, int32_t length,
-                                 bool furtherFunctions, int32_t firstLine);
+[[nodiscard]] StatusCode CompileStoredFunction(EngineContext* ctx, int32_t entry, const char* source, int32_t length,
+                                               bool furtherFunctions, int32_t firstLine);
 // Removes the last entry when it is a function, with its code.
-StatusCode DropLastFunction(EngineContext* ctx);
+[[nodiscard]] StatusCode DropLastFunction(EngineContext* ctx);
 // Forgets every function, library and variable entry and all compiled code.
-StatusCode ResetFunctionStore(EngineContext* ctx);
+[[nodiscard]] StatusCode ResetFunctionStore(EngineContext* ctx);
 // The library of the innermost call frame, 0 without one.
 int32_t GetCurrentLibraryIndex(EngineContext* ctx);
 
@@ -771,7 +782,7 @@ int32_t GetCurrentLibraryIndex(EngineContext* ctx);
 // The native iskeyword (0-1 inputs, 1 output): without input the list of the
 // language's keywords as char rows, with a char row a logical scalar telling
 // whether it is one (case-sensitive).
-StatusCode IsKeywordNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+[[nodiscard]] StatusCode IsKeywordNative(EngineContext* ctx, int nargin, int nargout, void* userData);
 
 // ---------------------------------------------------------------------------
 // Expression compilation.
@@ -798,31 +809,34 @@ const NativeFunctionRecord* FindNativeFunction(EngineContext* ctx, const char* n
 // be null; without one the name may read "class::name"): a user function's
 // header, else the first native's maximum counts (flags: their any bit),
 // else the builtin's. 122 raised when nothing has that name.
-StatusCode ResolveFunctionName(EngineContext* ctx, const char* name, const char* qualifier, int32_t library,
-                               bool useList, int32_t* inputs, int32_t* outputs, bool* varargin, bool* varargout);
+[[nodiscard]] StatusCode ResolveFunctionName(EngineContext* ctx, const char* name, const char* qualifier,
+                                             int32_t library, bool useList, int32_t* inputs, int32_t* outputs,
+                                             bool* varargin, bool* varargout);
 // Resolves the name (length bytes) from the library with the top nargin
 // values as arguments and sets up the call. userOnly: only user functions
 // and methods (122 otherwise); skipUser: only natives and builtins;
 // linkToCaller: returning resumes at the program counter as it stands,
 // otherwise the return ends the run. A negative nargout: a statement call.
-StatusCode CallFunctionByName(EngineContext* ctx, const char* name, int32_t length, int32_t library, int32_t nargin,
-                              int32_t nargout, bool userOnly, bool skipUser, bool linkToCaller);
+[[nodiscard]] StatusCode CallFunctionByName(EngineContext* ctx, const char* name, int32_t length, int32_t library,
+                                            int32_t nargin, int32_t nargout, bool userOnly, bool skipUser,
+                                            bool linkToCaller);
 // A native calls the function value at `position` (a name, an inline
 // function or a function reference) with the top nargin values. With
 // reentry the native is called again when the callee returns, with nargin =
 // ~(number of results). 501 when a break is pending; 200 for a name over 32
 // characters, 204 for an empty one; 43 for a value that names nothing.
-StatusCode CallFunctionValue(EngineContext* ctx, int position, int32_t nargin, int32_t nargout, bool reentry);
+[[nodiscard]] StatusCode CallFunctionValue(EngineContext* ctx, int position, int32_t nargin, int32_t nargout,
+                                           bool reentry);
 
 // Calls a native's handler as the machine does: with the top nargin values
 // as its inputs, their results left in their place.
-StatusCode CallNativeFunction(EngineContext* ctx, NativeHandler handler, int nargin, int nargout);
+[[nodiscard]] StatusCode CallNativeFunction(EngineContext* ctx, NativeHandler handler, int nargin, int nargout);
 
 // Runs the code at the program counter until it ends, fails or suspends
 // (500). The host's break test is asked every few hundred passes of the loop;
 // with pollAtBackwardJumps every backward jump also suspends the run (500,
 // the program counter at the jump's target) once the test finds no break.
-StatusCode RunInterpreter(EngineContext* ctx, uint8_t pollAtBackwardJumps);
+[[nodiscard]] StatusCode RunInterpreter(EngineContext* ctx, uint8_t pollAtBackwardJumps);
 
 // ---------------------------------------------------------------------------
 // Command lines and text compiled to run in a frame of its own.
@@ -830,13 +844,14 @@ StatusCode RunInterpreter(EngineContext* ctx, uint8_t pollAtBackwardJumps);
 // Compiles a command line (its function blocks into the "_cli" library, its
 // statements as code on the data stack): 500 when the code is ready for
 // RunInterpreter; any other status was already printed on descriptor 2.
-StatusCode EvaluateCommandLine(EngineContext* ctx, const char* text, int32_t length, bool ans);
+[[nodiscard]] StatusCode EvaluateCommandLine(EngineContext* ctx, const char* text, int32_t length, bool ans);
 // The innermost frame keeps no results and returns keeping its values.
-StatusCode DiscardEvalFrame(EngineContext* ctx);
+[[nodiscard]] StatusCode DiscardEvalFrame(EngineContext* ctx);
 // Compiles an expression over the names of the frame in scope (no new
 // variables) into a new code frame that returns to the program counter as it
 // stands; *results receives the values it leaves.
-StatusCode CompileTextInCallerScope(EngineContext* ctx, const char* text, int32_t length, int32_t* results);
+[[nodiscard]] StatusCode CompileTextInCallerScope(EngineContext* ctx, const char* text, int32_t length,
+                                                  int32_t* results);
 // Whether the code at the program counter, up to its end, only builds data
 // (constants, literals, concatenation, a few constructors); a safe position
 // is marked so, and may run in a nested RunInterpreter.
@@ -884,7 +899,7 @@ static_assert(offsetof(OptionDefaultRecord, text) == 24);
 // arguments stay as they were (3: the data stack is full; 43: the first of an
 // odd number of arguments, or a name, is of another kind; 108: a name the
 // table lacks).
-StatusCode ApplyOptionSet(EngineContext* ctx, int nargin, const OptionDefaultRecord* table);
+[[nodiscard]] StatusCode ApplyOptionSet(EngineContext* ctx, int nargin, const OptionDefaultRecord* table);
 
 // Index of the record with exactly that name (length -1: NUL-terminated),
 // -1 when there is none.
@@ -894,22 +909,23 @@ int FindOptionRecord(const OptionDefaultRecord* table, const char* name, int len
 // when that is a structure whose field of the name holds something other than
 // [], else the table's default. 43 when the argument is neither [] nor a
 // structure, 39 when the table lacks the name.
-StatusCode PushOptionValue(EngineContext* ctx, int position, const char* name, const OptionDefaultRecord* table);
+[[nodiscard]] StatusCode PushOptionValue(EngineContext* ctx, int position, const char* name,
+                                         const OptionDefaultRecord* table);
 
 // Pops the top value as a real scalar (converting other numeric classes to
 // double first); an empty value gives the default, another size 21. The
 // value stays on the stack when it fails.
-StatusCode PopRealScalarOrDefault(EngineContext* ctx, double defaultValue, double* value);
+[[nodiscard]] StatusCode PopRealScalarOrDefault(EngineContext* ctx, double defaultValue, double* value);
 
 // PushOptionValue then PopRealScalarOrDefault; a real or logical option's own
 // default replaces the caller's. Leaves the stack unchanged.
-StatusCode GetRealOption(EngineContext* ctx, int position, const char* name, const OptionDefaultRecord* table,
-                         double defaultValue, double* value);
+[[nodiscard]] StatusCode GetRealOption(EngineContext* ctx, int position, const char* name,
+                                       const OptionDefaultRecord* table, double defaultValue, double* value);
 
 // GetRealOption with the flag as the default; true when the value is
 // nonzero and not NaN.
-StatusCode GetBooleanOption(EngineContext* ctx, int position, const char* name, const OptionDefaultRecord* table,
-                            bool defaultFlag, bool* flag);
+[[nodiscard]] StatusCode GetBooleanOption(EngineContext* ctx, int position, const char* name,
+                                          const OptionDefaultRecord* table, bool defaultFlag, bool* flag);
 
 // ---------------------------------------------------------------------------
 // Moving and growing the block, and loading a saved engine state.
@@ -930,7 +946,7 @@ using EngineStateReader = bool (*)(void* buffer, int32_t bytes, void* userData);
 // when a region is too small (nothing changed); 600 when a section is cut
 // short or the image does not describe a sound state (the context then holds
 // empty stacks, heap and store until it is reset or loaded again).
-StatusCode LoadEngineState(EngineContext* ctx, EngineStateReader read, void* userData);
+[[nodiscard]] StatusCode LoadEngineState(EngineContext* ctx, EngineStateReader read, void* userData);
 
 // ---------------------------------------------------------------------------
 // Interpreter threads, semaphores and timing.
@@ -950,16 +966,16 @@ void EndInterpreterThreads(EngineContext* ctx);
 bool HasCodeToRun(const EngineContext* ctx);
 
 // The natives of "@thread" (refused in sandboxed code), and tic and toc.
-StatusCode ThreadNewNative(EngineContext* ctx, int nargin, int nargout, void* userData);
-StatusCode ThreadKillNative(EngineContext* ctx, int nargin, int nargout, void* userData);
-StatusCode ThreadSleepNative(EngineContext* ctx, int nargin, int nargout, void* userData);
-StatusCode ThreadSetNative(EngineContext* ctx, int nargin, int nargout, void* userData);
-StatusCode SemaphoreNewNative(EngineContext* ctx, int nargin, int nargout, void* userData);
-StatusCode SemaphoreDeleteNative(EngineContext* ctx, int nargin, int nargout, void* userData);
-StatusCode SemaphoreLockNative(EngineContext* ctx, int nargin, int nargout, void* userData);
-StatusCode SemaphoreUnlockNative(EngineContext* ctx, int nargin, int nargout, void* userData);
-StatusCode TicNative(EngineContext* ctx, int nargin, int nargout, void* userData);
-StatusCode TocNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+[[nodiscard]] StatusCode ThreadNewNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+[[nodiscard]] StatusCode ThreadKillNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+[[nodiscard]] StatusCode ThreadSleepNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+[[nodiscard]] StatusCode ThreadSetNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+[[nodiscard]] StatusCode SemaphoreNewNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+[[nodiscard]] StatusCode SemaphoreDeleteNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+[[nodiscard]] StatusCode SemaphoreLockNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+[[nodiscard]] StatusCode SemaphoreUnlockNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+[[nodiscard]] StatusCode TicNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+[[nodiscard]] StatusCode TocNative(EngineContext* ctx, int nargin, int nargout, void* userData);
 
 // ---------------------------------------------------------------------------
 // The ServiceTable: the engine's entry points in a fixed slot order, at the

@@ -39,7 +39,9 @@ const ErrorRecord* ForEachTable(EngineContext* ctx, F visit) {
 // The text of a heap error record, after its code cell.
 char* RecordText(EngineContext* ctx, int32_t record) { return reinterpret_cast<char*>(ctx->heapBase + record + 1); }
 
-StatusCode RecordCode(EngineContext* ctx, int32_t record) { return static_cast<StatusCode>(ctx->heapBase[record].f); }
+[[nodiscard]] StatusCode RecordCode(EngineContext* ctx, int32_t record) {
+  return static_cast<StatusCode>(ctx->heapBase[record].f);
+}
 
 void FreeRecord(EngineContext* ctx, int32_t* record) {
   if (*record > 0) FreeHeapBlock(ctx, *record);
@@ -298,7 +300,7 @@ StatusCode PushErrorIdentifier(EngineContext* ctx, StatusCode code) {
 namespace {
 
 // The code an identifier names: a table's, or the identifier's own symbol.
-StatusCode CodeOfIdentifier(EngineContext* ctx, const char* id, int length, StatusCode* code) {
+[[nodiscard]] StatusCode CodeOfIdentifier(EngineContext* ctx, const char* id, int length, StatusCode* code) {
   *code = FindErrorCodeByIdentifier(ctx, id, length);
   if (*code != 0) return kOk;
   SymbolId symbol = 0;
@@ -317,7 +319,10 @@ StatusCode RaiseErrorWithIdentifier(EngineContext* ctx, const char* identifier, 
     if (StatusCode st = CodeOfIdentifier(ctx, identifier, identifierLength, &code); st != kOk) return st;
   }
   if (message != nullptr && messageLength < 0) messageLength = static_cast<int64_t>(std::strlen(message));
-  if (message != nullptr && messageLength > 0) StoreLastErrorMessage(ctx, code, message, messageLength, true, nullptr);
+  // A message without heap room fails the raise, as in error(), rather than
+  // leave the code's table text in its place.
+  if (message != nullptr && messageLength > 0)
+    if (StatusCode st = StoreLastErrorMessage(ctx, code, message, messageLength, true, nullptr); st != kOk) return st;
   return code;
 }
 
@@ -328,7 +333,8 @@ StatusCode RaiseError(EngineContext* ctx, StatusCode code, int v, SymbolId s, in
   const int size = static_cast<int>(std::min<int64_t>(half, INT32_MAX & ~7));
   Cell* scratch = nullptr;
   if (size < 8 || GetScratchAtDataEnd(ctx, size / 8, &scratch) != kOk) {
-    StoreLastErrorMessage(ctx, code, "", 0, true, nullptr);
+    // Without room for a text the code alone reports the error.
+    (void)StoreLastErrorMessage(ctx, code, "", 0, true, nullptr);
     return code;
   }
   Text out{reinterpret_cast<char*>(scratch), size};
@@ -421,7 +427,8 @@ StatusCode RaiseError(EngineContext* ctx, StatusCode code, int v, SymbolId s, in
       if (missing && p[1] == ' ') ++p;
     }
   }
-  StoreLastErrorMessage(ctx, code, out.buffer, out.length, true, nullptr);
+  // Without heap room for the text the code alone reports the error.
+  (void)StoreLastErrorMessage(ctx, code, out.buffer, out.length, true, nullptr);
   return code;
 }
 
@@ -432,7 +439,7 @@ namespace {
 
 // The text a message's arguments stand for: the format alone, as written.
 // Formats with values need the formatted-output builtins.
-StatusCode FormatMessage(EngineContext* ctx, int nargs, const char** text, int64_t* length) {
+[[nodiscard]] StatusCode FormatMessage(EngineContext* ctx, int nargs, const char** text, int64_t* length) {
   *text = "";
   *length = 0;
   if (nargs == 0) return kOk;
@@ -465,14 +472,15 @@ StatusCode ErrorBuiltin(EngineContext* ctx, int nargin, bool warning) {
   if (nargin > 0 && IsIdentifierArgument(ctx, nargin - 1)) {
     char id[kMaxIdentifierArg + 1];
     int64_t n = 0;
-    CopyStringArgToBuffer(ctx, nargin - 1, id, sizeof id, &n);
+    (void)CopyStringArgToBuffer(ctx, nargin - 1, id, sizeof id, &n);  // class and length checked above
     StatusCode code = 0;
     if (StatusCode st = CodeOfIdentifier(ctx, id, static_cast<int>(n), &code); st != kOk) return st;
     if (!warning) result = code;
-    DropArgsUnderResults(ctx, nargin - 1, 1);
+    (void)DropArgsUnderResults(ctx, nargin - 1, 1);
     if (--nargin == 0) {
       // An identifier alone raises with an empty message, never an older text.
-      if (!warning) StoreLastErrorMessage(ctx, result, "", 0, true, nullptr);
+      if (!warning)
+        if (StatusCode st = StoreLastErrorMessage(ctx, result, "", 0, true, nullptr); st != kOk) return st;
       return result;
     }
   }
@@ -487,7 +495,7 @@ StatusCode ErrorBuiltin(EngineContext* ctx, int nargin, bool warning) {
       st = StoreLastErrorMessage(ctx, result, text, length, true, nullptr);
     }
   }
-  DropArgsUnderResults(ctx, 0, nargin);
+  (void)DropArgsUnderResults(ctx, 0, nargin);
   if (st != kOk) return st;
   return warning || length == 0 ? kOk : result;
 }
@@ -502,7 +510,7 @@ StatusCode RethrowBuiltin(EngineContext* ctx) {
       return ReportedStatus(st);
   }
   if (pushed == 0) return kUndefField;
-  DropArgsUnderResults(ctx, pushed, 1);
+  (void)DropArgsUnderResults(ctx, pushed, 1);
   return ErrorBuiltin(ctx, pushed, false);
 }
 

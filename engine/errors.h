@@ -11,21 +11,21 @@ const ErrorRecord* FindErrorRecord(EngineContext* ctx, StatusCode code, bool det
 
 // Stores the current error's text (the code's plain message without text);
 // *stored receives its length.
-StatusCode StoreLastErrorMessage(EngineContext* ctx, StatusCode code, const char* text, int64_t length,
-                                 bool withLocation, int64_t* stored);
+[[nodiscard]] StatusCode StoreLastErrorMessage(EngineContext* ctx, StatusCode code, const char* text, int64_t length,
+                                               bool withLocation, int64_t* stored);
 void MoveErrorToLastError(EngineContext* ctx);
 // Holds any text GetLastErrorText composes, with its NUL: a table message,
 // its location and the failing operation's name, none of them cut.
 constexpr int kErrorTextBytes = 382;
 void GetLastErrorText(EngineContext* ctx, StatusCode code, bool raise, char* buffer, int64_t size, int64_t* length);
 
-StatusCode PushErrorIdentifier(EngineContext* ctx, StatusCode code);
+[[nodiscard]] StatusCode PushErrorIdentifier(EngineContext* ctx, StatusCode code);
 
 // Builtins: error and warning (opcodes 323, 324), rethrow (325), lasterr and
 // lasterror (326, 327: the same handler with (1, true)).
-StatusCode ErrorBuiltin(EngineContext* ctx, int nargin, bool warning);
-StatusCode RethrowBuiltin(EngineContext* ctx);
-StatusCode LastErrorBuiltin(EngineContext* ctx, int nargout, bool asStruct);
+[[nodiscard]] StatusCode ErrorBuiltin(EngineContext* ctx, int nargin, bool warning);
+[[nodiscard]] StatusCode RethrowBuiltin(EngineContext* ctx);
+[[nodiscard]] StatusCode LastErrorBuiltin(EngineContext* ctx, int nargout, bool asStruct);
 
 // The name of a function-store entry: a function's or variable's name,
 // "(base)" for a library entry's base, "(none)" for a negative entry.

@@ -144,7 +144,7 @@ NameTable ScopeNames(EngineContext* ctx) {
 
 // Replaces the final end of code by `variables`, so that the frame's
 // variables are what the code leaves, and ends the code again.
-StatusCode AppendVariablesResult(int16_t* code, int32_t* used, int32_t room) {
+[[nodiscard]] StatusCode AppendVariablesResult(int16_t* code, int32_t* used, int32_t room) {
   const auto end = static_cast<int16_t>(Op::EndOfCode);
   if (*used > 0 && code[*used - 1] == end) --*used;
   if (*used + 2 > room) return kDataStackFull;
@@ -162,7 +162,7 @@ StatusCode CompileTextForEvaluation(EngineContext* ctx, const char* text, int32_
   int32_t codeFrame = -1;
   auto fail = [&](StatusCode st) {
     // Nothing half-built may run, and no frame of this compile stays.
-    if (codeFrame > 0 && ctx->frameIndex >= codeFrame) UnwindFrames(ctx, codeFrame);
+    if (codeFrame > 0 && ctx->frameIndex >= codeFrame) (void)UnwindFrames(ctx, codeFrame);
     ctx->pc.space = kNoCode;
     return st;
   };
@@ -239,7 +239,7 @@ StatusCode CompileTextForEvaluation(EngineContext* ctx, const char* text, int32_
     // Only a table that can grow is worth another attempt.
     if (st != kVarTableOverflow || !(baseMode || options.newFrame)) return fail(st);
     if (!options.newFrame) {
-      UnwindFrames(ctx, codeFrame);
+      (void)UnwindFrames(ctx, codeFrame);
       codeFrame = -1;
     }
   }
@@ -280,13 +280,14 @@ StatusCode EvaluateCommandLine(EngineContext* ctx, const char* text, int32_t len
   } else {
     // A run that ended in an uncaught error leaves the frame it was entered
     // with; the new command line belongs to the base frame again.
-    if (f != nullptr && !IsBaseFrame(f) && ctx->pc.space == kNoCode) UnwindFrames(ctx, 0);
+    if (f != nullptr && !IsBaseFrame(f) && ctx->pc.space == kNoCode) (void)UnwindFrames(ctx, 0);
     int32_t cli = 0;
     StatusCode st = DeclareLibrary(ctx, "_cli", 4, true, &cli);
     if (st == kOk) st = LoadUsedLibraries(ctx, cli, text, length, nullptr, 1, false, false);
     if (st == kOk) st = ProcessUseStatements(ctx, 0, text, length, nullptr, 1, false, true);
     if (st != kOk && st != kExpectedFunHeader) {
-      PrintError(ctx, st, true);
+      // The line's own status is the answer; a failed print has no one left to tell.
+      (void)PrintError(ctx, st, true);
       return st;
     }
     // Functions typed again replace their old code.
@@ -294,7 +295,7 @@ StatusCode EvaluateCommandLine(EngineContext* ctx, const char* text, int32_t len
     if (st == kOk || st == kFunNotFound)
       st = LoadUsedLibraries(ctx, 0, kUseCli, sizeof kUseCli - 1, nullptr, 1, false, false);
     if (st != kOk) {
-      PrintError(ctx, st, true);
+      (void)PrintError(ctx, st, true);
       return st;
     }
   }
@@ -307,9 +308,9 @@ StatusCode EvaluateCommandLine(EngineContext* ctx, const char* text, int32_t len
     return kSuspended;
   }
   if (ctx->errorFunction == -1 && ctx->errorPosition <= 0) SetErrorLocation(ctx, st, 0);
-  UnwindFrames(ctx, -1);
-  if (st != kSuspended && st != kDebugStop) PrintError(ctx, st, true);
-  UnwindFrames(ctx, -1);
+  (void)UnwindFrames(ctx, -1);
+  if (st != kSuspended && st != kDebugStop) (void)PrintError(ctx, st, true);
+  (void)UnwindFrames(ctx, -1);
   if (st == kSuspended) ctx->errorCode = 0;
   return st;
 }
@@ -335,12 +336,12 @@ StatusCode EnterCodeFragment(EngineContext* ctx, const int16_t* words, int32_t c
   ctx->descLength += extra;
 
   Cell* data = nullptr;
-  PushValue(ctx, 0, cells, cells, Room::kAll, &data);
+  (void)PushValue(ctx, 0, cells, cells, Room::kAll, &data);  // room was checked above
   std::memset(data, 0, int64_t{cells} * sizeof(Cell));
   auto* code = reinterpret_cast<int16_t*>(data);
   std::memcpy(code, words, int64_t{count} * sizeof(int16_t));
   code[count] = static_cast<int16_t>(Op::EndOfCode);
-  RotateValues(ctx, inputs + 1, inputs);
+  (void)RotateValues(ctx, inputs + 1, inputs);
   ctx->pc.space = kDataStackCode;
   ctx->pc.safe = 0;
   ctx->pc.offset = static_cast<int32_t>((DataAt(ctx, inputs) - ctx->dataBase) * int64_t{sizeof(Cell)});
@@ -416,7 +417,7 @@ StatusCode CompileTextInCallerScope(EngineContext* ctx, const char* text, int32_
   if (st == kOk) st = PushValue(ctx, 0, cells, cells, Room::kStrict, &data);
   if (st != kOk) {
     ctx->errorPosition = 0;
-    DiscardEvalFrame(ctx);
+    (void)DiscardEvalFrame(ctx);  // the compiler's failure is the one to report
     ctx->pc = caller;
     return st;
   }

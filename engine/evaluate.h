@@ -26,13 +26,13 @@ struct EvaluationOptions {
 
 // Compiles text into a new code frame. On success the program counter is at
 // the code.
-StatusCode CompileTextForEvaluation(EngineContext* ctx, const char* text, int32_t length,
-                                    const EvaluationOptions& options);
+[[nodiscard]] StatusCode CompileTextForEvaluation(EngineContext* ctx, const char* text, int32_t length,
+                                                  const EvaluationOptions& options);
 
 // Runs count code words in a new frame over the top `inputs` values: outputs
 // (negative: 1) values are kept, `extra` undefined variables are added.
-StatusCode EnterCodeFragment(EngineContext* ctx, const int16_t* words, int32_t count, int32_t inputs, int32_t outputs,
-                             int32_t extra, int32_t library, bool linkToCaller);
+[[nodiscard]] StatusCode EnterCodeFragment(EngineContext* ctx, const int16_t* words, int32_t count, int32_t inputs,
+                                           int32_t outputs, int32_t extra, int32_t library, bool linkToCaller);
 
 // The eval builtin (opcode 300 {nargout}).
-StatusCode OpEval(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode OpEval(EngineContext* ctx, const int16_t* ins);

@@ -12,7 +12,7 @@ namespace {
 
 // Replaces a structure array on top by the free list of field s of each of
 // its structures, in place.
-StatusCode CollectFieldOfStructArray(EngineContext* ctx, SymbolId s) {
+[[nodiscard]] StatusCode CollectFieldOfStructArray(EngineContext* ctx, SymbolId s) {
   CompositeView c;
   if (!ReadComposite(*DescriptorAt(ctx, 0), TopData(ctx), &c)) return kWrongType;
   CompositeElementHeader* e = c.first;
@@ -36,13 +36,13 @@ StatusCode CollectFieldOfStructArray(EngineContext* ctx, SymbolId s) {
   return kOk;
 }
 
-StatusCode FieldStep(EngineContext* ctx, SymbolId s) {
+[[nodiscard]] StatusCode FieldStep(EngineContext* ctx, SymbolId s) {
   if (IsReference(*DescriptorAt(ctx, 0))) return FieldAtReference(ctx, ReferenceAt(ctx, 0), s);
   return FieldOfValue(ctx, s);
 }
 
 // Interns the field name on top, leaving it there.
-StatusCode ReadFieldName(EngineContext* ctx, SymbolId* s) {
+[[nodiscard]] StatusCode ReadFieldName(EngineContext* ctx, SymbolId* s) {
   char name[kVariableNameBytes + 1];
   int64_t length = 0;
   const StatusCode st = CopyStringArgToBuffer(ctx, 0, name, sizeof name, &length);
@@ -123,15 +123,15 @@ StatusCode OpGetDynamicField(EngineContext* ctx, const int16_t*) {
   if (ctx->descLength < 6) return kIllegal;
   SymbolId s = 0;
   if (StatusCode st = ReadFieldName(ctx, &s); st != kOk) {
-    if (CountFrameValues(ctx) > 1 && IsReference(*DescriptorAt(ctx, 1))) Fail(ctx, ReferenceAt(ctx, 1), st);
+    if (CountFrameValues(ctx) > 1 && IsReference(*DescriptorAt(ctx, 1))) return Fail(ctx, ReferenceAt(ctx, 1), st);
     return st;
   }
   // A refusal leaves [value][name] as they were (the value perhaps copied
   // out of its variable): the overload step hands the name to an object's
   // subsref or subsasgn, and a room failure can repeat the instruction.
-  RotateValues(ctx, 2, 1);
+  (void)RotateValues(ctx, 2, 1);
   if (StatusCode st = FieldStep(ctx, s); st != kOk) {
-    RotateValues(ctx, 2, 1);
+    (void)RotateValues(ctx, 2, 1);
     return st;
   }
   return DropArgsUnderResults(ctx, 1, 1);

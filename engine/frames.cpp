@@ -117,7 +117,7 @@ bool ReadCodeWord(EngineContext* ctx, uint32_t space, int64_t offset, int16_t* w
 // at the restored position, with nargin = ~results: the re-entry of a native
 // that requested interpreted code (no sandbox test: that was made at the first
 // call).
-StatusCode CallNativeForReentry(EngineContext* ctx, int32_t results) {
+[[nodiscard]] StatusCode CallNativeForReentry(EngineContext* ctx, int32_t results) {
   int16_t opcode = 0, nargout = 0;
   const int64_t at = ctx->pc.offset;
   if (!ReadCodeWord(ctx, ctx->pc.space, at - 6, &opcode) || !ReadCodeWord(ctx, ctx->pc.space, at - 2, &nargout))
@@ -485,12 +485,12 @@ StatusCode ReturnFromFunction(EngineContext* ctx) {
                            ? OutputOf(ctx, sources[i])
                            : OutputOf(reinterpret_cast<const CompositeElementHeader*>(ctx->heapBase + sources[i]));
     Cell* data = nullptr;
-    PushValue(ctx, out.d.kind, out.d.cells, out.d.extra, Room::kAll, &data);
+    (void)PushValue(ctx, out.d.kind, out.d.cells, out.d.extra, Room::kAll, &data);  // room was checked above
     if (out.d.cells > 0) std::memcpy(data, out.data, int64_t{out.d.cells} * sizeof(Cell));
   }
 
   if (reenter) return CallNativeForReentry(ctx, returned);
-  if (pushVoid) PushValue(ctx, kVoid, 0, 0, Room::kAll, nullptr);
+  if (pushVoid) (void)PushValue(ctx, kVoid, 0, 0, Room::kAll, nullptr);
   return kOk;
 }
 
@@ -509,7 +509,7 @@ StatusCode ReturnFromFrameKeepingValues(EngineContext* ctx) {
   const bool reenter = f->reentry != 0 && f->callerSpace != kNoCode;
 
   RestoreCallerPosition(ctx, f);
-  DropArgsUnderResults(ctx, kept, count - kept);
+  (void)DropArgsUnderResults(ctx, kept, count - kept);
   FreeFrameVariables(ctx, f);
   const int32_t previous = f->link > 0 ? position - f->link : -1;
   std::memmove(ctx->descBase + position, ctx->descBase + ctx->descLength - 3 * kept,

@@ -72,11 +72,12 @@ inline int VariableNameLength(const char* name) {
   return nul ? static_cast<int>(static_cast<const char*>(nul) - name) : kVariableNameBytes;
 }
 
-StatusCode EnterFunctionFrame(EngineContext* ctx, const ProgramCounter* caller, const CompiledFunctionHeader* header,
-                              int32_t library, SymbolId methodClass, int32_t nargout, int32_t nargin,
-                              bool functionValue, bool names, bool reentry);
-StatusCode ReturnFromFunction(EngineContext* ctx);
-StatusCode ReturnFromFrameKeepingValues(EngineContext* ctx);
+[[nodiscard]] StatusCode EnterFunctionFrame(EngineContext* ctx, const ProgramCounter* caller,
+                                            const CompiledFunctionHeader* header, int32_t library, SymbolId methodClass,
+                                            int32_t nargout, int32_t nargin, bool functionValue, bool names,
+                                            bool reentry);
+[[nodiscard]] StatusCode ReturnFromFunction(EngineContext* ctx);
+[[nodiscard]] StatusCode ReturnFromFrameKeepingValues(EngineContext* ctx);
 // With a null position it only answers whether a try would catch.
 bool UnwindToCatch(EngineContext* ctx, bool securityError, ProgramCounter* catchPosition);
 
@@ -85,5 +86,5 @@ int32_t CountFrameValues(EngineContext* ctx);
 // 32 characters long: read it with VariableNameLength), or null.
 const char* GetVariableName(EngineContext* ctx, int32_t i);
 void MarkFrameSandboxed(EngineContext* ctx);
-StatusCode PushFrameArgCount(EngineContext* ctx, bool outputs);
-StatusCode PushFunctionArgCounts(EngineContext* ctx, int32_t library, bool outputs);
+[[nodiscard]] StatusCode PushFrameArgCount(EngineContext* ctx, bool outputs);
+[[nodiscard]] StatusCode PushFunctionArgCounts(EngineContext* ctx, int32_t library, bool outputs);

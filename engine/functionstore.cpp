@@ -87,7 +87,7 @@ void ShiftCodePositions(EngineContext* ctx, int32_t from, int32_t delta) {
 
 // Takes a function's code out of the area: everything above it moves down
 // and every position that pointed there follows.
-StatusCode RemoveFunctionCode(EngineContext* ctx, int32_t entry) {
+[[nodiscard]] StatusCode RemoveFunctionCode(EngineContext* ctx, int32_t entry) {
   const int32_t start = StoreEntry(ctx, entry)->position;
   int32_t end = ctx->codeTop;
   for (int32_t i = 0; i < ctx->entriesInUse; ++i) {
@@ -109,8 +109,8 @@ StatusCode RemoveFunctionCode(EngineContext* ctx, int32_t entry) {
 }
 
 // Compiles text as the code of a function entry at the aligned code end.
-StatusCode CompileAtCodeEnd(EngineContext* ctx, int32_t entry, const char* text, int32_t length, bool further,
-                            int32_t firstLine) {
+[[nodiscard]] StatusCode CompileAtCodeEnd(EngineContext* ctx, int32_t entry, const char* text, int32_t length,
+                                          bool further, int32_t firstLine) {
   const int32_t start = (ctx->codeTop + 3) & ~3;
   const int32_t room = std::max(FreeCodeWords(ctx) - (start - ctx->codeTop), 0) & ~3;
   const int32_t library = static_cast<int32_t>(static_cast<uint32_t>(StoreEntry(ctx, entry)->name) & kLibraryIndexMask);
@@ -159,7 +159,7 @@ struct FetchedSource {
 };
 
 // 0; 3 when it fits neither stack; the fetcher's status.
-StatusCode FetchSource(EngineContext* ctx, int32_t entry, FetchedSource* s) {
+[[nodiscard]] StatusCode FetchSource(EngineContext* ctx, int32_t entry, FetchedSource* s) {
   s->descLength = ctx->descLength;
   s->dataTop = ctx->dataTop;
   s->text = reinterpret_cast<char*>(ctx->descBase + ctx->descLength);
@@ -226,7 +226,8 @@ StatusCode DeclareFunction(EngineContext* ctx, const char* name, int nameLength,
     }
   }
 
-  if (ctx->entriesInUse >= ctx->entryCapacity) GrowFunctionTable(ctx);
+  // A table that could not grow is still full: the next line reports it.
+  if (ctx->entriesInUse >= ctx->entryCapacity) (void)GrowFunctionTable(ctx);
   if (ctx->entriesInUse >= ctx->entryCapacity) return kTooManyUserFun;
   SymbolId n = 0, q = 0;
   if (StatusCode st = InternSymbol(ctx, name, nameLength, kNameLimit, &n); st != kOk) return st;
@@ -295,7 +296,7 @@ StatusCode CompileStoredFunction(EngineContext* ctx, int32_t entry, const char* 
   if (StoreEntry(ctx, entry)->position > 0) {
     // The error is the caller's request, not a fault of the function's text:
     // it carries no function and no line.
-    RaiseError(ctx, kFunAlreadyDefined, -1, StoreEntry(ctx, entry)->kind, -1, nullptr);
+    (void)RaiseError(ctx, kFunAlreadyDefined, -1, StoreEntry(ctx, entry)->kind, -1, nullptr);
     ctx->errorPosition = 0;
     ctx->errorFunction = -1;
     return kFunAlreadyDefined;

@@ -61,26 +61,28 @@ inline FunctionStoreEntry* StoreEntry(EngineContext* ctx, int32_t i) {
 // of "class::name", length 0 for none). An existing entry only takes the
 // private flag; with moveFrom (0: none) a public function of that library
 // moves into this one.
-StatusCode DeclareFunction(EngineContext* ctx, const char* name, int nameLength, const char* qualifier,
-                           int qualifierLength, int32_t library, bool isPrivate, bool sandboxed, int32_t moveFrom,
-                           int32_t* entry);
+[[nodiscard]] StatusCode DeclareFunction(EngineContext* ctx, const char* name, int nameLength, const char* qualifier,
+                                         int qualifierLength, int32_t library, bool isPrivate, bool sandboxed,
+                                         int32_t moveFrom, int32_t* entry);
 // Finds or creates a library entry; the name stops at the first character
 // that is not a letter, digit or "_" (length -1: NUL-terminated).
-StatusCode DeclareLibrary(EngineContext* ctx, const char* name, int length, bool alreadyRead, int32_t* entry);
+[[nodiscard]] StatusCode DeclareLibrary(EngineContext* ctx, const char* name, int length, bool alreadyRead,
+                                        int32_t* entry);
 // -1 when no library has that name.
 int32_t FindLibraryEntry(EngineContext* ctx, SymbolId name);
 // 198 when the table cannot grow: too little room, or code is running.
-StatusCode GrowFunctionTable(EngineContext* ctx);
+[[nodiscard]] StatusCode GrowFunctionTable(EngineContext* ctx);
 
 // Compiles every function waiting for the pending pass (code position -1),
 // with alsoUncompiled also those compiled on first use (0). 200 when some
 // source was missing; the others are compiled all the same.
-StatusCode CompilePendingFunctions(EngineContext* ctx, bool alsoUncompiled);
+[[nodiscard]] StatusCode CompilePendingFunctions(EngineContext* ctx, bool alsoUncompiled);
 // Gives a function's code back; it compiles again on its next call. 400 while
 // running code, a frame or a thread still holds a position inside that code.
-StatusCode DiscardFunctionCode(EngineContext* ctx, int32_t entry);
+[[nodiscard]] StatusCode DiscardFunctionCode(EngineContext* ctx, int32_t entry);
 // Declares and compiles every block of a text typed at the command line into
 // the library; with replace a function typed again replaces its old code. A
 // negative length only runs the pending pass.
-StatusCode CompileTextFunctions(EngineContext* ctx, int32_t library, const char* text, int32_t length, const char* hint,
-                                int32_t firstLine, bool sandboxed, bool replace, bool noHeaderCheck);
+[[nodiscard]] StatusCode CompileTextFunctions(EngineContext* ctx, int32_t library, const char* text, int32_t length,
+                                              const char* hint, int32_t firstLine, bool sandboxed, bool replace,
+                                              bool noHeaderCheck);

@@ -12,7 +12,7 @@
 // by the index of its first cell after the header, so 0 names no block.
 
 // 0 cells gives index 0; otherwise exactly that many cells, or 5.
-StatusCode AllocateHeapBlock(EngineContext* ctx, int32_t cells, int32_t* index);
+[[nodiscard]] StatusCode AllocateHeapBlock(EngineContext* ctx, int32_t cells, int32_t* index);
 // Clears the in-use bit only; neighbours merge at the next allocation.
 void FreeHeapBlock(EngineContext* ctx, int32_t index);
 // Cells after the header of a block.
@@ -46,7 +46,7 @@ void MarkReachableHeapBlocks(EngineContext* ctx);
 // Breaks. "+onabort" hooks are called as handler(context, user data).
 
 // 500 to suspend, 501 halted, 505 stopped in the debugger.
-StatusCode CheckBreakRequest(EngineContext* ctx);
+[[nodiscard]] StatusCode CheckBreakRequest(EngineContext* ctx);
 void RunAbortHooks(EngineContext* ctx);
 
 // ---------------------------------------------------------------------------

@@ -247,10 +247,10 @@ StatusCode SumArgumentValueSizes(EngineContext* ctx, int position, int n, int64_
   if (!HasValues(ctx, position, n)) return kBadArg;
   int64_t sum = 0;
   int64_t one = 0;
-  GetValueSize(ctx, position, &one);
+  (void)GetValueSize(ctx, position, &one);
   sum += one;
   for (int p = 0; p < n; ++p) {
-    GetValueSize(ctx, p, &one);
+    (void)GetValueSize(ctx, p, &one);
     sum += one;
   }
   if (size) *size = 32 * sum;
@@ -263,12 +263,12 @@ StatusCode CopyArgumentValuesOut(EngineContext* ctx, int position, int n, Pendin
   block[0] = n;
   double* out = block + 1;
   int64_t cells = 0;
-  CopyValueOut(ctx, position, out);
-  GetValueSize(ctx, position, &cells);
+  (void)CopyValueOut(ctx, position, out);
+  (void)GetValueSize(ctx, position, &cells);
   out += cells;
   for (int p = n - 1; p >= 0; --p) {
-    CopyValueOut(ctx, p, out);
-    GetValueSize(ctx, p, &cells);
+    (void)CopyValueOut(ctx, p, out);
+    (void)GetValueSize(ctx, p, &cells);
     out += cells;
   }
   return kOk;

@@ -29,8 +29,8 @@ struct DeletedPositions {
 };
 
 // Pushes the array that remains of a after the plan's deletion.
-StatusCode PushRemainingElements(EngineContext* ctx, const ArrayInfo& a, const DeletionPlan& plan, const int32_t* list,
-                                 const uint8_t* mask) {
+[[nodiscard]] StatusCode PushRemainingElements(EngineContext* ctx, const ArrayInfo& a, const DeletionPlan& plan,
+                                               const int32_t* list, const uint8_t* mask) {
   uint8_t* re = nullptr;
   uint8_t* im = nullptr;
   if (a.elementKind == kDoubleElements) {
@@ -79,7 +79,7 @@ int64_t NewValueElements(EngineContext* ctx, int position) {
 }
 
 // List and cell targets: [ref][new][k index values] on the stack.
-StatusCode AssignCompositeElements(EngineContext* ctx, int n, uint32_t colonMask, int k) {
+[[nodiscard]] StatusCode AssignCompositeElements(EngineContext* ctx, int n, uint32_t colonMask, int k) {
   Reference* r = ReferenceAt(ctx, k + 1);
   const int v = r->variable;
   CompositeElementHeader* e = Designated(ctx, r);
@@ -92,10 +92,10 @@ StatusCode AssignCompositeElements(EngineContext* ctx, int n, uint32_t colonMask
     // Deletion: the items that remain, and for a cell array its new dims.
     if (!(IsPlainMatrix(nd) || IsBoxedArray(nd))) {
       // An empty list or cell deletes as [] does.
-      RotateValues(ctx, k + 1, 1);
+      (void)RotateValues(ctx, k + 1, 1);
       PopValue(ctx);
-      PushEmptyMatrix(ctx);
-      RotateValues(ctx, k + 1, k);
+      (void)PushValue(ctx, 0, 0, 0, Room::kAll, nullptr);  // [] in the place of the popped value
+      (void)RotateValues(ctx, k + 1, k);
     }
     DeletionPlan plan;
     const int32_t* list = nullptr;
@@ -147,13 +147,13 @@ StatusCode AssignCompositeElements(EngineContext* ctx, int n, uint32_t colonMask
   void* numbers = nullptr;
   if (StatusCode st = PushIntegerArray(ctx, c.ndims, dims, 4, false, &numbers); st != kOk) return st;
   for (int64_t i = 0; i < c.count; ++i) static_cast<int32_t*>(numbers)[i] = static_cast<int32_t>(i);
-  RotateValues(ctx, k + 1, k);
+  (void)RotateValues(ctx, k + 1, k);
   const ArrayView nums = ReadArray(DataAt(ctx, k));
   if (StatusCode st =
           SelectArrayElements(ctx, nums.data, nullptr, c.ndims, dims, kNumericArray, 4, kInt32, n, colonMask);
       st != kOk)
     return RaiseIndexError(ctx, st, v);
-  DropArgsUnderResults(ctx, 1, 1);  // [ref][new][selected]
+  (void)DropArgsUnderResults(ctx, 1, 1);  // [ref][new][selected]
   const ArrayView sel = ReadArray(TopData(ctx));
   const int64_t selected = sel.count;
 
@@ -295,8 +295,8 @@ class ElementGrower final : public ArrayGrower {
 
 // Numeric, char and logical targets (and a placeholder, which takes the new
 // value's class): [ref][new][k index values].
-StatusCode AssignArrayAtReference(EngineContext* ctx, int n, uint32_t colonMask, int k, Reference* r,
-                                  const ArrayInfo* target) {
+[[nodiscard]] StatusCode AssignArrayAtReference(EngineContext* ctx, int n, uint32_t colonMask, int k, Reference* r,
+                                                const ArrayInfo* target) {
   const int v = r->variable;
   if (target != nullptr) {
     DeletionPlan plan;
@@ -309,7 +309,7 @@ StatusCode AssignArrayAtReference(EngineContext* ctx, int n, uint32_t colonMask,
       if (StatusCode st = PushRemainingElements(ctx, *target, plan, list, mask); st != kOk) return st;
       r = ReferenceAt(ctx, k + 2);
       if (StatusCode st = ReplaceDesignated(ctx, r, *DescriptorAt(ctx, 0), TopData(ctx)); st != kOk) return st;
-      DropArgsUnderResults(ctx, 0, k + 1);
+      (void)DropArgsUnderResults(ctx, 0, k + 1);
       return kOk;
     }
   }
@@ -382,8 +382,8 @@ StatusCode OpIndexVarForAssign(EngineContext* ctx, const int16_t* ins) {
   if (StatusCode st = ConvertIndexArguments(ctx, n, colonMask, &count, false); st != kOk)
     return Fail(ctx, ReferenceAt(ctx, k), RaiseIndexError(ctx, st, v));
   // [new][ref][indices] becomes [ref][new][indices], the kernels' order.
-  RotateValues(ctx, k + 2, 1);
-  RotateValues(ctx, k + 1, k);
+  (void)RotateValues(ctx, k + 2, 1);
+  (void)RotateValues(ctx, k + 1, k);
   r = ReferenceAt(ctx, k + 1);
 
   CompositeElementHeader* e = Designated(ctx, r);

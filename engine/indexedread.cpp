@@ -197,7 +197,8 @@ bool GrownDims(const CompositeView& c, int32_t subtype, int n, const int32_t* su
 // Brace indexing and IndexGetField with scalar subscripts through a
 // reference: the reference moves to the selected item (or to field s of the
 // selected structure).
-StatusCode BracesAtReference(EngineContext* ctx, Reference* r, int n, const int32_t* subs, bool field, SymbolId s) {
+[[nodiscard]] StatusCode BracesAtReference(EngineContext* ctx, Reference* r, int n, const int32_t* subs, bool field,
+                                           SymbolId s) {
   CompositeElementHeader* e = Designated(ctx, r);
   const bool assign = r->mode == 1;
   const int v = r->variable;
@@ -252,26 +253,26 @@ StatusCode BracesAtReference(EngineContext* ctx, Reference* r, int n, const int3
 
 // Parenthesis selection of a list, cell array, structure or structure array
 // at position k under k converted index values: the result replaces them.
-StatusCode IndexCompositeValue(EngineContext* ctx, int n, uint32_t colonMask, int k) {
+[[nodiscard]] StatusCode IndexCompositeValue(EngineContext* ctx, int n, uint32_t colonMask, int k) {
   const int32_t subtype = DescriptorAt(ctx, k)->extra;
   if (StatusCode st = BuildElementOffsetTable(ctx, k, false); st != kOk) return st;
-  RotateValues(ctx, k + 1, k);
+  (void)RotateValues(ctx, k + 1, k);
   const ArrayView t = ReadArray(DataAt(ctx, k));
   int32_t dims[kMaxDims];
   for (int j = 0; j < t.ndims; ++j) dims[j] = static_cast<int32_t>(t.dims[j]);
   if (StatusCode st = SelectArrayElements(ctx, t.data, nullptr, t.ndims, dims, kNumericArray, 4, kInt32, n, colonMask);
       st != kOk)
     return st;
-  DropArgsUnderResults(ctx, 1, 1);
+  (void)DropArgsUnderResults(ctx, 1, 1);
   int32_t fields = 0;
   if (StatusCode st = GatherCompositeElements(ctx, 1, &fields); st != kOk) return st;
-  DropArgsUnderResults(ctx, 1, 2);
+  (void)DropArgsUnderResults(ctx, 1, 2);
   if (subtype == kList) MakeTopListOf(ctx, kList);
   return kOk;
 }
 
 // Brace indexing (or IndexGetField) of a plain value at position k.
-StatusCode BracesOfValue(EngineContext* ctx, int n, uint32_t colonMask, int k, bool field, SymbolId s) {
+[[nodiscard]] StatusCode BracesOfValue(EngineContext* ctx, int n, uint32_t colonMask, int k, bool field, SymbolId s) {
   const ValueDescriptor d = *DescriptorAt(ctx, k);
   const bool ok = field ? d.kind == kComposite && (d.extra == kStruct || d.extra == kStructArray)
                         : d.kind == kComposite && (d.extra == kList || d.extra == kCellArray);
@@ -301,12 +302,12 @@ StatusCode BracesOfValue(EngineContext* ctx, int n, uint32_t colonMask, int k, b
     target = ElementAfter(c.first, item);
   }
   const int64_t at = reinterpret_cast<Cell*>(target) - DataAt(ctx, k);
-  DropArgsUnderResults(ctx, 0, k);
+  (void)DropArgsUnderResults(ctx, 0, k);
   KeepElementOfTop(ctx, reinterpret_cast<CompositeElementHeader*>(TopData(ctx) + at));
   return kOk;
 }
 
-StatusCode IndexByBraces(EngineContext* ctx, int n, uint32_t colonMask, bool field, SymbolId s) {
+[[nodiscard]] StatusCode IndexByBraces(EngineContext* ctx, int n, uint32_t colonMask, bool field, SymbolId s) {
   if (n > kMaxIndexDims) return kBadDim;
   const int k = CountIndexValues(n, colonMask);
   if (!IsReference(*DescriptorAt(ctx, k))) return BracesOfValue(ctx, n, colonMask, k, field, s);
@@ -316,7 +317,7 @@ StatusCode IndexByBraces(EngineContext* ctx, int n, uint32_t colonMask, bool fie
   if (ScalarSubscripts(ctx, n, colonMask, subs, &st)) {
     if (st != kOk) return Fail(ctx, r, RaiseError(ctx, st, r->variable, 0, -1, nullptr));
     if (st = BracesAtReference(ctx, r, n, subs, field, s); st != kOk) return st;
-    DropArgsUnderResults(ctx, 0, k);
+    (void)DropArgsUnderResults(ctx, 0, k);
     return kOk;
   }
   // Ranges, colons and masks read a selection; they assign nothing.
@@ -328,7 +329,7 @@ StatusCode IndexByBraces(EngineContext* ctx, int n, uint32_t colonMask, bool fie
 // ---------------------------------------------------------------------------
 // Parentheses.
 
-StatusCode IndexByParentheses(EngineContext* ctx, const int16_t* ins) {
+[[nodiscard]] StatusCode IndexByParentheses(EngineContext* ctx, const int16_t* ins) {
   const int n = ins[1];
   const uint32_t colonMask = static_cast<uint16_t>(ins[2]);
   const int nargout = ins[3];
@@ -344,7 +345,7 @@ StatusCode IndexByParentheses(EngineContext* ctx, const int16_t* ins) {
       ctx->dataTop -= k + (throughReference ? kReferenceCells : t.d.cells);
       ctx->descLength -= 3 * (k + 1);
       Cell* out = nullptr;
-      PushValue(ctx, 0, 1, 1, Room::kAll, &out);
+      (void)PushValue(ctx, 0, 1, 1, Room::kAll, &out);  // in the place of the popped values
       out->f = x;
       return kOk;
     }
@@ -372,7 +373,7 @@ StatusCode IndexByParentheses(EngineContext* ctx, const int16_t* ins) {
             SelectArrayElements(ctx, a.re, a.im, a.ndims, a.dims, a.subtype, a.elementKind, a.cls, n, colonMask);
         st != kOk)
       return RaiseIndexError(ctx, st, t.variable);
-    DropArgsUnderResults(ctx, 1, 1);
+    (void)DropArgsUnderResults(ctx, 1, 1);
     if (nargout == 0) PopValue(ctx);
     return kOk;
   }
@@ -407,7 +408,8 @@ StatusCode OpIndexGetDynamicField(EngineContext* ctx, const int16_t* ins) {
   SymbolId s = 0;
   if (StatusCode st = PopFieldName(ctx, &s); st != kOk) {
     const int k = CountIndexValues(ins[1], static_cast<uint16_t>(ins[2]));
-    if (k + 1 < CountFrameValues(ctx) && IsReference(*DescriptorAt(ctx, k + 1))) Fail(ctx, ReferenceAt(ctx, k + 1), st);
+    if (k + 1 < CountFrameValues(ctx) && IsReference(*DescriptorAt(ctx, k + 1)))
+      return Fail(ctx, ReferenceAt(ctx, k + 1), st);
     return st;
   }
   return IndexByBraces(ctx, ins[1], static_cast<uint16_t>(ins[2]), true, s);

@@ -25,7 +25,7 @@ struct IndexValue {
   Cell* data;
 };
 
-StatusCode ReadIndexValue(EngineContext* ctx, int position, IndexValue* v) {
+[[nodiscard]] StatusCode ReadIndexValue(EngineContext* ctx, int position, IndexValue* v) {
   const ValueDescriptor& d = *DescriptorAt(ctx, position);
   if (!IsBoxedArray(d)) return kBadIndexType;
   const ArrayView a = ReadArray(DataAt(ctx, position));
@@ -45,7 +45,7 @@ int32_t CountTrue(const uint8_t* mask, int64_t count) {
 }
 
 // Checks numeric indices against 1..limit and reports the largest.
-StatusCode CheckRange(const int32_t* list, int64_t count, int64_t limit, bool growth, int32_t* largest) {
+[[nodiscard]] StatusCode CheckRange(const int32_t* list, int64_t count, int64_t limit, bool growth, int32_t* largest) {
   int32_t hi = 0;
   for (int64_t k = 0; k < count; ++k) {
     if (list[k] < 1) return kIndexOutOfRange;
@@ -143,8 +143,8 @@ int ElementSize(int elementKind) { return elementKind < 0 ? -elementKind : eleme
 
 // Pushes an uninitialised array of the class an element kind names; planes
 // receives the real plane and, when complex, the imaginary one.
-StatusCode PushElementArray(EngineContext* ctx, int nd, const int32_t* dims, int elementKind, bool isUnsigned,
-                            int32_t subtype, bool complex, uint8_t** re, uint8_t** im) {
+[[nodiscard]] StatusCode PushElementArray(EngineContext* ctx, int nd, const int32_t* dims, int elementKind,
+                                          bool isUnsigned, int32_t subtype, bool complex, uint8_t** re, uint8_t** im) {
   *im = nullptr;
   if (elementKind == kDoubleElements) {
     double* r = nullptr;

@@ -70,14 +70,14 @@ void SplitDimensions(int ndims, const int32_t* dims, int* d, DimensionSplit* spl
 // check flag an indexed value whose indexing is overloaded (an object, an
 // inline function or a function reference, also behind a reference) is left
 // alone with its indices.
-StatusCode ConvertIndexArguments(EngineContext* ctx, int n, uint32_t colonMask, int* count, bool check);
+[[nodiscard]] StatusCode ConvertIndexArguments(EngineContext* ctx, int n, uint32_t colonMask, int* count, bool check);
 
 // dims null: a 0 x 0 value. fallbackSizes stand in for the sizes of an empty
 // value under a colon when growth is asked for. The numeric index values
 // become zero-based in place (sorted and made distinct with the sort flag).
-StatusCode AnalyzeIndexArguments(EngineContext* ctx, int ndims, const int32_t* dims, int fallbackCount,
-                                 const int32_t* fallbackSizes, int n, uint32_t colonMask, IndexAnalysis* out, bool sort,
-                                 IndexGrowth* growth);
+[[nodiscard]] StatusCode AnalyzeIndexArguments(EngineContext* ctx, int ndims, const int32_t* dims, int fallbackCount,
+                                               const int32_t* fallbackSizes, int n, uint32_t colonMask,
+                                               IndexAnalysis* out, bool sort, IndexGrowth* growth);
 
 // Element kinds of the gather and scatter: the byte size 1, 2, 4 or 8 of an
 // integer, char or logical element, -8 for double, -4 for single.
@@ -86,8 +86,9 @@ constexpr int kSingleElements = -4;
 
 // v(i1, ..., in): the result replaces the index values. For integer kinds the
 // result's subtype is resultKind (3 numeric, 4 char, 5 logical).
-StatusCode SelectArrayElements(EngineContext* ctx, const void* re, const void* im, int ndims, const int32_t* dims,
-                               int32_t resultKind, int elementKind, uint32_t elementClass, int n, uint32_t colonMask);
+[[nodiscard]] StatusCode SelectArrayElements(EngineContext* ctx, const void* re, const void* im, int ndims,
+                                             const int32_t* dims, int32_t resultKind, int elementKind,
+                                             uint32_t elementClass, int n, uint32_t colonMask);
 
 // Grows the target of an assignment where it lies, so that a value grown one
 // element at a time is not copied at every step.
@@ -96,7 +97,7 @@ class ArrayGrower {
   // Gives the target the larger shape, every element keeping its subscripts
   // and the new ones zero; re and im then name its elements. *done false: it
   // cannot grow where it lies. A failure changes nothing.
-  virtual StatusCode Grow(int ndims, const int32_t* dims, uint8_t** re, uint8_t** im, bool* done) = 0;
+  [[nodiscard]] virtual StatusCode Grow(int ndims, const int32_t* dims, uint8_t** re, uint8_t** im, bool* done) = 0;
 
  protected:
   ~ArrayGrower() = default;
@@ -108,9 +109,9 @@ class ArrayGrower {
 // change (no target, a real float target receiving complex values), the new
 // array is pushed and *grew set. Else the target is written in place. The
 // index values are dropped; x stays for the caller.
-StatusCode AssignArrayElements(EngineContext* ctx, void* re, void* im, int ndims, const int32_t* dims, int elementKind,
-                               bool isUnsigned, bool isChar, bool isLogical, int n, uint32_t colonMask, bool* grew,
-                               ArrayGrower* grower = nullptr);
+[[nodiscard]] StatusCode AssignArrayElements(EngineContext* ctx, void* re, void* im, int ndims, const int32_t* dims,
+                                             int elementKind, bool isUnsigned, bool isChar, bool isLogical, int n,
+                                             uint32_t colonMask, bool* grew, ArrayGrower* grower = nullptr);
 
 // Moves the elements of one part (real or imaginary) of an array of shape
 // dims, stored from part, to their subscripts in the larger shape grown, and
@@ -119,21 +120,23 @@ void SpreadToLargerShape(uint8_t* part, int size, int ndims, const int32_t* dims
 
 // v(i1, ..., in) = [] with the new value below the index values; nothing is
 // dropped, the index list and mask point into the index values.
-StatusCode PlanElementDeletion(EngineContext* ctx, int ndims, const int32_t* dims, int n, uint32_t colonMask,
-                               DeletionPlan* plan, const int32_t** indexList, const uint8_t** mask);
+[[nodiscard]] StatusCode PlanElementDeletion(EngineContext* ctx, int ndims, const int32_t* dims, int n,
+                                             uint32_t colonMask, DeletionPlan* plan, const int32_t** indexList,
+                                             const uint8_t** mask);
 
 // Pushes an int32 array shaped like the composite at the position holding the
 // cell offset of each element (of each structure of a structure array), from
 // the composite's first element or, absolute, from the data-stack base.
-StatusCode BuildElementOffsetTable(EngineContext* ctx, int position, bool absolute);
+[[nodiscard]] StatusCode BuildElementOffsetTable(EngineContext* ctx, int position, bool absolute);
 
 // Pushes, above the int32 table on top, a composite of copies of the elements
 // the table locates: relative to the composite at the position (whose field
 // count is then reported), or absolute with position -1 and the field count
 // given: negative gives a cell array, else a structure or structure array.
-StatusCode GatherCompositeElements(EngineContext* ctx, int position, int32_t* fieldCount);
+[[nodiscard]] StatusCode GatherCompositeElements(EngineContext* ctx, int position, int32_t* fieldCount);
 
 // Replaces the int32 index array on top (1-based) by a list of the chosen
 // elements among count elements starting at first; with the all flag there is
 // no index array and every element is taken.
-StatusCode PushSelectedListElements(EngineContext* ctx, const CompositeElementHeader* first, int32_t count, bool all);
+[[nodiscard]] StatusCode PushSelectedListElements(EngineContext* ctx, const CompositeElementHeader* first,
+                                                  int32_t count, bool all);

@@ -26,7 +26,7 @@ double OperandDouble(const int16_t* ins) {
 uint32_t Unsigned16(int16_t w) { return static_cast<uint16_t>(w); }
 
 // The real range of opcode 31: colon's count and its elements by repeated addition.
-StatusCode PushSmallRange(EngineContext* ctx, double start, double stop, double step) {
+[[nodiscard]] StatusCode PushSmallRange(EngineContext* ctx, double start, double stop, double step) {
   int64_t count = 0;
   if (!RangeElementCount(start, step, stop, &count)) return kObjTooLarge;
   if (count == 0) return PushEmptyMatrix(ctx);
@@ -48,13 +48,13 @@ StatusCode SpreadFreeLists(EngineContext* ctx, int n, int* count) {
       ++above;
       continue;
     }
-    RotateValues(ctx, above + 1, 1);
+    (void)RotateValues(ctx, above + 1, 1);
     int32_t k = 0;
     if (StatusCode st = ExplodeTopList(ctx, &k); st != kOk) {
-      RotateValues(ctx, above + 1, above);
+      (void)RotateValues(ctx, above + 1, above);
       return st;
     }
-    RotateValues(ctx, above + k, above);
+    (void)RotateValues(ctx, above + k, above);
     above += k;
   }
   *count = above;
@@ -196,12 +196,12 @@ StatusCode OpAppendToList(EngineContext* ctx, const int16_t*) {
 
 StatusCode OpJoinValuesToList(EngineContext* ctx, const int16_t* ins) {
   const int n = ins[1];
-  RotateValues(ctx, n, n - 1);
+  (void)RotateValues(ctx, n, n - 1);
   if (StatusCode st = MakeListFromValues(ctx, n - 1, false, nullptr, 0); st != kOk) {
-    RotateValues(ctx, n, 1);
+    (void)RotateValues(ctx, n, 1);
     return st;
   }
-  RotateValues(ctx, 2, 1);
+  (void)RotateValues(ctx, 2, 1);
   const int16_t join[] = {static_cast<int16_t>(Op::Join), 2};
   return RunCoreBuiltin(ctx, join);
 }
@@ -248,7 +248,7 @@ StatusCode OpAssert(EngineContext* ctx, const int16_t* ins) {
   if (StatusCode st = TestArgAllNonzero(ctx, nargin - 1, &holds); st != kOk) return st;
   if (holds) return DropArgsUnderResults(ctx, 0, nargin);
   if (nargin == 1) return kAssert;
-  RotateValues(ctx, nargin, 1);
+  (void)RotateValues(ctx, nargin, 1);
   PopValue(ctx);
   // A message that formats to nothing must not let a false assertion pass.
   const StatusCode st = ErrorBuiltin(ctx, nargin - 1, false);

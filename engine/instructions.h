@@ -20,7 +20,7 @@ inline bool IsDoubleLoopRange(const ValueDescriptor& d) {
 // One step of the double loop range on top (IsDoubleLoopRange): pushes the
 // next value, or answers 29 when the range is spent; 1 or 3 without room,
 // leaving the range as it was.
-inline StatusCode StepDoubleLoopRange(EngineContext* ctx) {
+[[nodiscard]] inline StatusCode StepDoubleLoopRange(EngineContext* ctx) {
   const int32_t n = DescriptorAt(ctx, 0)->cells;
   Cell* r = ctx->dataBase + ctx->dataTop - n;
   const double remaining = r[n - 1].f;

@@ -71,15 +71,15 @@ void SkipRestOfLine(const char* t, int length, int* position, int32_t* line) {
 }
 
 // Raises "Library not found 'name'" or "Source code not found 'name'".
-StatusCode RaiseNotFound(EngineContext* ctx, bool library, const char* name, int length) {
+[[nodiscard]] StatusCode RaiseNotFound(EngineContext* ctx, bool library, const char* name, int length) {
   return RaiseError(ctx, library ? kLibNotFound : kSrcNotFound, -1, 0, length, name);
 }
 
 // Asks the hooks of one name in registration order, each once per suffix; the
 // first answer other than 300 ends the walk.
-StatusCode AskSourceHooks(EngineContext* ctx, const char* hookName, const char* name, const char* suffixes,
-                          const char* hint, char* buffer, int32_t size, int32_t* length, int32_t* firstLine,
-                          bool* untrusted) {
+[[nodiscard]] StatusCode AskSourceHooks(EngineContext* ctx, const char* hookName, const char* name,
+                                        const char* suffixes, const char* hint, char* buffer, int32_t size,
+                                        int32_t* length, int32_t* firstLine, bool* untrusted) {
   int cursor = -1;
   NativeRef ref;
   while (FindNextNamedRecord(ctx, hookName, &cursor, &ref) != nullptr) {
@@ -97,9 +97,9 @@ StatusCode AskSourceHooks(EngineContext* ctx, const char* hookName, const char* 
 }
 
 // Expands the include statements of text[0..*length) in place, depth deep.
-StatusCode ExpandIncludes(EngineContext* ctx, const char* name, int nameLength, const char* suffixes, bool library,
-                          const char* hint, int depth, bool convert, char* text, int32_t size, int32_t* length,
-                          bool* untrusted) {
+[[nodiscard]] StatusCode ExpandIncludes(EngineContext* ctx, const char* name, int nameLength, const char* suffixes,
+                                        bool library, const char* hint, int depth, bool convert, char* text,
+                                        int32_t size, int32_t* length, bool* untrusted) {
   int p = 0;
   while (p < *length) {
     SkipBlanksAndComments(ctx, text, *length, &p, true, nullptr);
@@ -164,8 +164,9 @@ int32_t UsedSlots(const int16_t* list) {
 
 // Reads the header of a function block after "function": an optional output
 // list or output name and "=", then the name, optionally "class::name".
-StatusCode ParseFunctionBlockHeader(const char* t, int length, int p, const char** name, int32_t* nameLength,
-                                    const char** qualifier, int32_t* qualifierLength) {
+[[nodiscard]] StatusCode ParseFunctionBlockHeader(const char* t, int length, int p, const char** name,
+                                                  int32_t* nameLength, const char** qualifier,
+                                                  int32_t* qualifierLength) {
   auto blanks = [&] { SkipBlanksInLine(t, length, &p, nullptr); };
   auto qualifiedName = [&](bool required) {
     blanks();
@@ -316,7 +317,8 @@ StatusCode ScanLibrarySource(EngineContext* ctx, const char* text, int32_t lengt
     SkipRestOfLine(text, length, &p, &lineCount);
   }
   if (st != kOk && st != kEof && !quiet) {
-    StoreLastErrorMessage(ctx, st, nullptr, -1, false, nullptr);
+    // Without heap room the code's own message stands in for the stored text.
+    (void)StoreLastErrorMessage(ctx, st, nullptr, -1, false, nullptr);
     ctx->errorPosition = blockLine;
   }
   return st;
@@ -374,7 +376,7 @@ bool IsLibraryInUseList(EngineContext* ctx, int32_t library, int32_t other) {
 namespace {
 
 // Puts X last among the used slots of L's list, growing the list when full.
-StatusCode UseLibrary(EngineContext* ctx, int32_t library, int32_t used, const char* hint) {
+[[nodiscard]] StatusCode UseLibrary(EngineContext* ctx, int32_t library, int32_t used, const char* hint) {
   int16_t* list = UseList(ctx, library);
   if (list == nullptr) {
     if (StatusCode st = GrowUseList(ctx, library, hint); st != kOk) return st;
@@ -400,7 +402,7 @@ StatusCode UseLibrary(EngineContext* ctx, int32_t library, int32_t used, const c
 
 // A "use" from the command line makes the library's functions compile again
 // from their current source; with reread its source is read again too.
-StatusCode RefreshLibrary(EngineContext* ctx, int32_t library, bool reread) {
+[[nodiscard]] StatusCode RefreshLibrary(EngineContext* ctx, int32_t library, bool reread) {
   for (int32_t i = 0; i < ctx->entriesInUse; ++i) {
     const FunctionStoreEntry* e = StoreEntry(ctx, i);
     if (e->kind >= 0 || (static_cast<uint32_t>(e->name) & kLibraryIndexMask) != static_cast<uint32_t>(library))
@@ -431,7 +433,8 @@ StatusCode ProcessUseStatements(EngineContext* ctx, int32_t library, const char*
       SkipBlanksInLine(text, length, &p, nullptr);
       const int n = NameLength(text, length, p);
       if (n == 0 || !IsNameStart(ByteAt(text, p))) {
-        StoreLastErrorMessage(ctx, kBadLibName, nullptr, -1, false, nullptr);
+        // Without heap room the code's own message stands in for the stored text.
+        (void)StoreLastErrorMessage(ctx, kBadLibName, nullptr, -1, false, nullptr);
         ctx->errorPosition = statementLine;
         return kBadLibName;
       }
@@ -455,7 +458,8 @@ StatusCode ProcessUseStatements(EngineContext* ctx, int32_t library, const char*
         ++p;
         SkipBlanksInLine(text, length, &p, nullptr);
         if (AtStatementEnd(text, length, p)) {
-          StoreLastErrorMessage(ctx, kBadLibName, nullptr, -1, false, nullptr);
+          // Without heap room the code's own message stands in for the stored text.
+          (void)StoreLastErrorMessage(ctx, kBadLibName, nullptr, -1, false, nullptr);
           ctx->errorPosition = statementLine;
           return kBadLibName;
         }
@@ -516,7 +520,7 @@ StatusCode LoadUsedLibraries(EngineContext* ctx, int32_t library, const char* te
     GetFunctionNameByIndex(ctx, next, &libraryName, &libraryNameLength);
     Cell* free = nullptr;
     int64_t freeBytes = 0;
-    GetFreeDataSpace(ctx, &freeBytes, &free);
+    (void)GetFreeDataSpace(ctx, &freeBytes, &free);
     char* buffer = reinterpret_cast<char*>(free);
     int32_t read = 0, readFirstLine = 1;
     bool untrusted = false;

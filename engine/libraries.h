@@ -25,29 +25,30 @@ extern const char kFunctionSourceSuffixes[];
 // trying each suffix in turn. An include depth of -1 reads the text as
 // delivered; 0 or more appends a final line end and expands includes that
 // deep. Without a buffer it only asks whether the source exists.
-StatusCode ReadSourceText(EngineContext* ctx, const char* name, int nameLength, const char* suffixes, bool library,
-                          const char* hint, int includeDepth, bool convert, char* buffer, int32_t size, int32_t* length,
-                          int32_t* firstLine, bool* untrusted);
+[[nodiscard]] StatusCode ReadSourceText(EngineContext* ctx, const char* name, int nameLength, const char* suffixes,
+                                        bool library, const char* hint, int includeDepth, bool convert, char* buffer,
+                                        int32_t size, int32_t* length, int32_t* firstLine, bool* untrusted);
 
 // The next function or define block of a library text, line by line: 0 with
 // *position at its keyword; 305 at the end of the text. *position starts at
 // -1; *isPrivate carries over from one call to the next.
-StatusCode ScanLibrarySource(EngineContext* ctx, const char* text, int32_t length, int32_t* position, int32_t* line,
-                             const char** name, int32_t* nameLength, const char** qualifier, int32_t* qualifierLength,
-                             bool* isPrivate, bool headerRequired, bool quiet);
+[[nodiscard]] StatusCode ScanLibrarySource(EngineContext* ctx, const char* text, int32_t length, int32_t* position,
+                                           int32_t* line, const char** name, int32_t* nameLength,
+                                           const char** qualifier, int32_t* qualifierLength, bool* isPrivate,
+                                           bool headerRequired, bool quiet);
 
 // Word position of a library's use list: its header length, slot count,
 // directory text, then the slots (-1 free).
-StatusCode GrowUseList(EngineContext* ctx, int32_t library, const char* directory);
+[[nodiscard]] StatusCode GrowUseList(EngineContext* ctx, int32_t library, const char* directory);
 bool IsLibraryInUseList(EngineContext* ctx, int32_t library, int32_t other);
 
-StatusCode ProcessUseStatements(EngineContext* ctx, int32_t library, const char* text, int32_t length, const char* hint,
-                                int32_t firstLine, bool commandLine, bool reread);
-StatusCode LoadUsedLibraries(EngineContext* ctx, int32_t library, const char* text, int32_t length, const char* hint,
-                             int32_t firstLine, bool commandLine, bool headerRequired);
+[[nodiscard]] StatusCode ProcessUseStatements(EngineContext* ctx, int32_t library, const char* text, int32_t length,
+                                              const char* hint, int32_t firstLine, bool commandLine, bool reread);
+[[nodiscard]] StatusCode LoadUsedLibraries(EngineContext* ctx, int32_t library, const char* text, int32_t length,
+                                           const char* hint, int32_t firstLine, bool commandLine, bool headerRequired);
 
 // A function's source: from its block's keyword to the end of its library's
 // text, or its own file for a function of no library.
-StatusCode GetFunctionSource(EngineContext* ctx, int32_t entry, char* buffer, int32_t size, int32_t* length,
-                             int32_t* firstLine);
-StatusCode GetFunctionLibraryName(EngineContext* ctx, int32_t entry, const char** name, int* length);
+[[nodiscard]] StatusCode GetFunctionSource(EngineContext* ctx, int32_t entry, char* buffer, int32_t size,
+                                           int32_t* length, int32_t* firstLine);
+[[nodiscard]] StatusCode GetFunctionLibraryName(EngineContext* ctx, int32_t entry, const char** name, int* length);

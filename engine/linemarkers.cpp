@@ -12,11 +12,14 @@
 
 namespace {
 
+// The echo and the debugger's report are diagnostics on descriptor 2: a write
+// that fails must not stop the code, so their statuses are dropped.
+
 // Line `line` of function f's source, or nothing when it cannot be read.
 void WriteSourceLine(EngineContext* ctx, int32_t descriptor, int32_t f, int32_t line) {
   int64_t bytes = 0;
   Cell* free = nullptr;
-  GetFreeDataSpace(ctx, &bytes, &free);
+  (void)GetFreeDataSpace(ctx, &bytes, &free);
   auto* buffer = reinterpret_cast<char*>(free);
   int32_t length = 0, first = 1;
   const int32_t size = static_cast<int32_t>(std::min<int64_t>(bytes, 1 << 30));
@@ -28,7 +31,7 @@ void WriteSourceLine(EngineContext* ctx, int32_t descriptor, int32_t f, int32_t 
   }
   int32_t end = p;
   while (end < length && buffer[end] != '\n' && buffer[end] != '\r') ++end;
-  WriteToDescriptor(ctx, descriptor, buffer + p, end - p);
+  (void)WriteToDescriptor(ctx, descriptor, buffer + p, end - p);
 }
 
 void FunctionName(EngineContext* ctx, int32_t f, const char** name, int* length) {
@@ -52,11 +55,11 @@ void EchoSourceLine(EngineContext* ctx, int32_t f, int32_t line) {
   std::memcpy(head + at, number, std::min(digits, 6));
   at += std::min(digits, 6);
   head[at++] = ' ';
-  WriteToDescriptor(ctx, 2, head, at);
+  (void)WriteToDescriptor(ctx, 2, head, at);
   WriteSourceLine(ctx, 2, f, line);
-  WriteNewlineToDescriptor(ctx, 2);
+  (void)WriteNewlineToDescriptor(ctx, 2);
   int32_t position = 0;
-  ControlDescriptor(ctx, 2, kControlFlush, 0, &position, nullptr);
+  (void)ControlDescriptor(ctx, 2, kControlFlush, 0, &position, nullptr);
 }
 
 bool AtBreakpoint(EngineContext* ctx, int32_t f, int32_t line) {
@@ -81,9 +84,9 @@ void ReportDebuggerLine(EngineContext* ctx, int32_t f, int32_t line) {
   }
   FormatDecimal64(text, &at, line, sizeof text);
   AppendChars(text, &at, "> ", 2, sizeof text);
-  WriteToDescriptor(ctx, 2, text, at);
+  (void)WriteToDescriptor(ctx, 2, text, at);
   WriteSourceLine(ctx, 2, f, line);
-  WriteNewlineToDescriptor(ctx, 2);
+  (void)WriteNewlineToDescriptor(ctx, 2);
 }
 
 }  // namespace

@@ -118,7 +118,7 @@ bool GetValueClassName(EngineContext* ctx, const char** name, int* length) {
 // first element, so the first parent given ends up first.
 namespace {
 
-StatusCode MakeObject(EngineContext* ctx, int nargin) {
+[[nodiscard]] StatusCode MakeObject(EngineContext* ctx, int nargin) {
   const ValueDescriptor s = *DescriptorAt(ctx, nargin - 1);
   if (s.kind != kComposite) return kWrongType;
   char text[kMaxClassName + 1];
@@ -153,13 +153,13 @@ StatusCode MakeObject(EngineContext* ctx, int nargin) {
   // [s][name][p1..pk]: the name goes; each parent, from the top, becomes an
   // element in front of s's cells. The parents lie above s, so their cells
   // move down while s's cells move up by the headers.
-  RotateValues(ctx, parents + 1, 1);  // [s][p1..pk][name]
+  (void)RotateValues(ctx, parents + 1, 1);  // [s][p1..pk][name]
   PopValue(ctx);
   for (int k = 0; k < parents; ++k) {
     // The top parent (the last not yet inserted) goes in front of s.
     const ValueDescriptor p = *DescriptorAt(ctx, 0);
-    const int below = parents - k - 1;  // parents still between s and the top one
-    RotateValues(ctx, below + 2, 1);    // s to the top: [p1..p(below)][p][s]
+    const int below = parents - k - 1;      // parents still between s and the top one
+    (void)RotateValues(ctx, below + 2, 1);  // s to the top: [p1..p(below)][p][s]
     Cell* pd = DataAt(ctx, 1);
     const ValueDescriptor sd = *DescriptorAt(ctx, 0);
     // p's cells then s's cells are contiguous: put the header in front of p.
@@ -170,7 +170,7 @@ StatusCode MakeObject(EngineContext* ctx, int nargin) {
     ValueDescriptor* pdesc = DescriptorAt(ctx, 0);
     *pdesc = {kComposite, static_cast<int32_t>(kElementHeaderCells + p.cells + sd.cells), sd.extra};
     // The merged value goes back under the parents still to insert.
-    RotateValues(ctx, below + 1, below);
+    (void)RotateValues(ctx, below + 1, below);
   }
   if (cls != 0) DescriptorAt(ctx, 0)->extra = cls;
   return kOk;
@@ -281,7 +281,7 @@ StatusCode OpMethods(EngineContext* ctx, const int16_t* ins) {
     const int n = SymbolLength(ctx, e->kind);
     if (nargout == 1) {
       if (StatusCode st = PushStringFromBytes(ctx, n, name); st != kOk) {
-        DropArgsUnderResults(ctx, 0, count);
+        (void)DropArgsUnderResults(ctx, 0, count);
         return st;
       }
       ++count;
@@ -292,7 +292,7 @@ StatusCode OpMethods(EngineContext* ctx, const int16_t* ins) {
   }
   if (nargout == 1) {
     if (StatusCode st = MakeListFromValues(ctx, count, false, nullptr, 0); st != kOk) {
-      DropArgsUnderResults(ctx, 0, count);
+      (void)DropArgsUnderResults(ctx, 0, count);
       return st;
     }
     return DropArgsUnderResults(ctx, 1, 1);

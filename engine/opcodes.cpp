@@ -966,7 +966,7 @@ constexpr bool StartsWith(const char* text, const char* prefix) {
   return *prefix == 0;
 }
 
-constexpr StatusCode CheckTables(const OpcodeRecord* opcodes, const BuiltinRecord* builtins) {
+[[nodiscard]] constexpr StatusCode CheckTables(const OpcodeRecord* opcodes, const BuiltinRecord* builtins) {
   for (int i = 0; i < kOpcodeCount; ++i) {
     const OpcodeRecord& r = opcodes[i];
     if (r.opcode != i) return kInitError;

@@ -36,7 +36,7 @@ uint16_t ByteOfValue(double v) {
   return static_cast<uint8_t>(static_cast<int64_t>(v));
 }
 
-StatusCode PushDefault(EngineContext* ctx, const OptionDefaultRecord& r) {
+[[nodiscard]] StatusCode PushDefault(EngineContext* ctx, const OptionDefaultRecord& r) {
   switch (r.type) {
     case kOptionReal:
       return PushRealScalar(ctx, r.values[0]);
@@ -87,7 +87,7 @@ CompositeElementHeader* FindField(const ValueDescriptor& d, Cell* data, SymbolId
 // Sets field `id` of the structure on top to a copy of the value at position
 // (below the structure): in place when the field exists, moving the later
 // fields, else appended at the end.
-StatusCode SetTopField(EngineContext* ctx, SymbolId id, const char* name, int length, int position) {
+[[nodiscard]] StatusCode SetTopField(EngineContext* ctx, SymbolId id, const char* name, int length, int position) {
   const ValueDescriptor s = *DescriptorAt(ctx, 0);
   Cell* data = TopData(ctx);
   CompositeElementHeader* e = FindField(s, data, id);
@@ -113,7 +113,7 @@ StatusCode SetTopField(EngineContext* ctx, SymbolId id, const char* name, int le
 
 // Builds the structure on top of the arguments; the caller resets the tops
 // when it fails.
-StatusCode BuildOptionStruct(EngineContext* ctx, int nargin, const OptionDefaultRecord* table) {
+[[nodiscard]] StatusCode BuildOptionStruct(EngineContext* ctx, int nargin, const OptionDefaultRecord* table) {
   const int pairs = nargin / 2;
   if (nargin % 2 == 1) {
     // A copy rather than a rotation, so that the given structure is intact

@@ -40,16 +40,16 @@ bool IsReferenceAt(EngineContext* ctx, int depth) {
 }
 
 // Replaces a reference at a depth by a copy of what it designates.
-StatusCode DereferenceAtDepth(EngineContext* ctx, int depth) {
+[[nodiscard]] StatusCode DereferenceAtDepth(EngineContext* ctx, int depth) {
   if (!IsReferenceAt(ctx, depth)) return kOk;
-  RotateValues(ctx, depth + 1, 1);
+  (void)RotateValues(ctx, depth + 1, 1);
   const StatusCode st = OpEndRef(ctx, nullptr);
-  RotateValues(ctx, depth + 1, depth);
+  (void)RotateValues(ctx, depth + 1, depth);
   return st;
 }
 
 // Pushes a copy of the object at a depth, dereferenced.
-StatusCode PushObjectCopy(EngineContext* ctx, int depth) {
+[[nodiscard]] StatusCode PushObjectCopy(EngineContext* ctx, int depth) {
   if (StatusCode st = DuplicateValues(ctx, depth, 1); st != kOk) return st;
   if (StatusCode st = OpEndRef(ctx, nullptr); st != kOk) {
     PopValue(ctx);
@@ -68,13 +68,13 @@ int CountIndexValues(int n, uint32_t mask) {
 
 // {subs; type} from the k index values on top (the colons of the mask put
 // back in their places as ':'), in their place.
-StatusCode MakeIndexStructure(EngineContext* ctx, int n, uint32_t mask, const char* type) {
+[[nodiscard]] StatusCode MakeIndexStructure(EngineContext* ctx, int n, uint32_t mask, const char* type) {
   int remaining = CountIndexValues(n, mask);
   for (int j = 0; j < n; ++j) {
     if (IsColon(mask, j)) {
       if (StatusCode st = PushStringFromBytes(ctx, 1, ":"); st != kOk) return st;
     } else {
-      RotateValues(ctx, remaining + j, 1);
+      (void)RotateValues(ctx, remaining + j, 1);
       --remaining;
     }
   }
@@ -85,7 +85,7 @@ StatusCode MakeIndexStructure(EngineContext* ctx, int n, uint32_t mask, const ch
 }
 
 // {type: "."; subs: name} for field s.
-StatusCode MakeFieldStructure(EngineContext* ctx, SymbolId s) {
+[[nodiscard]] StatusCode MakeFieldStructure(EngineContext* ctx, SymbolId s) {
   if (StatusCode st = PushStringFromBytes(ctx, 1, "."); st != kOk) return st;
   if (StatusCode st = MakeListFromValues(ctx, 1, false, "type", 4); st != kOk) return st;
   if (StatusCode st = PushStringFromBytes(ctx, SymbolLength(ctx, s), SymbolText(ctx, s)); st != kOk) return st;
@@ -93,10 +93,10 @@ StatusCode MakeFieldStructure(EngineContext* ctx, SymbolId s) {
 }
 
 // {type: "."; subs: name} for the field name on top, in its place.
-StatusCode MakeDynamicFieldStructure(EngineContext* ctx) {
+[[nodiscard]] StatusCode MakeDynamicFieldStructure(EngineContext* ctx) {
   if (StatusCode st = PushStringFromBytes(ctx, 1, "."); st != kOk) return st;
   if (StatusCode st = MakeListFromValues(ctx, 1, false, "type", 4); st != kOk) return st;
-  RotateValues(ctx, 2, 1);
+  (void)RotateValues(ctx, 2, 1);
   return MakeListFromValues(ctx, 1, true, "subs", 4);
 }
 
@@ -113,7 +113,7 @@ Op OpOf(const int16_t* ins) { return static_cast<Op>(static_cast<uint16_t>(ins[0
 bool NextIsEndRefAssign(const int16_t* ins) { return OpOf(ins + GetInstructionLength(ins)) == Op::EndRefAssign; }
 
 // The failure becomes another one: the message raised for the first goes.
-StatusCode Replace(EngineContext* ctx, StatusCode code) {
+[[nodiscard]] StatusCode Replace(EngineContext* ctx, StatusCode code) {
   if (ctx->currentErrorRecord > 0) FreeHeapBlock(ctx, ctx->currentErrorRecord);
   ctx->currentErrorRecord = -1;
   return code;
@@ -234,7 +234,8 @@ void NoteMethodName(EngineContext* ctx, SymbolId cls, const char* method) {
 
 // Runs the method's call and the store of its result back through the
 // reference, in a fragment: [ref][object][S][new] on the stack.
-StatusCode EnterAssignFragment(EngineContext* ctx, int16_t call, const int16_t* operand, bool storesItself) {
+[[nodiscard]] StatusCode EnterAssignFragment(EngineContext* ctx, int16_t call, const int16_t* operand,
+                                             bool storesItself) {
   int16_t words[8];
   int count = 0;
   words[count++] = call;
@@ -249,7 +250,7 @@ StatusCode EnterAssignFragment(EngineContext* ctx, int16_t call, const int16_t* 
 }
 
 // A language class's method for the plan.
-StatusCode CallClassMethod(EngineContext* ctx, const int16_t* ins, const Plan& p, SymbolId cls) {
+[[nodiscard]] StatusCode CallClassMethod(EngineContext* ctx, const int16_t* ins, const Plan& p, SymbolId cls) {
   const int32_t library = GetCurrentLibraryIndex(ctx);
   const int length = static_cast<int>(std::strlen(p.method));
   StatusCode st = kOk;
@@ -440,7 +441,7 @@ StatusCode PushSubsasgnArguments(EngineContext* ctx, const int16_t* ins) {
     // [new][ref][name] -> [new][ref][object][name]
     if (!IsReferenceAt(ctx, 1)) return kIllegal;
     if (StatusCode st = PushObjectCopy(ctx, 1); st != kOk) return st;
-    RotateValues(ctx, 2, 1);
+    (void)RotateValues(ctx, 2, 1);
     if (StatusCode st = MakeDynamicFieldStructure(ctx); st != kOk) return st;
     return RotateValues(ctx, 4, 1);
   }
@@ -450,12 +451,12 @@ StatusCode PushSubsasgnArguments(EngineContext* ctx, const int16_t* ins) {
   const int k = CountIndexValues(n, mask);
   if (IsReferenceAt(ctx, k)) {
     // [new][ref][indices] -> [ref][new][indices]
-    RotateValues(ctx, k + 2, 1);
-    RotateValues(ctx, k + 1, k);
+    (void)RotateValues(ctx, k + 2, 1);
+    (void)RotateValues(ctx, k + 1, k);
   }
   if (!IsReferenceAt(ctx, k + 1)) return kIllegal;
   if (StatusCode st = PushObjectCopy(ctx, k + 1); st != kOk) return st;
-  RotateValues(ctx, k + 1, k);  // [ref][new][object][indices]
+  (void)RotateValues(ctx, k + 1, k);  // [ref][new][object][indices]
   if (StatusCode st = MakeIndexStructure(ctx, n, mask, op == Op::CellIndexValue ? "{}" : "()"); st != kOk) return st;
   return RotateValues(ctx, 3, 1);
 }

@@ -85,9 +85,8 @@ StatusCode ChangeElement(EngineContext* ctx, Reference* r, int64_t x, int64_t at
   // by one element at a time costs amortised constant time. Free room after
   // the block would not do: the next allocation of another value takes it.
   const auto roomy = static_cast<int32_t>(grown + std::min<int64_t>(grown / 2, kHeapCountMask - grown));
-  if ((final || r->detached) &&
-      (grown <= HeapBlockCells(ctx, r->block) || ExtendHeapBlock(ctx, r->block, roomy) ||
-       ExtendHeapBlock(ctx, r->block, static_cast<int32_t>(grown)))) {
+  if ((final || r->detached) && (grown <= HeapBlockCells(ctx, r->block) || ExtendHeapBlock(ctx, r->block, roomy) ||
+                                 ExtendHeapBlock(ctx, r->block, static_cast<int32_t>(grown)))) {
     std::memmove(base + at + insert, base + at + remove, (total - at - remove) * sizeof(Cell));
     AdjustEnclosingElementSizes(base, x, delta);
     // A value that shrank to less than half its block gives the rest back.
@@ -126,19 +125,19 @@ StatusCode ReplaceDesignated(EngineContext* ctx, Reference* r, const ValueDescri
 }
 
 StatusCode DereferenceAt(EngineContext* ctx, int position) {
-  RotateValues(ctx, position + 1, 1);
+  (void)RotateValues(ctx, position + 1, 1);
   const Reference r = *ReferenceAt(ctx, 0);
   CompositeElementHeader* e = Designated(ctx, &r);
   const ValueDescriptor d = DescriptorOf(e);
   if (int64_t{d.cells} - kReferenceCells >= FreeDataCells(ctx)) {
-    RotateValues(ctx, position + 1, position);
+    (void)RotateValues(ctx, position + 1, position);
     return kDataStackFull;
   }
   PopValue(ctx);
   Cell* data = nullptr;
-  PushValue(ctx, d.kind, d.cells, d.extra, Room::kAll, &data);
+  (void)PushValue(ctx, d.kind, d.cells, d.extra, Room::kAll, &data);  // room was checked above
   if (d.cells > 0) std::memcpy(data, ElementData(Designated(ctx, &r)), int64_t{d.cells} * sizeof(Cell));
-  RotateValues(ctx, position + 1, position);
+  (void)RotateValues(ctx, position + 1, position);
   return kOk;
 }
 
@@ -276,7 +275,7 @@ StatusCode OpRefVar(EngineContext* ctx, const int16_t* ins) {
     r.detached = 1;
   }
   Cell* data = nullptr;
-  PushValue(ctx, kLink, kReferenceCells, 0, Room::kStrict, &data);
+  (void)PushValue(ctx, kLink, kReferenceCells, 0, Room::kStrict, &data);  // room was checked above
   std::memcpy(data, &r, sizeof r);
   return kOk;
 }

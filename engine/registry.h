@@ -39,8 +39,8 @@ const NativeFunctionRecord* FindNextNamedRecord(EngineContext* ctx, const char* 
 
 // Calls the record's handler with its user data (or the context's default),
 // after setting the running NativeClassId.
-StatusCode InvokeNative(EngineContext* ctx, const NativeRef& n, int nargin, int nargout);
+[[nodiscard]] StatusCode InvokeNative(EngineContext* ctx, const NativeRef& n, int nargin, int nargout);
 
 // Calls native number g under the registry's rules: 403 for a native that
 // may not run in a sandboxed frame, 44 for a class method called directly.
-StatusCode CallNativeByNumber(EngineContext* ctx, int g, int nargin, int nargout, bool sandboxed);
+[[nodiscard]] StatusCode CallNativeByNumber(EngineContext* ctx, int g, int nargin, int nargout, bool sandboxed);

@@ -170,7 +170,7 @@ void EmptyState(EngineContext* ctx) {
 // Error records, breakpoints and the profiler name heap blocks of the state
 // that was replaced; none of them is part of an image.
 void ForgetReplacedState(EngineContext* ctx) {
-  ClearError(ctx);
+  (void)ClearError(ctx);
   ctx->lastErrorRecord = -1;
   ctx->currentErrorRecord = -1;
   ClearDebuggerState(ctx);

@@ -42,7 +42,7 @@ SymbolId SymbolOf(EngineContext* ctx, const NameText& n) {
 
 // An over-long name stays out of the message: cut, it could read as the name
 // of a function that exists.
-StatusCode RaiseWithName(EngineContext* ctx, StatusCode code, int64_t count, const NameText& n) {
+[[nodiscard]] StatusCode RaiseWithName(EngineContext* ctx, StatusCode code, int64_t count, const NameText& n) {
   return RaiseError(ctx, code, -1, 0, count, n.length <= kMaxFunctionName ? n.text : nullptr);
 }
 
@@ -103,7 +103,8 @@ bool IsParentPart(const CompositeElementHeader& e) { return e.kind == kComposite
 
 // Looks for P::name in the parent parts of the object at position, depth
 // first in element order; the pending levels wait in the free data space.
-StatusCode FindParentMethod(EngineContext* ctx, int position, SymbolId name, int32_t library, int32_t* entry) {
+[[nodiscard]] StatusCode FindParentMethod(EngineContext* ctx, int position, SymbolId name, int32_t library,
+                                          int32_t* entry) {
   *entry = -1;
   Cell* base = ctx->dataBase;
   const int64_t start = DataAt(ctx, position) - base;
@@ -149,8 +150,9 @@ struct Resolved {
 // Resolution without messages. A native whose counts do not fit leaves its
 // code and the failing count in *remembered and *count; a builtin whose
 // counts do not fit ends the resolution with 186 or 187.
-StatusCode Resolve(EngineContext* ctx, SymbolId s, const NameText& n, int32_t library, int32_t nargin, int32_t nargout,
-                   bool users, bool natives, bool builtins, Resolved* out, StatusCode* remembered, int32_t* count) {
+[[nodiscard]] StatusCode Resolve(EngineContext* ctx, SymbolId s, const NameText& n, int32_t library, int32_t nargin,
+                                 int32_t nargout, bool users, bool natives, bool builtins, Resolved* out,
+                                 StatusCode* remembered, int32_t* count) {
   if (nargin < 0 || 3 * int64_t{nargin} > ctx->descLength) return kIllegal;
 
   if (users) {
@@ -234,8 +236,8 @@ StatusCode Resolve(EngineContext* ctx, SymbolId s, const NameText& n, int32_t li
 // and the arguments. Results beyond the h wanted lie under them (the first
 // result ends on top), so a drop would lose a wanted one: the end of the
 // frame keeps the top h values and drops the rest with the trampoline.
-StatusCode EnterTrampoline(EngineContext* ctx, const Resolved& r, int32_t library, int32_t nargin, int32_t nargout,
-                           bool link, bool reentry) {
+[[nodiscard]] StatusCode EnterTrampoline(EngineContext* ctx, const Resolved& r, int32_t library, int32_t nargin,
+                                         int32_t nargout, bool link, bool reentry) {
   int32_t minOut = 0, maxOut = 0;
   bool inOperand = true, outOperand = true;
   if (r.native != nullptr) {
@@ -263,7 +265,7 @@ StatusCode EnterTrampoline(EngineContext* ctx, const Resolved& r, int32_t librar
       st != kOk)
     return st;
   Cell* data = nullptr;
-  PushValue(ctx, 0, cells, cells, Room::kStrict, &data);
+  (void)PushValue(ctx, 0, cells, cells, Room::kStrict, &data);  // room was checked above
   std::memset(data, 0, int64_t{cells} * sizeof(Cell));
   auto* w = reinterpret_cast<int16_t*>(data);
   int32_t k = 0;
@@ -272,7 +274,7 @@ StatusCode EnterTrampoline(EngineContext* ctx, const Resolved& r, int32_t librar
   if (outOperand) w[k++] = static_cast<int16_t>(given);
   if (marker) w[k++] = static_cast<int16_t>(Op::PushVoid);
   w[k++] = static_cast<int16_t>(Op::EndOfCode);
-  RotateValues(ctx, nargin + 1, nargin);
+  (void)RotateValues(ctx, nargin + 1, nargin);
 
   ctx->pc.space = kDataStackCode;
   ctx->pc.safe = 0;
@@ -282,8 +284,8 @@ StatusCode EnterTrampoline(EngineContext* ctx, const Resolved& r, int32_t librar
   return kOk;
 }
 
-StatusCode SetUpCall(EngineContext* ctx, SymbolId s, const NameText& n, int32_t library, int32_t nargin,
-                     int32_t nargout, bool userOnly, bool skipUser, bool link, bool reentry) {
+[[nodiscard]] StatusCode SetUpCall(EngineContext* ctx, SymbolId s, const NameText& n, int32_t library, int32_t nargin,
+                                   int32_t nargout, bool userOnly, bool skipUser, bool link, bool reentry) {
   Resolved r;
   StatusCode remembered = kOk;
   int32_t count = -1;
@@ -300,17 +302,18 @@ StatusCode SetUpCall(EngineContext* ctx, SymbolId s, const NameText& n, int32_t 
 
 // Enters the inline function at position: a copy goes under the arguments
 // and becomes the frame's first value, whose code then runs.
-StatusCode EnterInlineFunction(EngineContext* ctx, int position, int32_t library, int32_t nargin, int32_t nargout,
-                               bool reentry) {
+[[nodiscard]] StatusCode EnterInlineFunction(EngineContext* ctx, int position, int32_t library, int32_t nargin,
+                                             int32_t nargout, bool reentry) {
   if (StatusCode st = DuplicateValues(ctx, position, 1); st != kOk) return st;
-  RotateValues(ctx, nargin + 1, nargin);
+  (void)RotateValues(ctx, nargin + 1, nargin);
   if (StatusCode st = EnterFunctionFrame(ctx, &ctx->pc, nullptr, library, 0, nargout, nargin, true, false, reentry);
       st != kOk) {
-    DropArgsUnderResults(ctx, nargin, 1);
+    (void)DropArgsUnderResults(ctx, nargin, 1);
     return st;
   }
   const int16_t* code = nullptr;
-  GetInlineFunctionParts(ctx, 0, &code, nullptr, nullptr, nullptr);
+  // The copy made above is the frame's first value, on top.
+  (void)GetInlineFunctionParts(ctx, 0, &code, nullptr, nullptr, nullptr);
   const auto* header = reinterpret_cast<const CompiledFunctionHeader*>(code);
   CallFrame* f = CurrentFrame(ctx);
   if (header->flags & kHeaderTrusted)
@@ -335,9 +338,9 @@ void Put(T* out, T value) {
 
 // The counts of a name (with qualifier text, or none: the name may read
 // "class::name") as ResolveFunctionName answers them.
-StatusCode ResolveCounts(EngineContext* ctx, const char* name, int length, const char* qualifier, int qualifierLength,
-                         int32_t library, bool useList, int32_t* inputs, int32_t* outputs, bool* varargin,
-                         bool* varargout) {
+[[nodiscard]] StatusCode ResolveCounts(EngineContext* ctx, const char* name, int length, const char* qualifier,
+                                       int qualifierLength, int32_t library, bool useList, int32_t* inputs,
+                                       int32_t* outputs, bool* varargin, bool* varargout) {
   int32_t entry = qualifier != nullptr
                       ? FindUserFunction(ctx, name, length, qualifier, qualifierLength, library, useList, nullptr)
                       : FindUserFunctionByName(ctx, name, length, library);

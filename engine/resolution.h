@@ -32,32 +32,33 @@ int32_t FindUserFunctionByName(EngineContext* ctx, const char* text, int length,
 // builtin skips that kind. 0, or 121, 186, 187 raised with the name; a
 // builtin whose counts do not fit answers 186 or 187 without a message; 3
 // when the walk through parent parts finds no scratch room.
-StatusCode ResolveFunctionWithOverloading(EngineContext* ctx, const char* name, int length, int32_t library,
-                                          int32_t nargin, int32_t nargout, int32_t* entry, SymbolId* cls,
-                                          const NativeFunctionRecord** native, int32_t* opcode,
-                                          const BuiltinRecord** builtin);
+[[nodiscard]] StatusCode ResolveFunctionWithOverloading(EngineContext* ctx, const char* name, int length,
+                                                        int32_t library, int32_t nargin, int32_t nargout,
+                                                        int32_t* entry, SymbolId* cls,
+                                                        const NativeFunctionRecord** native, int32_t* opcode,
+                                                        const BuiltinRecord** builtin);
 
 // Pushes user function `entry`'s frame (compiling it first when it has no
 // code) and points the program counter at its first instruction; link ties
 // the frame to the running code's position.
-StatusCode EnterUserFunction(EngineContext* ctx, int32_t entry, SymbolId cls, int32_t nargin, int32_t nargout,
-                             bool link, bool reentry);
+[[nodiscard]] StatusCode EnterUserFunction(EngineContext* ctx, int32_t entry, SymbolId cls, int32_t nargin,
+                                           int32_t nargout, bool link, bool reentry);
 
 // CallFunctionByName with a re-entry mark for the new frame: when it
 // returns, the native that asked for the call runs again.
-StatusCode CallFunctionByNameForNative(EngineContext* ctx, const char* name, int32_t length, int32_t library,
-                                       int32_t nargin, int32_t nargout, bool userOnly, bool skipUser, bool linkToCaller,
-                                       bool reentry);
+[[nodiscard]] StatusCode CallFunctionByNameForNative(EngineContext* ctx, const char* name, int32_t length,
+                                                     int32_t library, int32_t nargin, int32_t nargout, bool userOnly,
+                                                     bool skipUser, bool linkToCaller, bool reentry);
 
 // CallFunctionByName for an interned name: the call instructions hold the
 // name as a function-store entry's SymbolId and need no text lookup.
-StatusCode CallFunctionBySymbol(EngineContext* ctx, SymbolId name, int32_t library, int32_t nargin, int32_t nargout,
-                                bool userOnly, bool skipUser, bool linkToCaller);
+[[nodiscard]] StatusCode CallFunctionBySymbol(EngineContext* ctx, SymbolId name, int32_t library, int32_t nargin,
+                                              int32_t nargout, bool userOnly, bool skipUser, bool linkToCaller);
 
 // Builtin exist(name [, kind]): the inputs are replaced by a logical scalar.
-StatusCode ExistBuiltin(EngineContext* ctx, int nargin);
+[[nodiscard]] StatusCode ExistBuiltin(EngineContext* ctx, int nargin);
 // Its instruction {278; nargin} in the virtual machine's handler form.
-StatusCode OpExist(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode OpExist(EngineContext* ctx, const int16_t* ins);
 
 // The name after the '@' or '!' of the header that precedes the record in
 // its library, or null.
@@ -65,9 +66,9 @@ const char* GetNativeLibraryName(EngineContext* ctx, const NativeFunctionRecord*
 
 // Input and output counts of the function named or held by the value at
 // `position` (qualifier: a class SymbolId or 0).
-StatusCode ResolveFunctionArgument(EngineContext* ctx, int position, SymbolId qualifier, int32_t library,
-                                   int32_t* inputs, int32_t* outputs);
+[[nodiscard]] StatusCode ResolveFunctionArgument(EngineContext* ctx, int position, SymbolId qualifier, int32_t library,
+                                                 int32_t* inputs, int32_t* outputs);
 // Function references: a boxed value of subtype 2 holding {i16 length; i16
 // library; name; NUL}; the name resolves as seen from that library.
-StatusCode PushFunctionReference(EngineContext* ctx, const char* name, int length, int32_t library);
+[[nodiscard]] StatusCode PushFunctionReference(EngineContext* ctx, const char* name, int length, int32_t library);
 void GetFunctionReferenceName(EngineContext* ctx, const void* payload, const char** name, int* length);

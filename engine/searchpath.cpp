@@ -181,7 +181,7 @@ StatusCode PathNative(EngineContext* ctx, int nargin, int nargout, void*) {
     // The first input is deepest; narrow both in place, they are dropped below.
     for (int k = 0; k < nargin; ++k) {
       if (!IsCharArg(ctx, nargin - 1 - k)) return kWrongType;
-      GetStringArg(ctx, nargin - 1 - k, &texts[k], &lengths[k]);
+      (void)GetStringArg(ctx, nargin - 1 - k, &texts[k], &lengths[k]);  // characters, checked above
       if (lengths[k] > kMaxPathText) return kOutOfRangeArg;
     }
     StatusCode st = SetSearchPath(texts[0], static_cast<int>(lengths[0]), texts[1], static_cast<int>(lengths[1]));

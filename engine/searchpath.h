@@ -15,18 +15,19 @@ void ResetSearchPath();
 const char* GetSearchPath();
 // The path becomes first, then second when given, each ended with ';';
 // 103 when the result passes 1022 characters (the path is then unchanged).
-StatusCode SetSearchPath(const char* first, int firstLength, const char* second, int secondLength);
+[[nodiscard]] StatusCode SetSearchPath(const char* first, int firstLength, const char* second, int secondLength);
 
 // Tries the candidates for name (and suffix) in order: the hint's directory,
 // then each component of the path. 0 when the reader took one (its name in
 // candidateOut when given, at least 256 bytes), 300 otherwise.
-StatusCode BuildSearchPathCandidates(const char* name, const char* suffix, const char* hint, char* candidateOut,
-                                     FileReader reader, char* buffer, int32_t size, int32_t* length, bool* untrusted);
+[[nodiscard]] StatusCode BuildSearchPathCandidates(const char* name, const char* suffix, const char* hint,
+                                                   char* candidateOut, FileReader reader, char* buffer, int32_t size,
+                                                   int32_t* length, bool* untrusted);
 
 // The host's "+readlib" hook; its user data is the FileReader.
-StatusCode ReadLibraryFromSearchPath(EngineContext* ctx, const char* name, const char* suffix, const char* hint,
-                                     char* buffer, int32_t size, int32_t* length, int32_t* firstLine, bool* untrusted,
-                                     void* userData);
+[[nodiscard]] StatusCode ReadLibraryFromSearchPath(EngineContext* ctx, const char* name, const char* suffix,
+                                                   const char* hint, char* buffer, int32_t size, int32_t* length,
+                                                   int32_t* firstLine, bool* untrusted, void* userData);
 
 // The `path` native: show, return or set the search path.
-StatusCode PathNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+[[nodiscard]] StatusCode PathNative(EngineContext* ctx, int nargin, int nargout, void* userData);

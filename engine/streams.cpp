@@ -69,7 +69,8 @@ struct WriteRequest {
 
 const char* NewlineFor(uint8_t style) { return style == 1 ? "\n" : style == 2 ? "\r\n" : "\r"; }
 
-StatusCode CallWriter(EngineContext* ctx, const NativeFunctionRecord* r, int32_t d, const WriteRequest& w) {
+[[nodiscard]] StatusCode CallWriter(EngineContext* ctx, const NativeFunctionRecord* r, int32_t d,
+                                    const WriteRequest& w) {
   void* userData = UserDataOf(ctx, r);
   switch (w.kind) {
     case WriteKind::kBytes:
@@ -84,7 +85,7 @@ StatusCode CallWriter(EngineContext* ctx, const NativeFunctionRecord* r, int32_t
   return kBadArg;
 }
 
-StatusCode WalkWriters(EngineContext* ctx, int32_t d, const WriteRequest& w) {
+[[nodiscard]] StatusCode WalkWriters(EngineContext* ctx, int32_t d, const WriteRequest& w) {
   const char* name = w.kind == WriteKind::kBuffering ? "+iocbuffering" : "+write";
   int cursor = -1;
   bool any = false;
@@ -96,7 +97,7 @@ StatusCode WalkWriters(EngineContext* ctx, int32_t d, const WriteRequest& w) {
   return kBadFileId;
 }
 
-StatusCode WriteToMemory(EngineContext* ctx, const WriteRequest& w) {
+[[nodiscard]] StatusCode WriteToMemory(EngineContext* ctx, const WriteRequest& w) {
   if (w.kind == WriteKind::kBuffering || ctx->memoryBuffer == nullptr || ctx->memoryPosition == nullptr) return kOk;
   const char* bytes = w.kind == WriteKind::kNewline ? "\n" : w.bytes;
   const int32_t length = w.kind == WriteKind::kNewline ? 1 : w.length;
@@ -112,11 +113,11 @@ bool IsStandard(int32_t d) { return d == kStdoutDescriptor || d == kStderrDescri
 
 // Descriptor 5 is the memory buffer wherever a write ends up, also as a
 // redirection target.
-StatusCode WriteOnce(EngineContext* ctx, int32_t d, const WriteRequest& w) {
+[[nodiscard]] StatusCode WriteOnce(EngineContext* ctx, int32_t d, const WriteRequest& w) {
   return d == kMemoryDescriptor ? WriteToMemory(ctx, w) : WalkWriters(ctx, d, w);
 }
 
-StatusCode Write(EngineContext* ctx, int32_t d, const WriteRequest& w) {
+[[nodiscard]] StatusCode Write(EngineContext* ctx, int32_t d, const WriteRequest& w) {
   if (IsStandard(d) && ctx->redirect[d - 1] != d && !ctx->redirectCopy[d - 1]) d = ctx->redirect[d - 1];
   StatusCode st = WriteOnce(ctx, d, w);
   if (!IsStandard(d)) return st;
@@ -135,8 +136,8 @@ StatusCode Write(EngineContext* ctx, int32_t d, const WriteRequest& w) {
 
 // One line, a byte at a time, from a hook that leaves line ends to the engine.
 // *n counts the bytes stored so far, also across hooks that pass the request on.
-StatusCode ReadLineBytes(EngineContext* ctx, ReadHook hook, void* userData, int32_t d, char* buffer, int32_t capacity,
-                         int32_t* n) {
+[[nodiscard]] StatusCode ReadLineBytes(EngineContext* ctx, ReadHook hook, void* userData, int32_t d, char* buffer,
+                                       int32_t capacity, int32_t* n) {
   while (*n < capacity) {
     int32_t got = 0;
     const StatusCode st = hook(ctx, d, buffer + *n, 1, &got, userData);

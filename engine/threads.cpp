@@ -145,7 +145,7 @@ void UnwindThreadFrames(EngineContext* ctx, ThreadRecord* victim) {
   ThreadRecord running;
   StoreRegisters(ctx, &running);
   LoadRegisters(ctx, victim);
-  UnwindFrames(ctx, 0);
+  (void)UnwindFrames(ctx, 0);
   StoreRegisters(ctx, victim);
   LoadRegisters(ctx, &running);
 }
@@ -164,7 +164,7 @@ double gStopwatchStart = 0.0;
 // Natives' helpers.
 
 // A native without results called as a statement leaves the void value.
-StatusCode FinishWithoutResult(EngineContext* ctx, int nargin, int nargout) {
+[[nodiscard]] StatusCode FinishWithoutResult(EngineContext* ctx, int nargin, int nargout) {
   int results = 0;
   if (nargout < 0) {
     if (StatusCode st = PushVoidValue(ctx); st != kOk) return st;
@@ -173,7 +173,7 @@ StatusCode FinishWithoutResult(EngineContext* ctx, int nargin, int nargout) {
   return DropArgsUnderResults(ctx, results, nargin);
 }
 
-StatusCode FinishWithScalar(EngineContext* ctx, int nargin, int nargout, double x, bool logical) {
+[[nodiscard]] StatusCode FinishWithScalar(EngineContext* ctx, int nargin, int nargout, double x, bool logical) {
   int results = 0;
   if (nargout != 0) {
     StatusCode st = logical ? PushLogicalScalar(ctx, x != 0) : PushRealScalar(ctx, x);
@@ -184,7 +184,7 @@ StatusCode FinishWithScalar(EngineContext* ctx, int nargin, int nargout, double 
 }
 
 // An id argument: a real scalar; a value that is no whole number names nothing.
-StatusCode GetIdArg(EngineContext* ctx, int position, int32_t* id) {
+[[nodiscard]] StatusCode GetIdArg(EngineContext* ctx, int position, int32_t* id) {
   double x = 0;
   if (StatusCode st = GetRealScalarArg(ctx, position, &x); st != kOk) return ReportedStatus(st);
   *id = x >= 1 && x <= INT32_MAX && x == std::floor(x) ? static_cast<int32_t>(x) : -1;
@@ -452,7 +452,7 @@ StatusCode ThreadNewNative(EngineContext* ctx, int nargin, int nargout, void*) {
     if (StatusCode st = GetRealOption(ctx, position, "Priority", kThreadOptions, 0, &priority); st != kOk) return st;
     if (StatusCode st = GetBooleanOption(ctx, position, "Sandbox", kThreadOptions, false, &sandbox); st != kOk)
       return st;
-    DropArgsUnderResults(ctx, position, 1);
+    (void)DropArgsUnderResults(ctx, position, 1);
     arguments = nargin - 2;
   }
   // Sizes beyond the heap fail as a full heap; NaN counts as no request.
@@ -488,13 +488,14 @@ StatusCode ThreadSleepNative(EngineContext* ctx, int nargin, int nargout, void*)
   const bool logicalFlag = nargin == 2 && IsLogicalArg(ctx, 0);
   if (StatusCode st = CheckArgTypes(ctx, nargin, logicalFlag ? "r" : "r[r"); st != kOk) return st;
   double duration = 0, periodic = 0;
-  GetRealScalarArg(ctx, nargin - 1, &duration);
+  // The types were checked above: the duration and a numeric flag are real scalars.
+  (void)GetRealScalarArg(ctx, nargin - 1, &duration);
   if (logicalFlag) {
     uint8_t b = 0;
     if (StatusCode st = GetBooleanArg(ctx, 0, &b); st != kOk) return ReportedStatus(st);
     periodic = b;
   } else if (nargin == 2) {
-    GetRealScalarArg(ctx, 0, &periodic);
+    (void)GetRealScalarArg(ctx, 0, &periodic);
   }
   if (StatusCode st = FinishWithoutResult(ctx, nargin, nargout); st != kOk) return st;
   ThreadRecord* r = GetCurrentThreadRecord(ctx);
@@ -534,7 +535,7 @@ StatusCode SemaphoreNewNative(EngineContext* ctx, int nargin, int nargout, void*
 namespace {
 
 // The one argument of the semaphore natives: the id of an existing semaphore.
-StatusCode SemaphoreOfArgument(EngineContext* ctx, int nargin, SemaphoreRecord** s) {
+[[nodiscard]] StatusCode SemaphoreOfArgument(EngineContext* ctx, int nargin, SemaphoreRecord** s) {
   if (nargin != 1) return nargin < 1 ? kTooFewArgin : kTooManyArgin;
   int32_t id = 0;
   if (StatusCode st = GetIdArg(ctx, 0, &id); st != kOk) return st;

@@ -36,8 +36,8 @@ void UnlinkInterpreterThread(EngineContext* ctx, int32_t thread);
 bool FindThreadById(EngineContext* ctx, int32_t id, int32_t* thread);
 // Starts a thread with the function value and its n arguments on top of the
 // caller's stacks (taken off them); *id receives the new thread's id.
-StatusCode CreateInterpreterThread(EngineContext* ctx, int32_t stackSize, int32_t library, int32_t n, bool sandbox,
-                                   int32_t priority, int32_t* id);
+[[nodiscard]] StatusCode CreateInterpreterThread(EngineContext* ctx, int32_t stackSize, int32_t library, int32_t n,
+                                                 bool sandbox, int32_t priority, int32_t* id);
 // With the main thread current: every other thread's stack and clock-state
 // offsets computed again from its heap index, after the heap moved or an
 // image was loaded.
@@ -58,7 +58,7 @@ bool SwitchThreadAtSliceEnd(EngineContext* ctx);
 
 // The semaphore table. A slot index or -1; 5 when the heap is full.
 int32_t FindFreeSemaphoreSlot(EngineContext* ctx);
-StatusCode GrowSemaphoreTable(EngineContext* ctx);
+[[nodiscard]] StatusCode GrowSemaphoreTable(EngineContext* ctx);
 // Null when no semaphore has that id.
 SemaphoreRecord* FindSemaphore(EngineContext* ctx, int32_t id);
 

@@ -16,7 +16,8 @@ constexpr int32_t kMaxTraceFrames = 1000000;
 constexpr int32_t kInlineFunction = -2;
 constexpr int32_t kNoFunction = -1;
 
-void Write(EngineContext* ctx, const char* text, int32_t length = -1) { WriteToDescriptor(ctx, 2, text, length); }
+// The trace follows a failure: a write that fails has no one left to tell.
+void Write(EngineContext* ctx, const char* text, int32_t length = -1) { (void)WriteToDescriptor(ctx, 2, text, length); }
 
 // Whether a frame's header lies whole inside the used descriptor stack.
 bool IsFramePosition(const EngineContext* ctx, int32_t position) {
@@ -52,8 +53,8 @@ void WriteFrameLine(EngineContext* ctx, const CallFrame* f) {
     Write(ctx, text, length);
   }
   Write(ctx, ";");
-  WriteNumberToDescriptor(ctx, 2, f->line);
-  WriteNewlineToDescriptor(ctx, 2);
+  (void)WriteNumberToDescriptor(ctx, 2, f->line);
+  (void)WriteNewlineToDescriptor(ctx, 2);
 }
 
 // Frames of one recursion (same function, same line) are written once, the
@@ -65,9 +66,9 @@ struct RecursionRun {
 
   void Close(EngineContext* ctx) {
     if (frames >= 2) {
-      WriteNumberToDescriptor(ctx, 2, frames);
+      (void)WriteNumberToDescriptor(ctx, 2, frames);
       Write(ctx, " recursive calls");
-      WriteNewlineToDescriptor(ctx, 2);
+      (void)WriteNewlineToDescriptor(ctx, 2);
     }
     frames = 0;
   }
@@ -94,7 +95,7 @@ void EndErroredThread(EngineContext* ctx, StatusCode code) {
 }  // namespace
 
 void PrintErrorTrace(EngineContext* ctx, StatusCode code) {
-  PrintError(ctx, code, false);
+  (void)PrintError(ctx, code, false);
   int32_t position = ctx->frameIndex;
   if (!IsFramePosition(ctx, position)) return;
   const CallFrame* f = FrameAt(ctx, position);
@@ -126,7 +127,8 @@ bool CatchOrReport(EngineContext* ctx, StatusCode code, bool nested) {
     int64_t length = 0;
     GetLastErrorText(ctx, code, true, text, sizeof text, &length);
     const int32_t function = ctx->errorFunction, position = ctx->errorPosition;
-    StoreLastErrorMessage(ctx, code, text, length, false, nullptr);
+    // Without heap room the code alone reports the error.
+    (void)StoreLastErrorMessage(ctx, code, text, length, false, nullptr);
     ctx->errorFunction = function, ctx->errorPosition = position;
   }
   MoveErrorToLastError(ctx);

@@ -68,7 +68,7 @@ void Commit(EngineContext* ctx, Reference* r);
 void Abandon(EngineContext* ctx, Reference* r);
 // A failure of an access step. Room failures keep the copy, so that the
 // instruction can be repeated once the block has grown.
-StatusCode Fail(EngineContext* ctx, Reference* r, StatusCode st);
+[[nodiscard]] StatusCode Fail(EngineContext* ctx, Reference* r, StatusCode st);
 
 // Replaces the cells [at, at + remove) of the reference's value by insert
 // cells, left for the caller to fill at *gap; element x (whose data holds
@@ -79,13 +79,14 @@ StatusCode Fail(EngineContext* ctx, Reference* r, StatusCode st);
 // and a detached block it leaves is freed. A value that grows takes room to
 // spare in its block; one that shrinks below half its block gives the rest
 // back.
-StatusCode ChangeElement(EngineContext* ctx, Reference* r, int64_t x, int64_t at, int64_t remove, int64_t insert,
-                         bool final, Cell** gap);
+[[nodiscard]] StatusCode ChangeElement(EngineContext* ctx, Reference* r, int64_t x, int64_t at, int64_t remove,
+                                       int64_t insert, bool final, Cell** gap);
 // The designated element takes the value d with its cells; it keeps its name.
-StatusCode ReplaceDesignated(EngineContext* ctx, Reference* r, const ValueDescriptor& d, const Cell* data);
+[[nodiscard]] StatusCode ReplaceDesignated(EngineContext* ctx, Reference* r, const ValueDescriptor& d,
+                                           const Cell* data);
 // Replaces the reference at a position by a copy of what it designates,
 // keeping the values above it in place.
-StatusCode DereferenceAt(EngineContext* ctx, int position);
+[[nodiscard]] StatusCode DereferenceAt(EngineContext* ctx, int position);
 
 // ---------------------------------------------------------------------------
 // Variables.
@@ -95,9 +96,9 @@ struct Place {
   int32_t block;  // the value's block, -1 when undefined
 };
 
-StatusCode LocateVariable(EngineContext* ctx, int v, Place* p);
+[[nodiscard]] StatusCode LocateVariable(EngineContext* ctx, int v, Place* p);
 // Raises the error of reading variable v while it has no value.
-StatusCode UndefinedVariable(EngineContext* ctx, int v);
+[[nodiscard]] StatusCode UndefinedVariable(EngineContext* ctx, int v);
 
 // ---------------------------------------------------------------------------
 // Views of values: arrays of numbers, characters and logicals; composites.
@@ -156,7 +157,7 @@ void KeepElementOfTop(EngineContext* ctx, CompositeElementHeader* e);
 void MakeTopListOf(EngineContext* ctx, int32_t subtype);
 
 // Errors of the kernels name the variable.
-StatusCode RaiseIndexError(EngineContext* ctx, StatusCode st, int v);
+[[nodiscard]] StatusCode RaiseIndexError(EngineContext* ctx, StatusCode st, int v);
 
 // ---------------------------------------------------------------------------
 // Scalar indices: the common case, taken without converting the indices.
@@ -208,12 +209,12 @@ inline Target TargetAt(EngineContext* ctx, int position) {
 // ---------------------------------------------------------------------------
 // Fields.
 
-StatusCode FieldOfValue(EngineContext* ctx, SymbolId s);
+[[nodiscard]] StatusCode FieldOfValue(EngineContext* ctx, SymbolId s);
 // Moves a reference on top into field s of the structure it designates; in
 // assignment mode a missing field is appended as a placeholder.
-StatusCode FieldAtReference(EngineContext* ctx, Reference* r, SymbolId s);
+[[nodiscard]] StatusCode FieldAtReference(EngineContext* ctx, Reference* r, SymbolId s);
 // Interns the field name on top and pops it.
-StatusCode PopFieldName(EngineContext* ctx, SymbolId* s);
+[[nodiscard]] StatusCode PopFieldName(EngineContext* ctx, SymbolId* s);
 
 // ---------------------------------------------------------------------------
 // Composite rebuilding: new contents are composed in scratch space at the far
@@ -226,15 +227,15 @@ inline Cell* WriteDims(Cell* at, const int32_t* entries, int k) {
 }
 
 // Installs cells of new content as the designated element's data.
-StatusCode InstallContent(EngineContext* ctx, Reference* r, const Cell* content, int64_t cells, int32_t subtype,
-                          bool final);
+[[nodiscard]] StatusCode InstallContent(EngineContext* ctx, Reference* r, const Cell* content, int64_t cells,
+                                        int32_t subtype, bool final);
 // Grows the list or cell array the reference designates to new dims (a list
 // stays one row); old items keep their subscripts, new places hold [].
-StatusCode GrowCellArrayAtReference(EngineContext* ctx, Reference* r, const CompositeView& c, int32_t subtype, int nd,
-                                    const int32_t* dims);
+[[nodiscard]] StatusCode GrowCellArrayAtReference(EngineContext* ctx, Reference* r, const CompositeView& c,
+                                                  int32_t subtype, int nd, const int32_t* dims);
 // Rebuilds the structure or structure array the reference designates as a
 // structure array of new dims (at least the old ones) and, with add, one more
 // field of that name at the end of every structure. New structures take the
 // first structure's field names; new places hold [].
-StatusCode ReshapeStructsAtReference(EngineContext* ctx, Reference* r, const CompositeView& c, int nd,
-                                     const int32_t* dims, SymbolId add);
+[[nodiscard]] StatusCode ReshapeStructsAtReference(EngineContext* ctx, Reference* r, const CompositeView& c, int nd,
+                                                   const int32_t* dims, SymbolId add);

@@ -53,7 +53,7 @@ void ClearSlot(EngineContext* ctx, int32_t* slot) {
   *slot = -1;
 }
 
-StatusCode StoreTopInto(EngineContext* ctx, int v) {
+[[nodiscard]] StatusCode StoreTopInto(EngineContext* ctx, int v) {
   const ValueDescriptor d = *DescriptorAt(ctx, 0);
   if (d.kind == kVoid) {
     PopValue(ctx);
@@ -86,7 +86,7 @@ StatusCode StoreTopInto(EngineContext* ctx, int v) {
 
 // Variable v has just been stored (or loaded, for a bare name): a copy of it
 // is shown under its name and popped. v < 0 shows the value on top unnamed.
-StatusCode DisplayNamedValue(EngineContext* ctx, int v) {
+[[nodiscard]] StatusCode DisplayNamedValue(EngineContext* ctx, int v) {
   if (v < 0) return CoreDisplayTopValue(ctx, kStdoutDescriptor, true);
   const int16_t load[2] = {static_cast<int16_t>(Op::LoadVar), static_cast<int16_t>(v)};
   if (StatusCode st = OpLoadVar(ctx, load); st != kOk) return st;
@@ -271,7 +271,7 @@ StatusCode OpStoreAnsDisplay(EngineContext* ctx, const int16_t* ins) {
     if (StatusCode st = SpreadFreeLists(ctx, 1, &left); st != kOk) return st;
     if (left == 0) return kOk;
     for (; left > 1; --left) {
-      RotateValues(ctx, left, 1);  // the first remaining element to the top
+      (void)RotateValues(ctx, left, 1);  // the first remaining element to the top
       if (StatusCode st = CoreDisplayTopValue(ctx, kStdoutDescriptor, true); st != kOk) return st;
     }
   }

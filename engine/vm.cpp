@@ -54,20 +54,20 @@ namespace {
 // that nothing fails silently; the interrupted code then goes on.
 void ReportPendingCallFailure(EngineContext* ctx, StatusCode st) {
   if (ctx->errorFunction == -1 && ctx->errorPosition <= 0) SetErrorLocation(ctx, st, 0);
-  PrintError(ctx, st, true);
+  (void)PrintError(ctx, st, true);
 }
 
 // Drops everything above a noted descriptor-stack length: frames pushed since
 // with their variables, then values.
 void UnwindToLength(EngineContext* ctx, int32_t length) {
   if (length > 0) {
-    UnwindFrames(ctx, length);
+    (void)UnwindFrames(ctx, length);
     return;
   }
   // Nothing lay below: every frame and value goes.
   while (CallFrame* f = CurrentFrame(ctx)) {
     if (IsBaseFrame(f)) break;
-    UnwindFrames(ctx, ctx->frameIndex);
+    (void)UnwindFrames(ctx, ctx->frameIndex);
   }
   if (CurrentFrame(ctx) == nullptr) {
     ctx->descLength = 0;
@@ -109,14 +109,14 @@ void RunPendingCall(EngineContext* ctx) {
 
 // Leaves the run: the running flag is cleared, or left as the run found it
 // when the run was a safe nested one.
-StatusCode Leave(EngineContext* ctx, uint8_t wasRunning, StatusCode st) {
+[[nodiscard]] StatusCode Leave(EngineContext* ctx, uint8_t wasRunning, StatusCode st) {
   ctx->running = ctx->pc.safe ? wasRunning : 0;
   return st == kWouldBlock ? kSuspended : st;
 }
 
 // Native opcode v with its nargin and nargout words; the position after them
 // is stored before the call.
-StatusCode RunNativeOpcode(EngineContext* ctx, const int16_t* ins) {
+[[nodiscard]] StatusCode RunNativeOpcode(EngineContext* ctx, const int16_t* ins) {
   const int v = static_cast<uint16_t>(ins[0]);
   if (v < static_cast<int>(Op::kFirstNativeOpcode) || ctx->libraryCount == 0) return kNotSupported;
   NativeRef n;
@@ -140,7 +140,7 @@ void NoteFailingOperation(EngineContext* ctx, const int16_t* ins, StatusCode st)
 }
 
 // Fast paths of the condition test: a real double scalar or a logical scalar.
-inline StatusCode PopCondition(EngineContext* ctx, uint8_t* b) {
+[[nodiscard]] inline StatusCode PopCondition(EngineContext* ctx, uint8_t* b) {
   const ValueDescriptor& d = *DescriptorAt(ctx, 0);
   if (IsRealScalar(d)) {
     *b = TopData(ctx)->f != 0;
@@ -150,7 +150,7 @@ inline StatusCode PopCondition(EngineContext* ctx, uint8_t* b) {
   return PopConditionValue(ctx, b);
 }
 
-inline StatusCode PushScalar(EngineContext* ctx, double x) {
+[[nodiscard]] inline StatusCode PushScalar(EngineContext* ctx, double x) {
   Cell* data = nullptr;
   if (StatusCode st = PushValue(ctx, 0, 1, 1, Room::kStrict, &data); st != kOk) return st;
   data->f = x;

@@ -129,9 +129,13 @@ bool IterateLaguerreComplex(const double* pr, const double* pi, int m, double* x
   auto coef = [pr, pi](int k) { return Cx(pr[k], pi[k]); };
   for (int step = 0; step < kSteps; ++step) {
     Cx d = ComplexStep(coef, m, Cx(*x, *y));
-    if (Converged(d, tol)) return true;
+    // A NaN step ends the iteration but is still taken, as in the real finder:
+    // NaN input must not come back as the starting guess.
+    const bool nan = std::isnan(d.real()) || std::isnan(d.imag());
+    if (!nan && Converged(d, tol)) return true;
     *x -= d.real();
     *y -= d.imag();
+    if (nan) return true;
   }
   return false;
 }

@@ -57,7 +57,7 @@ bool TakeBreak(void*) {
 // Descriptors 1 and 4 (help) go to stdout, 2 to stderr; the quiet
 // descriptor 3 is accepted and dropped. stdout is flushed before stderr is
 // written so that a terminal shows both in order.
-StatusCode WriteStandard(EngineContext*, int32_t descriptor, const char* bytes, int32_t length, void*) {
+[[nodiscard]] StatusCode WriteStandard(EngineContext*, int32_t descriptor, const char* bytes, int32_t length, void*) {
   if (descriptor == kQuietDescriptor) return kOk;
   std::FILE* file = descriptor == kStdoutDescriptor || descriptor == kHelpDescriptor ? stdout
                     : descriptor == kStderrDescriptor                                ? stderr
@@ -74,7 +74,7 @@ StatusCode WriteStandard(EngineContext*, int32_t descriptor, const char* bytes, 
 // The search path's file reader. Without a buffer it only tells whether the
 // file exists. A file larger than the buffer is not read at all: cut short,
 // it would compile as a different program.
-StatusCode ReadSourceFile(const char* candidate, bool, char* buffer, int32_t size, int32_t* length) {
+[[nodiscard]] StatusCode ReadSourceFile(const char* candidate, bool, char* buffer, int32_t size, int32_t* length) {
   if (buffer != nullptr && size < 0) return kNotMine;
   std::FILE* file = std::fopen(candidate, "rb");
   if (file == nullptr) return kNotMine;
@@ -112,9 +112,9 @@ double gClockStates[2] = {0, 0};
 // Function sources come with the suffix ".m", dot included, and the search
 // path puts a dot before every suffix: without this the candidate for f would
 // be "f..m" and no function file would ever be found.
-StatusCode ReadFunctionFromSearchPath(EngineContext* ctx, const char* name, const char* suffix, const char* hint,
-                                      char* buffer, int32_t size, int32_t* length, int32_t* firstLine, bool* untrusted,
-                                      void* userData) {
+[[nodiscard]] StatusCode ReadFunctionFromSearchPath(EngineContext* ctx, const char* name, const char* suffix,
+                                                    const char* hint, char* buffer, int32_t size, int32_t* length,
+                                                    int32_t* firstLine, bool* untrusted, void* userData) {
   if (suffix != nullptr && suffix[0] == '.') ++suffix;
   return ReadLibraryFromSearchPath(ctx, name, suffix, hint, buffer, size, length, firstLine, untrusted, userData);
 }
@@ -157,7 +157,7 @@ const NativeFunctionRecord kConsoleNatives[] = {
     NativeFunctionRecord{},
 };
 
-StatusCode StartEngine(void* block, EngineContext** out) {
+[[nodiscard]] StatusCode StartEngine(void* block, EngineContext** out) {
   if (StatusCode st = InitEngineContext(block, gBlock.bytes, out); st != kOk) return st;
   EngineContext* ctx = *out;
   if (StatusCode st = InstallCoreLibrary(ctx, GetCoreLibraryTable()); st != kOk) return st;
@@ -179,10 +179,10 @@ int ExitStatusOf(StatusCode st) {
 }
 
 // A break while code runs: every thread ends and the console is back.
-StatusCode TakeBreakWhileRunning(EngineContext* ctx) {
+[[nodiscard]] StatusCode TakeBreakWhileRunning(EngineContext* ctx) {
   EndInterpreterThreads(ctx);
-  UnwindFrames(ctx, 0);
-  PrintError(ctx, kHalted, true);
+  (void)UnwindFrames(ctx, 0);
+  (void)PrintError(ctx, kHalted, true);  // the break is the answer either way
   return kHalted;
 }
 
@@ -190,7 +190,7 @@ StatusCode TakeBreakWhileRunning(EngineContext* ctx) {
 // left; the engine asks the break test itself. Suspended code (waiting, or
 // yielding to interpreter threads) is resumed every 10 ms. The first error
 // is the result.
-StatusCode RunReadyCode(EngineContext* ctx) {
+[[nodiscard]] StatusCode RunReadyCode(EngineContext* ctx) {
   const auto run = GetServiceTable(ctx)->RunInterpreter;
   StatusCode st = run(ctx, 0);
   StatusCode result = st;
@@ -211,7 +211,7 @@ StatusCode RunReadyCode(EngineContext* ctx) {
 // Interpreter threads still alive after a command run every 10 ms while
 // they exist; with untilInput only until a line of standard input waits (or
 // it ends), so that the prompt stays usable. Answers the first failure.
-StatusCode ResumeThreads(EngineContext* ctx, bool untilInput) {
+[[nodiscard]] StatusCode ResumeThreads(EngineContext* ctx, bool untilInput) {
   StatusCode result = kOk;
   while (HasInterpreterThreads(ctx)) {
     if (untilInput) {
@@ -235,7 +235,7 @@ int FinishThreads(EngineContext* ctx, int status) {
   return status == EXIT_SUCCESS ? threads : status;
 }
 
-StatusCode EvaluateText(EngineContext* ctx, const char* text, size_t length) {
+[[nodiscard]] StatusCode EvaluateText(EngineContext* ctx, const char* text, size_t length) {
   if (length > INT32_MAX) {
     std::fputs("rvo: the text is too long\n", stderr);
     return kOutOfRangeArg;

@@ -57,7 +57,7 @@ int32_t Room(const Gen& g) {
   return std::max(limit - g.pos, 0);
 }
 
-StatusCode Emit(Gen& g, std::initializer_list<int16_t> words) {
+[[nodiscard]] StatusCode Emit(Gen& g, std::initializer_list<int16_t> words) {
   if (Room(g) < static_cast<int32_t>(words.size())) return kCodeOverflow;
   for (int16_t w : words) g.code[g.pos++] = w;
   return kOk;
@@ -68,7 +68,7 @@ StatusCode Emit(Gen& g, std::initializer_list<int16_t> words) {
 // ends the chain); the chain's head is the newest operand. Distances rather
 // than positions keep links exact however long the code grows, and a
 // distance too large for a word means the jump could not reach its target.
-StatusCode Link(Gen& g, int32_t operand, int32_t* head) {
+[[nodiscard]] StatusCode Link(Gen& g, int32_t operand, int32_t* head) {
   if (*head < 0) {
     g.code[operand] = -1;
   } else {
@@ -80,13 +80,13 @@ StatusCode Link(Gen& g, int32_t operand, int32_t* head) {
 }
 
 // Emits {op; link} as the newest link of *head.
-StatusCode EmitLinked(Gen& g, Op op, int32_t* head) {
+[[nodiscard]] StatusCode EmitLinked(Gen& g, Op op, int32_t* head) {
   if (StatusCode st = Emit(g, {W(op), -1}); st != kOk) return st;
   return Link(g, g.pos - 1, head);
 }
 
 // Every jump of the chain now goes to target.
-StatusCode PatchChain(Gen& g, int32_t head, int32_t target) {
+[[nodiscard]] StatusCode PatchChain(Gen& g, int32_t head, int32_t target) {
   for (int32_t p = head; p >= 0;) {
     const int32_t next = g.code[p] == -1 ? -1 : p - g.code[p];
     const int32_t offset = target - (p + 1);
@@ -98,7 +98,7 @@ StatusCode PatchChain(Gen& g, int32_t head, int32_t target) {
 }
 
 // {op; offset to target}, for jumps whose target is already known.
-StatusCode EmitJumpTo(Gen& g, Op op, int32_t target) {
+[[nodiscard]] StatusCode EmitJumpTo(Gen& g, Op op, int32_t target) {
   const int32_t offset = target - (g.pos + 2);
   if (!FitsWord(offset)) return kCompOutOfMemory;
   return Emit(g, {W(op), static_cast<int16_t>(offset)});
@@ -108,7 +108,7 @@ void EmitLineMarker(Gen& g, int32_t line) {
   // Markers are for the debugger and the profiler: without room the
   // statement's own code reports the overflow.
   if (g.ctx->lineInfo && Room(g) >= 3)
-    Emit(g, {W(Op::LineMarker), static_cast<int16_t>(g.function), static_cast<int16_t>(line)});
+    (void)Emit(g, {W(Op::LineMarker), static_cast<int16_t>(g.function), static_cast<int16_t>(line)});
 }
 
 // ---------------------------------------------------------------------------
@@ -116,7 +116,7 @@ void EmitLineMarker(Gen& g, int32_t line) {
 
 ControlStackEntry* Top(Gen& g) { return g.depth > 0 ? &g.control[g.depth - 1] : nullptr; }
 
-StatusCode Push(Gen& g, ControlKind kind, int32_t pending, int32_t exitChain, int32_t continueChain) {
+[[nodiscard]] StatusCode Push(Gen& g, ControlKind kind, int32_t pending, int32_t exitChain, int32_t continueChain) {
   if (g.depth >= g.capacity) return kTooManyNestedBlocks;
   g.control[g.depth++] = ControlStackEntry{kControlMarker, kind, g.line, pending, exitChain, continueChain, 0};
   return kOk;
@@ -128,7 +128,7 @@ bool InProtectedPart(const ControlStackEntry& e) { return e.kind == kControlTry 
 // A TryMark that puts back the handler of the nearest try below entry
 // `below` that is still in its protected part (its operand joins that try's
 // chain), or {TryMark; 0; 0} when there is none.
-StatusCode EmitEnclosingHandler(Gen& g, int32_t below) {
+[[nodiscard]] StatusCode EmitEnclosingHandler(Gen& g, int32_t below) {
   for (int32_t i = below - 1; i >= 0; --i) {
     if (!InProtectedPart(g.control[i])) continue;
     if (StatusCode st = Emit(g, {W(Op::TryMark), -1, 0}); st != kOk) return st;
@@ -139,7 +139,7 @@ StatusCode EmitEnclosingHandler(Gen& g, int32_t below) {
 
 // Points the TryMark operands of a chain at the handler here; the word after
 // each gets the number of values the open loops and switches keep.
-StatusCode PatchHandlerChain(Gen& g, int32_t head, int32_t keep) {
+[[nodiscard]] StatusCode PatchHandlerChain(Gen& g, int32_t head, int32_t keep) {
   for (int32_t p = head; p >= 0;) {
     const int32_t next = g.code[p] == -1 ? -1 : p - g.code[p];
     const int32_t offset = g.pos - (p + 2);
@@ -168,8 +168,8 @@ struct Compiled {
   int16_t* last = nullptr;
 };
 
-StatusCode CompileText(Gen& g, const char* text, int32_t* position, int32_t end, ExpressionOptions options,
-                       Compiled* out) {
+[[nodiscard]] StatusCode CompileText(Gen& g, const char* text, int32_t* position, int32_t end,
+                                     ExpressionOptions options, Compiled* out) {
   out->start = g.pos;
   auto* stack = reinterpret_cast<OperatorStackEntry*>(g.control + g.depth);
   static_assert(sizeof(OperatorStackEntry) == sizeof(ControlStackEntry));
@@ -179,14 +179,15 @@ StatusCode CompileText(Gen& g, const char* text, int32_t* position, int32_t end,
                            &g.pos, g.names, g.nameCount, &out->values, &out->last, options);
 }
 
-StatusCode CompileWhole(Gen& g, const char* text, int32_t length, int32_t wanted, bool display, Compiled* out) {
+[[nodiscard]] StatusCode CompileWhole(Gen& g, const char* text, int32_t length, int32_t wanted, bool display,
+                                      Compiled* out) {
   int32_t position = 0;
   return CompileText(g, text, &position, length, {.outputsWanted = wanted, .displayContext = display}, out);
 }
 
 // A condition, a switch or case value or a range: exactly one value, else
 // 187 naming the statement.
-StatusCode CompileSingleValue(Gen& g, const StatementRecord* r, const char* statement, Compiled* out) {
+[[nodiscard]] StatusCode CompileSingleValue(Gen& g, const StatementRecord* r, const char* statement, Compiled* out) {
   if (StatusCode st = CompileWhole(g, RecordExpressionText(r), r->expressionLength, 1, false, out); st != kOk)
     return st;
   if (out->values != 1) return RaiseError(g.ctx, kIncorrectNargout, -1, 0, out->values, statement);
@@ -223,7 +224,7 @@ bool AnsIsVariableZero(const char* names, int32_t count) { return count > 0 && s
 // ---------------------------------------------------------------------------
 // Statements.
 
-StatusCode ExpressionStatement(Gen& g, const StatementRecord* r) {
+[[nodiscard]] StatusCode ExpressionStatement(Gen& g, const StatementRecord* r) {
   const bool shown = r->cls == kStatementShown;
   Compiled c;
   if (StatusCode st = CompileWhole(g, RecordExpressionText(r), r->expressionLength, r->targets, shown || g.ans, &c);
@@ -280,14 +281,14 @@ StatusCode ExpressionStatement(Gen& g, const StatementRecord* r) {
   return kOk;
 }
 
-StatusCode IfStatement(Gen& g, const StatementRecord* r, const char* statement) {
+[[nodiscard]] StatusCode IfStatement(Gen& g, const StatementRecord* r, const char* statement) {
   Compiled c;
   if (StatusCode st = CompileSingleValue(g, r, statement, &c); st != kOk) return st;
   if (StatusCode st = Emit(g, {W(ConditionTest(g, c)), -1}); st != kOk) return st;
   return kOk;
 }
 
-StatusCode Elseif(Gen& g, const StatementRecord* r) {
+[[nodiscard]] StatusCode Elseif(Gen& g, const StatementRecord* r) {
   ControlStackEntry* e = Top(g);
   if (e == nullptr || e->kind != kControlIf || e->pending < 0) return kUnexpectedElse;
   if (StatusCode st = EmitLinked(g, Op::Jump, &e->exitChain); st != kOk) return st;
@@ -299,7 +300,7 @@ StatusCode Elseif(Gen& g, const StatementRecord* r) {
   return kOk;
 }
 
-StatusCode Else(Gen& g) {
+[[nodiscard]] StatusCode Else(Gen& g) {
   ControlStackEntry* e = Top(g);
   if (e == nullptr || e->kind != kControlIf || e->pending < 0) return kUnexpectedElse;
   if (StatusCode st = EmitLinked(g, Op::Jump, &e->exitChain); st != kOk) return st;
@@ -308,7 +309,7 @@ StatusCode Else(Gen& g) {
   return kOk;
 }
 
-StatusCode Case(Gen& g, const StatementRecord* r, bool otherwise) {
+[[nodiscard]] StatusCode Case(Gen& g, const StatementRecord* r, bool otherwise) {
   ControlStackEntry* e = Top(g);
   if (e == nullptr || e->kind != kControlSwitch) return kUnexpectedCase;
   // Ends the previous case's body; the switch's first Jump passes over it.
@@ -324,7 +325,7 @@ StatusCode Case(Gen& g, const StatementRecord* r, bool otherwise) {
   return kOk;
 }
 
-StatusCode For(Gen& g, const StatementRecord* r) {
+[[nodiscard]] StatusCode For(Gen& g, const StatementRecord* r) {
   Compiled c;
   if (StatusCode st = CompileSingleValue(g, r, "for", &c); st != kOk) return st;
   // A range built by colon is iterated without being made into a matrix.
@@ -345,7 +346,7 @@ StatusCode For(Gen& g, const StatementRecord* r) {
   return Emit(g, {W(Op::StoreVar), static_cast<int16_t>(v)});
 }
 
-StatusCode While(Gen& g, const StatementRecord* r) {
+[[nodiscard]] StatusCode While(Gen& g, const StatementRecord* r) {
   const int32_t start = g.pos;
   EmitLineMarker(g, r->line);
   Compiled c;
@@ -354,7 +355,7 @@ StatusCode While(Gen& g, const StatementRecord* r) {
   return Push(g, kControlWhile, start, g.pos - 1, 0);
 }
 
-StatusCode Until(Gen& g, const StatementRecord* r) {
+[[nodiscard]] StatusCode Until(Gen& g, const StatementRecord* r) {
   ControlStackEntry* e = Top(g);
   if (e == nullptr || e->kind != kControlRepeat) return kUnexpectedUntil;
   if (StatusCode st = PatchChain(g, e->continueChain, g.pos); st != kOk) return st;
@@ -368,7 +369,7 @@ StatusCode Until(Gen& g, const StatementRecord* r) {
   return kOk;
 }
 
-StatusCode End(Gen& g) {
+[[nodiscard]] StatusCode End(Gen& g) {
   ControlStackEntry* e = Top(g);
   if (e == nullptr) return kUnexpectedEnd;
   switch (e->kind) {
@@ -409,7 +410,7 @@ StatusCode End(Gen& g) {
   return kOk;
 }
 
-StatusCode Catch(Gen& g) {
+[[nodiscard]] StatusCode Catch(Gen& g) {
   ControlStackEntry* e = Top(g);
   if (e == nullptr || !InProtectedPart(*e)) return kUnexpectedCatch;
   const int32_t i = g.depth - 1;
@@ -422,7 +423,7 @@ StatusCode Catch(Gen& g) {
   return EmitEnclosingHandler(g, i);
 }
 
-StatusCode BreakOrContinue(Gen& g, bool isContinue) {
+[[nodiscard]] StatusCode BreakOrContinue(Gen& g, bool isContinue) {
   int32_t loop = g.depth - 1;
   bool passedTry = false;
   for (; loop >= 0 && !IsLoop(g.control[loop].kind); --loop)
@@ -440,14 +441,14 @@ StatusCode BreakOrContinue(Gen& g, bool isContinue) {
   return EmitJumpTo(g, Op::Jump, e.pending);
 }
 
-StatusCode Try(Gen& g) {
+[[nodiscard]] StatusCode Try(Gen& g) {
   if (StatusCode st = Emit(g, {W(Op::TryMark), -1, 0}); st != kOk) return st;
   return Push(g, kControlTry, g.pos - 2, -1, 0);
 }
 
 // The variable entry {1; symbol; -1; owner} of a global (owner -1) or
 // persistent, unless it exists.
-StatusCode AddVariableEntry(Gen& g, SymbolId symbol, int32_t owner) {
+[[nodiscard]] StatusCode AddVariableEntry(Gen& g, SymbolId symbol, int32_t owner) {
   EngineContext* ctx = g.ctx;
   for (int32_t i = 0; i < ctx->entriesInUse; ++i) {
     const FunctionStoreEntry* e = StoreEntry(ctx, i);
@@ -455,13 +456,13 @@ StatusCode AddVariableEntry(Gen& g, SymbolId symbol, int32_t owner) {
   }
   // Growing the table moves the code above it; output inside the code area
   // would be overrun, so the table grows only for code written elsewhere.
-  if (ctx->entriesInUse >= ctx->entryCapacity && !OutputInCodeArea(g)) GrowFunctionTable(ctx);
+  if (ctx->entriesInUse >= ctx->entryCapacity && !OutputInCodeArea(g)) (void)GrowFunctionTable(ctx);
   if (ctx->entriesInUse >= ctx->entryCapacity) return kTooManyUserFun;
   *StoreEntry(ctx, ctx->entriesInUse++) = FunctionStoreEntry{kEntryVariable, symbol, -1, owner};
   return kOk;
 }
 
-StatusCode Declaration(Gen& g, const StatementRecord* r) {
+[[nodiscard]] StatusCode Declaration(Gen& g, const StatementRecord* r) {
   const bool persistent = r->cls == kStatementPersistent;
   const char* t = RecordTargetText(r);
   const int32_t n = r->targetLength;
@@ -486,7 +487,7 @@ StatusCode Declaration(Gen& g, const StatementRecord* r) {
   return kOk;
 }
 
-StatusCode Statement(Gen& g, const StatementRecord* r) {
+[[nodiscard]] StatusCode Statement(Gen& g, const StatementRecord* r) {
   switch (r->cls) {
     case kStatementQuiet:
     case kStatementShown:
@@ -555,7 +556,8 @@ const char* ConstructKeyword(int32_t kind) {
 
 // Definition blocks (valueCount given: one value per statement) and single
 // expressions of exactly `expected` values.
-StatusCode ValueCode(Gen& g, const int32_t* records, int32_t recordWords, int32_t expected, int32_t* valueCount) {
+[[nodiscard]] StatusCode ValueCode(Gen& g, const int32_t* records, int32_t recordWords, int32_t expected,
+                                   int32_t* valueCount) {
   if (g.ctx->lineInfo)
     if (StatusCode st = Emit(g, {W(Op::LineMarker), -1, 0}); st != kOk) return st;
   int32_t count = 0;
@@ -578,7 +580,7 @@ StatusCode ValueCode(Gen& g, const int32_t* records, int32_t recordWords, int32_
   return Emit(g, {W(Op::EndOfCode)});
 }
 
-StatusCode StatementCode(Gen& g, const int32_t* records, int32_t recordWords) {
+[[nodiscard]] StatusCode StatementCode(Gen& g, const int32_t* records, int32_t recordWords) {
   for (int32_t w = 0; w + kStatementRecordWords <= recordWords;) {
     const auto* r = reinterpret_cast<const StatementRecord*>(records + w);
     g.line = r->line;

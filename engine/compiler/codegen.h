@@ -47,10 +47,11 @@ bool IsConstantCondition(const int16_t* code, int32_t length, bool wanted);
 // given: one value per statement, their number stored there) or a single
 // expression of exactly that many values. names: the variables' 32-byte
 // slots. storeInAns: unassigned results go to variable 0 when it is "ans".
-StatusCode GenerateStatementCode(EngineContext* ctx, int32_t library, const int32_t* records, int32_t recordWords,
-                                 int32_t* control, int32_t controlWords, int16_t* code, int32_t room,
-                                 int32_t* codePosition, int32_t function, int32_t expectedValues, int32_t* valueCount,
-                                 const char* names, int32_t nameCount, bool storeInAns, bool createFunctions);
+[[nodiscard]] StatusCode GenerateStatementCode(EngineContext* ctx, int32_t library, const int32_t* records,
+                                               int32_t recordWords, int32_t* control, int32_t controlWords,
+                                               int16_t* code, int32_t room, int32_t* codePosition, int32_t function,
+                                               int32_t expectedValues, int32_t* valueCount, const char* names,
+                                               int32_t nameCount, bool storeInAns, bool createFunctions);
 
 // What CompileSource makes of a text. The defaults: code (not a function)
 // on the names table given, statements only, from line 1.
@@ -76,11 +77,12 @@ struct CompileOptions {
 // boundary), *used the words written; or, with function -1, code that works
 // on the caller's names table. Pass 1 uses the free data-stack space for its
 // records, pass 2 the free descriptor-stack space for its control stack.
-StatusCode CompileSource(EngineContext* ctx, int32_t library, const char* text, int32_t length, int16_t* output,
-                         int32_t outputWords, int32_t* used, const CompileOptions& options);
+[[nodiscard]] StatusCode CompileSource(EngineContext* ctx, int32_t library, const char* text, int32_t length,
+                                       int16_t* output, int32_t outputWords, int32_t* used,
+                                       const CompileOptions& options);
 
 // CompileSource in function mode with the function store's compiler seam's
 // signature: the store's default compiler.
-StatusCode CompileFunctionSource(EngineContext* ctx, int32_t library, const char* text, int32_t length,
-                                 bool stopAtNextUnit, int16_t* output, int32_t room, int32_t* used, int32_t entry,
-                                 int32_t firstLine);
+[[nodiscard]] StatusCode CompileFunctionSource(EngineContext* ctx, int32_t library, const char* text, int32_t length,
+                                               bool stopAtNextUnit, int16_t* output, int32_t room, int32_t* used,
+                                               int32_t entry, int32_t firstLine);

@@ -58,22 +58,25 @@ struct ExpressionOptions {
 // name slots. *valuesProduced: values the code leaves. lastInstruction (may
 // be null): in assignment mode the instruction that opened the target,
 // otherwise the LoadVar of a lone top-level variable, else null.
-StatusCode CompileExpression(EngineContext* ctx, int32_t library, const char* text, int32_t* position, int32_t end,
-                             OperatorStackEntry* stack, int32_t stackRoom, int16_t* code, int32_t codeRoom,
-                             int32_t* codePosition, const char* names, int32_t nameCount, int32_t* valuesProduced,
-                             int16_t** lastInstruction, const ExpressionOptions& options);
+[[nodiscard]] StatusCode CompileExpression(EngineContext* ctx, int32_t library, const char* text, int32_t* position,
+                                           int32_t end, OperatorStackEntry* stack, int32_t stackRoom, int16_t* code,
+                                           int32_t codeRoom, int32_t* codePosition, const char* names,
+                                           int32_t nameCount, int32_t* valuesProduced, int16_t** lastInstruction,
+                                           const ExpressionOptions& options);
 
 // Emits and pops entries of precedence >= threshold from stack[0, *top),
 // stopping at a bracket, call or index entry, which the caller closes.
 // textPosition is where the compilation stands (an anonymous function's body
 // ends there).
-StatusCode ReduceOperators(EngineContext* ctx, int32_t library, int16_t* code, int32_t codeRoom, const char* text,
-                           int32_t textPosition, const char* names, int32_t nameCount, int32_t* codePosition,
-                           OperatorStackEntry* stack, int32_t* top, int32_t threshold);
+[[nodiscard]] StatusCode ReduceOperators(EngineContext* ctx, int32_t library, int16_t* code, int32_t codeRoom,
+                                         const char* text, int32_t textPosition, const char* names, int32_t nameCount,
+                                         int32_t* codePosition, OperatorStackEntry* stack, int32_t* top,
+                                         int32_t threshold);
 
 // A char row of text[0, length) as PushString8 with the bytes packed two per
 // word, low byte first. 6 when it does not fit.
-StatusCode EmitStringLiteral(const char* text, int32_t length, int16_t* code, int32_t codeRoom, int32_t* codePosition);
+[[nodiscard]] StatusCode EmitStringLiteral(const char* text, int32_t length, int16_t* code, int32_t codeRoom,
+                                           int32_t* codePosition);
 
 // Index of the name in a table of 32-byte slots, or -1.
 int32_t FindVariableName(const char* names, int32_t count, const char* name, int32_t length);
@@ -89,7 +92,7 @@ int32_t CountCallArguments(const char* text, int32_t end, int32_t position);
 
 // Turns the call entry on top of the stack into a call by name (kind 21),
 // interning the function's name.
-StatusCode ConvertCallToNamedCall(EngineContext* ctx, OperatorStackEntry* entry);
+[[nodiscard]] StatusCode ConvertCallToNamedCall(EngineContext* ctx, OperatorStackEntry* entry);
 
 // The function-store entry of the user function of that name visible from
 // the library: the library's own, then its use list from the last slot to

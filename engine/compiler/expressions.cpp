@@ -88,13 +88,13 @@ struct NameCopy {
   }
 };
 
-StatusCode RaiseWithName(EngineContext* ctx, StatusCode code, int64_t k, const char* name, int length) {
+[[nodiscard]] StatusCode RaiseWithName(EngineContext* ctx, StatusCode code, int64_t k, const char* name, int length) {
   if (name == nullptr) return RaiseError(ctx, code, -1, 0, k, nullptr);
   NameCopy copy(name, length);
   return RaiseError(ctx, code, -1, 0, k, copy.text);
 }
 
-StatusCode RaiseCharacter(EngineContext* ctx, StatusCode code, int c) {
+[[nodiscard]] StatusCode RaiseCharacter(EngineContext* ctx, StatusCode code, int c) {
   return RaiseError(ctx, code, -1, 0, c, nullptr);
 }
 
@@ -113,7 +113,7 @@ struct Unit {
   OperatorStackEntry* stack;
   int32_t* top;
 
-  StatusCode Emit(std::initializer_list<int32_t> words) {
+  [[nodiscard]] StatusCode Emit(std::initializer_list<int32_t> words) {
     if (*cp + static_cast<int32_t>(words.size()) > room) return kCodeOverflow;
     for (int32_t w : words) code[(*cp)++] = static_cast<int16_t>(w);
     return kOk;
@@ -121,7 +121,7 @@ struct Unit {
 
   // Symbols grow down from the end of the code area; when the code being
   // written sits in that area, a new symbol must not reach it.
-  StatusCode Intern(const char* name, int length, SymbolId* out) {
+  [[nodiscard]] StatusCode Intern(const char* name, int length, SymbolId* out) {
     const int16_t* areaEnd = ctx->codeBase + ctx->codeSize;
     const bool inArea = code >= ctx->codeBase && code < areaEnd;
     if (inArea && FindSymbol(ctx, name, length) == 0) {
@@ -147,7 +147,7 @@ int32_t FindVisibleMethod(EngineContext* ctx, int32_t library, const char* name,
 
 // A forward jump operand at pos patched to reach target; 180 when the offset
 // does not fit its word.
-StatusCode PatchJump(int16_t* code, int32_t pos, int32_t target) {
+[[nodiscard]] StatusCode PatchJump(int16_t* code, int32_t pos, int32_t target) {
   const int32_t offset = target - (pos + 1);
   if (offset < -32768 || offset > kWordMax) return kCompOutOfMemory;
   code[pos] = static_cast<int16_t>(offset);
@@ -156,7 +156,7 @@ StatusCode PatchJump(int16_t* code, int32_t pos, int32_t target) {
 
 // The user function, native or builtin that an operator with n arguments
 // calls: a user function or native of the builtin's name takes it over.
-StatusCode EmitOperatorCall(Unit& u, const char* name, int32_t n) {
+[[nodiscard]] StatusCode EmitOperatorCall(Unit& u, const char* name, int32_t n) {
   const int length = static_cast<int>(std::strlen(name));
   const int32_t user = FindVisibleUserFunction(u.ctx, u.library, name, length);
   if (user >= 0) {
@@ -217,7 +217,8 @@ bool IsAnonymousParameter(const char* text, const OperatorStackEntry* stack, int
 // An anonymous function's body is replaced by the call that builds it at run
 // time: inline(body text, parameter names..., [struct of captured variables],
 // [true when the body may give several values]).
-StatusCode ReduceAnonymous(Unit& u, const OperatorStackEntry& e, int32_t textPosition, bool otherReduced) {
+[[nodiscard]] StatusCode ReduceAnonymous(Unit& u, const OperatorStackEntry& e, int32_t textPosition,
+                                         bool otherReduced) {
   const int32_t paramsStart = e.operand;
   const int32_t paramsEnd = ParameterListEnd(u.text, paramsStart);
   const int32_t bodyCode = e.mask;
@@ -278,7 +279,7 @@ StatusCode ReduceAnonymous(Unit& u, const OperatorStackEntry& e, int32_t textPos
   return kOk;
 }
 
-StatusCode ReduceEntry(Unit& u, const OperatorStackEntry& e, int32_t textPosition, bool otherReduced) {
+[[nodiscard]] StatusCode ReduceEntry(Unit& u, const OperatorStackEntry& e, int32_t textPosition, bool otherReduced) {
   switch (e.kind) {
     case kEntryInfix:
       return EmitOperatorCall(u, kOperatorTable[e.operand].name, 2);
@@ -352,20 +353,20 @@ class ExpressionCompiler {
         start_(*codePosition),
         expressionStart_(*position) {}
 
-  StatusCode Run(int32_t* produced, int16_t** last);
+  [[nodiscard]] StatusCode Run(int32_t* produced, int16_t** last);
 
  private:
   int At(int32_t k) const { return p_ + k < end_ ? ByteAt(u_.text, p_ + k) : 0; }
   OperatorStackEntry* Top() { return top_ > 0 ? &u_.stack[top_ - 1] : nullptr; }
   bool TopIs(int32_t kind) { return top_ > 0 && u_.stack[top_ - 1].kind == kind; }
 
-  StatusCode Push(int32_t precedence, int32_t kind, int32_t operand, int32_t mask = 0, int32_t count = 0,
-                  int32_t total = 0) {
+  [[nodiscard]] StatusCode Push(int32_t precedence, int32_t kind, int32_t operand, int32_t mask = 0, int32_t count = 0,
+                                int32_t total = 0) {
     if (top_ >= stackRoom_) return kTooManyNestedSubexpr;
     u_.stack[top_++] = OperatorStackEntry{precedence, kind, -1, operand, mask, count, total};
     return kOk;
   }
-  StatusCode Reduce(int32_t threshold) {
+  [[nodiscard]] StatusCode Reduce(int32_t threshold) {
     return ReduceOperators(u_.ctx, u_.library, u_.code, u_.room, u_.text, p_, u_.names, u_.nameCount, u_.cp, u_.stack,
                            &top_, threshold);
   }
@@ -381,24 +382,24 @@ class ExpressionCompiler {
     produced_ = values;
   }
 
-  StatusCode Operand();
-  StatusCode Operator();
-  StatusCode Name();
-  StatusCode FunctionName(int32_t kind, int32_t operand, int32_t after, bool isAssert);
-  StatusCode EmitCall(int32_t kind, int32_t operand, int32_t n, bool generic);
+  [[nodiscard]] StatusCode Operand();
+  [[nodiscard]] StatusCode Operator();
+  [[nodiscard]] StatusCode Name();
+  [[nodiscard]] StatusCode FunctionName(int32_t kind, int32_t operand, int32_t after, bool isAssert);
+  [[nodiscard]] StatusCode EmitCall(int32_t kind, int32_t operand, int32_t n, bool generic);
   int32_t DecideResults(bool user, int32_t minOut, int32_t maxOut) const;
-  StatusCode IndexKeyword(Op op, StatusCode misplaced);
-  StatusCode FunctionReference();
-  StatusCode AnonymousFunction();
-  StatusCode CloseParenthesis();
-  StatusCode CloseIndex(OperatorStackEntry& e);
-  StatusCode Comma();
-  StatusCode Semicolon();
-  StatusCode OpenIndex();
-  StatusCode Colon();
-  StatusCode TableOperator();
-  StatusCode ConvertBelow(int32_t index);
-  StatusCode TryGenericHooks(const char* name, int length, int32_t after, bool* taken);
+  [[nodiscard]] StatusCode IndexKeyword(Op op, StatusCode misplaced);
+  [[nodiscard]] StatusCode FunctionReference();
+  [[nodiscard]] StatusCode AnonymousFunction();
+  [[nodiscard]] StatusCode CloseParenthesis();
+  [[nodiscard]] StatusCode CloseIndex(OperatorStackEntry& e);
+  [[nodiscard]] StatusCode Comma();
+  [[nodiscard]] StatusCode Semicolon();
+  [[nodiscard]] StatusCode OpenIndex();
+  [[nodiscard]] StatusCode Colon();
+  [[nodiscard]] StatusCode TableOperator();
+  [[nodiscard]] StatusCode ConvertBelow(int32_t index);
+  [[nodiscard]] StatusCode TryGenericHooks(const char* name, int length, int32_t after, bool* taken);
 
   Unit u_;
   int32_t* position_;

@@ -124,10 +124,13 @@ double RadixValue(const char* text, int length, int* p, int bitsPerDigit) {
   return std::ldexp(static_cast<double>(mantissa), exponent);
 }
 
-StatusCode RaiseToken(EngineContext* ctx, int c) { return RaiseError(ctx, kUnrecognizedToken, -1, 0, c, nullptr); }
+[[nodiscard]] StatusCode RaiseToken(EngineContext* ctx, int c) {
+  return RaiseError(ctx, kUnrecognizedToken, -1, 0, c, nullptr);
+}
 
 // Typed integer literal: digits, then "int" or "uint" and the size.
-StatusCode ScanTypedInteger(EngineContext* ctx, const char* text, int length, int* position, NumericLiteral* out) {
+[[nodiscard]] StatusCode ScanTypedInteger(EngineContext* ctx, const char* text, int length, int* position,
+                                          NumericLiteral* out) {
   int p = *position;
   uint64_t v = 0;  // wraps modulo 2^64 like the language's integer classes
   if (StartsWith(text, length, p, "0x")) {
@@ -168,7 +171,7 @@ bool TypedIntegerAhead(const char* text, int length, int p) {
 }
 
 // Room check, then the words of one instruction.
-StatusCode Emit(int16_t* code, int32_t room, int32_t* at, std::initializer_list<int> words) {
+[[nodiscard]] StatusCode Emit(int16_t* code, int32_t room, int32_t* at, std::initializer_list<int> words) {
   if (*at + static_cast<int32_t>(words.size()) > room) return kCodeOverflow;
   for (int w : words) code[(*at)++] = static_cast<int16_t>(w);
   return kOk;
@@ -176,7 +179,7 @@ StatusCode Emit(int16_t* code, int32_t room, int32_t* at, std::initializer_list<
 
 // An opcode whose operand is one double: Nops first, so that the double lands
 // on an 8-byte address.
-StatusCode EmitDouble(int16_t* code, int32_t room, int32_t* at, Op op, double x) {
+[[nodiscard]] StatusCode EmitDouble(int16_t* code, int32_t room, int32_t* at, Op op, double x) {
   int32_t p = *at;
   while (reinterpret_cast<uintptr_t>(code + p + 1) % 8 != 0) ++p;
   if (p + 5 > room) return kCodeOverflow;
@@ -189,7 +192,7 @@ StatusCode EmitDouble(int16_t* code, int32_t room, int32_t* at, Op op, double x)
 
 int Word(Op op) { return static_cast<int>(op); }
 
-StatusCode EmitTypedInteger(const NumericLiteral& n, int16_t* code, int32_t room, int32_t* at) {
+[[nodiscard]] StatusCode EmitTypedInteger(const NumericLiteral& n, int16_t* code, int32_t room, int32_t* at) {
   const bool u = n.isUnsigned;
   switch (n.size) {
     case 8:
@@ -222,7 +225,8 @@ StatusCode EmitTypedInteger(const NumericLiteral& n, int16_t* code, int32_t room
 
 // One character of a string literal at *p, which must not be the closing
 // quote. *skip is set for a byte the charset decoder refused.
-StatusCode StringChar(EngineContext* ctx, const char* text, int length, int* p, uint16_t* ch, bool* skip) {
+[[nodiscard]] StatusCode StringChar(EngineContext* ctx, const char* text, int length, int* p, uint16_t* ch,
+                                    bool* skip) {
   *skip = false;
   const int c = ByteAt(text, *p);
   if (c == '\'') {  // a doubled quote
@@ -300,7 +304,7 @@ StatusCode StringChar(EngineContext* ctx, const char* text, int length, int* p, 
 // Walks the literal from after its opening quote to after its closing quote,
 // handing every character to put; answers the end position through *p.
 template <class Put>
-StatusCode WalkString(EngineContext* ctx, const char* text, int length, int* p, Put put) {
+[[nodiscard]] StatusCode WalkString(EngineContext* ctx, const char* text, int length, int* p, Put put) {
   for (;;) {
     if (*p >= length) return kUnterminatedString;
     if (text[*p] == '\'' && !(*p + 1 < length && text[*p + 1] == '\'')) {
@@ -516,7 +520,8 @@ StatusCode CompileStringLiteral(EngineContext* ctx, const char* text, int length
   code[at + words - 1] = 0;  // the pad byte of an odd 8-bit count
   int k = 0;
   p = *position + 1;
-  WalkString(ctx, text, length, &p, [&](uint16_t ch) {
+  // The sizing walk above went over the same characters without a failure.
+  (void)WalkString(ctx, text, length, &p, [&](uint16_t ch) {
     if (wide) {
       code[at + 2 + k] = static_cast<int16_t>(ch);
     } else {

@@ -29,7 +29,7 @@ constexpr int kMaxNameLength = 32;
 int NameLength(const char* text, int length, int position);
 
 // 205 with the name when it is longer than kMaxNameLength, else 0.
-StatusCode CheckNameLength(EngineContext* ctx, const char* name, int length);
+[[nodiscard]] StatusCode CheckNameLength(EngineContext* ctx, const char* name, int length);
 
 // ---------------------------------------------------------------------------
 // Blanks, comments, continuations and statement ends.
@@ -96,16 +96,18 @@ struct NumericLiteral {
 // Reads the literal at the position (a digit, or "." and a digit) and moves
 // past it. 174 (with the character) when a typed literal lacks "int" or
 // "uint", 173 for a size other than 8, 16, 32 or 64.
-StatusCode ScanNumericLiteral(EngineContext* ctx, const char* text, int length, int* position, NumericLiteral* out);
-StatusCode EmitNumericLiteral(const NumericLiteral& literal, int16_t* code, int32_t room, int32_t* codePosition);
-StatusCode CompileNumericLiteral(EngineContext* ctx, const char* text, int length, int* position, int16_t* code,
-                                 int32_t room, int32_t* codePosition);
+[[nodiscard]] StatusCode ScanNumericLiteral(EngineContext* ctx, const char* text, int length, int* position,
+                                            NumericLiteral* out);
+[[nodiscard]] StatusCode EmitNumericLiteral(const NumericLiteral& literal, int16_t* code, int32_t room,
+                                            int32_t* codePosition);
+[[nodiscard]] StatusCode CompileNumericLiteral(EngineContext* ctx, const char* text, int length, int* position,
+                                               int16_t* code, int32_t room, int32_t* codePosition);
 
 // The string whose opening quote is at the position, with its escapes and
 // doubled quotes, as PushString8, or PushString16 once a character needs 16
 // bits. 164 when the text ends first, 165 for an unknown escape.
-StatusCode CompileStringLiteral(EngineContext* ctx, const char* text, int length, int* position, int16_t* code,
-                                int32_t room, int32_t* codePosition);
+[[nodiscard]] StatusCode CompileStringLiteral(EngineContext* ctx, const char* text, int length, int* position,
+                                              int16_t* code, int32_t room, int32_t* codePosition);
 
 // ---------------------------------------------------------------------------
 // Command syntax: «format long» is format('long').
@@ -117,8 +119,8 @@ bool IsCommandSyntax(EngineContext* ctx, const char* text, int length, int posit
 // in bytes) and leaves the position where the command ended ("," ";", a line
 // end, a comment or the end). 180 when the call does not fit, 164 for a
 // quoted word without its closing quote.
-StatusCode ConvertCommandSyntax(EngineContext* ctx, const char* text, int length, int* position, char* out, int room,
-                                int* outLength, int32_t* line);
+[[nodiscard]] StatusCode ConvertCommandSyntax(EngineContext* ctx, const char* text, int length, int* position,
+                                              char* out, int room, int* outLength, int32_t* line);
 
 // ---------------------------------------------------------------------------
 // Statement records, written by pass 1 into scratch memory and read by pass 2.
@@ -175,8 +177,9 @@ inline const StatementRecord* NextStatementRecord(const StatementRecord* r) {
 // is still given). 163 when no name starts there, 205 for a long name, 189
 // with no table or no capacity, 182 when the table is full. A new varargin
 // sets *marker to 1, a new varargout to 2; otherwise it is 0.
-StatusCode FindOrAddVariable(const char* text, int length, int* position, char* names, int32_t* count, int32_t capacity,
-                             bool declaring, int32_t* index, int* marker, EngineContext* ctx);
+[[nodiscard]] StatusCode FindOrAddVariable(const char* text, int length, int* position, char* names, int32_t* count,
+                                           int32_t capacity, bool declaring, int32_t* index, int* marker,
+                                           EngineContext* ctx);
 
 // Copies one statement from the position into destination (room in bytes),
 // dropping blanks and comments outside square brackets and separating
@@ -185,14 +188,16 @@ StatusCode FindOrAddVariable(const char* text, int length, int* position, char* 
 // first "=" that is not part of a comparison splits the statement: the target
 // text comes first, the expression at the next multiple of 4 bytes; without
 // one (or without an "="), the whole text is the expression and the count 0.
-StatusCode CopyStatementText(EngineContext* ctx, const char* text, int length, int* position, char* destination,
-                             int room, int* expressionLength, int32_t* targetCount, int* targetLength, int32_t* line);
+[[nodiscard]] StatusCode CopyStatementText(EngineContext* ctx, const char* text, int length, int* position,
+                                           char* destination, int room, int* expressionLength, int32_t* targetCount,
+                                           int* targetLength, int32_t* line);
 
 // Pass 1 over a whole text: statement records into scratch (room in 32-bit
 // words), and in function mode the CompiledFunctionHeader with its input
 // numbers and variable names into header (room in 16-bit words). Outside
 // function mode the variables go to the caller's names table.
-StatusCode SplitStatements(EngineContext* ctx, int32_t* scratch, int32_t scratchWords, int32_t* scratchUsed,
-                           const char* text, int length, bool stopAtNextUnit, int16_t* header, int32_t outputWords,
-                           int32_t* headerWords, char* names, int32_t* nameCount, int32_t nameCapacity,
-                           bool functionMode, bool skipFunctionsAndDefinitions, int32_t* line);
+[[nodiscard]] StatusCode SplitStatements(EngineContext* ctx, int32_t* scratch, int32_t scratchWords,
+                                         int32_t* scratchUsed, const char* text, int length, bool stopAtNextUnit,
+                                         int16_t* header, int32_t outputWords, int32_t* headerWords, char* names,
+                                         int32_t* nameCount, int32_t nameCapacity, bool functionMode,
+                                         bool skipFunctionsAndDefinitions, int32_t* line);

@@ -25,7 +25,7 @@ void CountCopiedLineEnd(const char* text, int length, int p, int32_t* line) {
   if (text[p] == '\n' || (text[p] == '\r' && !(p + 1 < length && text[p + 1] == '\n'))) ++*line;
 }
 
-StatusCode ClosingError(int c) {
+[[nodiscard]] StatusCode ClosingError(int c) {
   return c == ')' ? kUnexpectedRightPar : c == ']' ? kUnexpectedRightBracket : kUnexpectedRightBrace;
 }
 
@@ -204,12 +204,13 @@ void CommitRecord(Pass& s, StatementRecord* r) {
   s.used += StatementRecordWords(r);
 }
 
-StatusCode AddName(Pass& s, const char* text, int length, int* p, bool declaring, int32_t* index, int* marker) {
+[[nodiscard]] StatusCode AddName(Pass& s, const char* text, int length, int* p, bool declaring, int32_t* index,
+                                 int* marker) {
   return FindOrAddVariable(text, length, p, s.names, &s.count, s.capacity, declaring, index, marker, s.ctx);
 }
 
 // Every target of a record becomes a variable: «[a, b(2).c] = f» adds a and b.
-StatusCode RegisterTargets(Pass& s, const StatementRecord* r) {
+[[nodiscard]] StatusCode RegisterTargets(Pass& s, const StatementRecord* r) {
   const char* t = RecordTargetText(r);
   const int n = r->targetLength;
   int p = n > 0 && (t[0] == '[' || t[0] == '(') ? 1 : 0;
@@ -222,7 +223,7 @@ StatusCode RegisterTargets(Pass& s, const StatementRecord* r) {
   return kOk;
 }
 
-StatusCode ExpressionStatement(Pass& s, bool command) {
+[[nodiscard]] StatusCode ExpressionStatement(Pass& s, bool command) {
   StatementRecord* r = BeginRecord(s, kStatementShown);
   if (r == nullptr) return kCompOutOfMemory;
   int32_t targets = 0;
@@ -243,7 +244,7 @@ StatusCode ExpressionStatement(Pass& s, bool command) {
 }
 
 // A statement whose text is an expression, and for "for" a target too.
-StatusCode TextStatement(Pass& s, StatementClass cls) {
+[[nodiscard]] StatusCode TextStatement(Pass& s, StatementClass cls) {
   const bool splitting = cls == kStatementFor;
   SkipBlanksInLine(s.text, s.length, &s.pos, s.line);
   if (!splitting && AtStatementEnd(s.text, s.length, s.pos)) return kMissingExpr;
@@ -266,7 +267,7 @@ StatusCode TextStatement(Pass& s, StatementClass cls) {
 
 // global and persistent: names separated by blanks or commas, kept joined by
 // commas as the target text.
-StatusCode DeclarationStatement(Pass& s, StatementClass cls) {
+[[nodiscard]] StatusCode DeclarationStatement(Pass& s, StatementClass cls) {
   if (cls == kStatementPersistent) {
     if (!s.functionMode) return kUnexpectedPersistent;
     // Persistent variables are found through the line markers.
@@ -302,7 +303,7 @@ StatusCode DeclarationStatement(Pass& s, StatementClass cls) {
   return RegisterTargets(s, r);
 }
 
-StatusCode KeywordStatement(Pass& s, StatementClass cls) {
+[[nodiscard]] StatusCode KeywordStatement(Pass& s, StatementClass cls) {
   switch (cls) {
     case kStatementIf:
     case kStatementElseif:
@@ -332,7 +333,7 @@ StatusCode KeywordStatement(Pass& s, StatementClass cls) {
 
 // The three statements of a default input value, «b = 3» as the k-th input:
 // if nargin<k, b=3; end.
-StatusCode DefaultInput(Pass& s, int k, const char* name, int nameLength) {
+[[nodiscard]] StatusCode DefaultInput(Pass& s, int k, const char* name, int nameLength) {
   SkipBlanksInLine(s.text, s.length, &s.pos, s.line);
   const int start = s.pos;
   const int end = DefaultValueEnd(s.text, s.length, start);
@@ -375,7 +376,7 @@ StatusCode DefaultInput(Pass& s, int k, const char* name, int nameLength) {
 }
 
 // A function name, optionally qualified as «class::name».
-StatusCode ReadFunctionName(Pass& s) {
+[[nodiscard]] StatusCode ReadFunctionName(Pass& s) {
   for (int part = 0; part < 2; ++part) {
     if (s.pos >= s.length || !IsNameStart(s.text[s.pos])) return kBadFunHeader;
     const int n = NameLength(s.text, s.length, s.pos);
@@ -390,7 +391,7 @@ StatusCode ReadFunctionName(Pass& s) {
 
 // The names are collected after room for capacity input numbers; they move
 // down behind the real inputs when the text ends.
-StatusCode ParseFunctionHeader(Pass& s) {
+[[nodiscard]] StatusCode ParseFunctionHeader(Pass& s) {
   const char* text = s.text;
   const int length = s.length;
   int& p = s.pos;
@@ -501,7 +502,7 @@ StatusCode ParseFunctionHeader(Pass& s) {
 }
 
 // «define name = expression»: a definition block whose statements are values.
-StatusCode ParseDefinition(Pass& s) {
+[[nodiscard]] StatusCode ParseDefinition(Pass& s) {
   if (s.outputWords < 4) return kCodeOverflow;
   s.header[0] = kHeaderDefine;
   s.header[1] = s.header[2] = s.header[3] = 0;
@@ -532,14 +533,14 @@ void SkipFunction(Pass& s) {
 }
 
 // Skip mode: a definition is read like a statement into the free scratch and dropped.
-StatusCode SkipDefinition(Pass& s) {
+[[nodiscard]] StatusCode SkipDefinition(Pass& s) {
   int expressionLength = 0;
   int targetLength = 0;
   return CopyStatementText(s.ctx, s.text, s.length, &s.pos, reinterpret_cast<char*>(s.scratch + s.used),
                            (s.scratchWords - s.used) * 4, &expressionLength, nullptr, &targetLength, s.line);
 }
 
-StatusCode Pragma(Pass& s) {
+[[nodiscard]] StatusCode Pragma(Pass& s) {
   int& p = s.pos;
   SkipBlanksInLine(s.text, s.length, &p, s.line);
   if (!AtStatementEnd(s.text, s.length, p)) {
@@ -558,7 +559,7 @@ StatusCode Pragma(Pass& s) {
 }
 
 // One statement from the position; *done when the text ends quietly here.
-StatusCode Statement(Pass& s, bool* done) {
+[[nodiscard]] StatusCode Statement(Pass& s, bool* done) {
   const char* text = s.text;
   const int length = s.length;
   int& p = s.pos;

@@ -26,7 +26,7 @@ CompositeElementHeader* ElementAt(CompositeElementHeader* first, int64_t index) 
 }
 
 // Pushes a copy of the cells [from, from + cells) as a value described by d.
-StatusCode PushCopy(EngineContext* ctx, uint32_t kind, int64_t cells, int32_t extra, const Cell* from) {
+[[nodiscard]] StatusCode PushCopy(EngineContext* ctx, uint32_t kind, int64_t cells, int32_t extra, const Cell* from) {
   Cell* data = nullptr;
   if (StatusCode st = PushValue(ctx, kind, cells, extra, Room::kStrict, &data); st != kOk) return st;
   std::memcpy(data, from, cells * sizeof(Cell));
@@ -200,7 +200,7 @@ StatusCode ReshapeTopCellArray(EngineContext* ctx, int ndims, const int32_t* dim
 
   int64_t count = 0;
   int32_t fields = -1;
-  GetCompositeInfo(&d, first, '?', nullptr, nullptr, &count, &fields, nullptr);
+  (void)GetCompositeInfo(&d, first, '?', nullptr, nullptr, &count, &fields, nullptr);  // kind checked above
   if (dims == nullptr) {
     if (d.extra == kStruct) return kOk;
     if (d.extra == kList) return kOk;
@@ -246,7 +246,7 @@ StatusCode PushListElement(EngineContext* ctx, int position, int32_t index) {
   int64_t count = 0;
   int32_t fields = -1;
   CompositeElementHeader* item = nullptr;
-  GetCompositeInfo(&d, first, '?', nullptr, nullptr, &count, &fields, &item);
+  (void)GetCompositeInfo(&d, first, '?', nullptr, nullptr, &count, &fields, &item);  // kind checked above
   if (index < 1 || index > count) return kIndexOutOfRange;
   if (d.extra != kStructArray) {
     CompositeElementHeader* e = ElementAt(item, index - 1);
@@ -327,7 +327,7 @@ StatusCode ConvertTopToStructArray(EngineContext* ctx) {
   auto* first = reinterpret_cast<CompositeElementHeader*>(TopData(ctx));
   int64_t count = 0;
   CompositeElementHeader* item = nullptr;
-  GetCompositeInfo(&d, first, '?', nullptr, nullptr, &count, nullptr, &item);
+  (void)GetCompositeInfo(&d, first, '?', nullptr, nullptr, &count, nullptr, &item);  // kind checked above
   if (count == 0) {
     PopValue(ctx);
     return PushValue(ctx, kComposite, 0, kStruct, Room::kStrict, nullptr);

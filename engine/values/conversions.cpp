@@ -11,7 +11,8 @@ namespace {
 
 // Pushes an array of the source's shape: a double result of at most two
 // dimensions is a plain matrix, everything else boxed.
-StatusCode PushShaped(EngineContext* ctx, const NumericView& s, int32_t subtype, uint32_t cls, Cell** data) {
+[[nodiscard]] StatusCode PushShaped(EngineContext* ctx, const NumericView& s, int32_t subtype, uint32_t cls,
+                                    Cell** data) {
   if ((cls == kDouble || cls == kComplexDouble) && s.ndims == 2) {
     double* re = nullptr;
     double* im = nullptr;
@@ -47,7 +48,7 @@ bool IntegerInPlace(const NumericView& s, uint32_t target) {
 }
 
 // Converts the top value to double or single in place of itself.
-StatusCode ConvertTopToFloat(EngineContext* ctx, bool toSingle, bool* changed) {
+[[nodiscard]] StatusCode ConvertTopToFloat(EngineContext* ctx, bool toSingle, bool* changed) {
   NumericView s;
   if (!ReadNumeric(ctx, 0, &s)) return kWrongTypeInternal;
   const bool complex = IsComplexClass(s.cls);
@@ -73,7 +74,7 @@ StatusCode ConvertTopToFloat(EngineContext* ctx, bool toSingle, bool* changed) {
 // each result above the top before its original goes; checks beforehand that
 // every step has room, so a run that would fail changes nothing.
 template <class Target>
-StatusCode CheckConversionRoom(EngineContext* ctx, int first, int last, Target target) {
+[[nodiscard]] StatusCode CheckConversionRoom(EngineContext* ctx, int first, int last, Target target) {
   if (ctx->descLength + 3 >= ctx->descCapacity) return kDescStackFull;
   int64_t grown = 0;
   for (int p = first; p <= last; ++p) {
@@ -89,10 +90,10 @@ StatusCode CheckConversionRoom(EngineContext* ctx, int first, int last, Target t
 }
 
 template <class F>
-StatusCode AtPosition(EngineContext* ctx, int position, F convert) {
-  RotateValues(ctx, position + 1, 1);
+[[nodiscard]] StatusCode AtPosition(EngineContext* ctx, int position, F convert) {
+  (void)RotateValues(ctx, position + 1, 1);
   const StatusCode st = convert();
-  RotateValues(ctx, position + 1, position);
+  (void)RotateValues(ctx, position + 1, position);
   return st;
 }
 
@@ -103,7 +104,7 @@ int64_t TruncateToInt64(double x) {
   return static_cast<int64_t>(x);
 }
 
-StatusCode CheckIntegerRange(const NumericView& s, int bytes, bool isUnsigned) {
+[[nodiscard]] StatusCode CheckIntegerRange(const NumericView& s, int bytes, bool isUnsigned) {
   const __int128 hi = isUnsigned ? ((__int128{1} << (8 * bytes)) - 1) : ((__int128{1} << (8 * bytes - 1)) - 1);
   const __int128 lo = isUnsigned ? 0 : -(__int128{1} << (8 * bytes - 1));
   for (int64_t k = 0; k < s.count; ++k) {
@@ -120,7 +121,7 @@ StatusCode CheckIntegerRange(const NumericView& s, int bytes, bool isUnsigned) {
   return kOk;
 }
 
-StatusCode ConvertTopToInteger(EngineContext* ctx, int bytes, bool isUnsigned, bool check) {
+[[nodiscard]] StatusCode ConvertTopToInteger(EngineContext* ctx, int bytes, bool isUnsigned, bool check) {
   NumericView s;
   if (!ReadNumeric(ctx, 0, &s)) return kWrongTypeInternal;
   if (check)

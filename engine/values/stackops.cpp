@@ -54,7 +54,7 @@ StatusCode RotateValues(EngineContext* ctx, int n, int k) {
 }
 
 StatusCode ReverseValues(EngineContext* ctx, int n) {
-  for (int j = n; j >= 2; --j) RotateValues(ctx, j, j - 1);
+  for (int j = n; j >= 2; --j) (void)RotateValues(ctx, j, j - 1);
   return kOk;
 }
 

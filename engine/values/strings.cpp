@@ -16,7 +16,7 @@ void ShrinkTopCharRow(EngineContext* ctx, int64_t n) {
 
 // Characters a reserve request stands for: as given, or all (-1) or half (-2)
 // of the free space.
-StatusCode ReserveLength(EngineContext* ctx, int64_t* length) {
+[[nodiscard]] StatusCode ReserveLength(EngineContext* ctx, int64_t* length) {
   const int64_t free = FreeDataCells(ctx);
   if (*length == -1) {
     // A row carries two header cells and keeps one cell spare.
@@ -30,7 +30,7 @@ StatusCode ReserveLength(EngineContext* ctx, int64_t* length) {
   return kOk;
 }
 
-StatusCode ReserveRow(EngineContext* ctx, int64_t* length, uint16_t** codes) {
+[[nodiscard]] StatusCode ReserveRow(EngineContext* ctx, int64_t* length, uint16_t** codes) {
   if (StatusCode st = ReserveLength(ctx, length); st != kOk) return st;
   if (*length > kMaxIntegerElements) return kDataStackFull;
   return PushCharRow(ctx, static_cast<int32_t>(*length), codes);
@@ -64,7 +64,7 @@ void DecodeInto(Decoder decode, const char* text, int length, uint16_t* out) {
     if (decode(text, &ch, &pos, length)) *out++ = ch;
 }
 
-StatusCode PushDecoded(EngineContext* ctx, Decoder decode, int64_t length, const char* text) {
+[[nodiscard]] StatusCode PushDecoded(EngineContext* ctx, Decoder decode, int64_t length, const char* text) {
   if (length < 0) length = static_cast<int64_t>(std::strlen(text));
   if (length > INT32_MAX) return kObjTooLarge;
   const int len = static_cast<int>(length);
@@ -77,7 +77,7 @@ StatusCode PushDecoded(EngineContext* ctx, Decoder decode, int64_t length, const
 
 // Replaces the reserved row on top, whose first n bytes hold encoded text, by
 // the characters they decode to.
-StatusCode FinishDecoded(EngineContext* ctx, Decoder decode, int64_t n) {
+[[nodiscard]] StatusCode FinishDecoded(EngineContext* ctx, Decoder decode, int64_t n) {
   int64_t reserved = 0;
   uint16_t* codes = TopCodes(ctx, &reserved);
   if (n < 0 || n > 2 * reserved) return kBadArg;
@@ -215,7 +215,7 @@ StatusCode GetStringArg(EngineContext* ctx, int position, const char** text, int
 
 StatusCode EncodeCharArg(EngineContext* ctx, int position, bool addNul, uint8_t** data, int64_t* length) {
   if (!IsCharValue(ctx, position)) return kWrongTypeInternal;
-  RotateValues(ctx, position + 1, 1);
+  (void)RotateValues(ctx, position + 1, 1);
   StatusCode st = kOk;
   int64_t count = 0;
   const uint16_t* codes = TopCodes(ctx, &count);
@@ -246,7 +246,7 @@ StatusCode EncodeCharArg(EngineContext* ctx, int position, bool addNul, uint8_t*
     if (addNul) out[m] = 0;
     st = DropArgsUnderResults(ctx, 1, 1);
   }
-  RotateValues(ctx, position + 1, position);
+  (void)RotateValues(ctx, position + 1, position);
   if (st != kOk) return st;
   if (data) *data = reinterpret_cast<uint8_t*>(ReadArray(DataAt(ctx, position)).data);
   if (length) *length = m;

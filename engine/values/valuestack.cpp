@@ -11,8 +11,8 @@ namespace {
 
 constexpr int64_t kCountCap = int64_t{1} << 62;  // saturates products of dimensions
 
-StatusCode PushIntegerTyped(EngineContext* ctx, int ndims, const int32_t* dims, int bytes, bool isUnsigned,
-                            int32_t subtype, void** data) {
+[[nodiscard]] StatusCode PushIntegerTyped(EngineContext* ctx, int ndims, const int32_t* dims, int bytes,
+                                          bool isUnsigned, int32_t subtype, void** data) {
   if (bytes != 1 && bytes != 2 && bytes != 4 && bytes != 8) return kWrongTypeInternal;
   uint32_t d[kMaxDims];
   int64_t count = 0;
@@ -423,8 +423,8 @@ StatusCode GetArgDims(EngineContext* ctx, int position, int* ndims, int32_t* dim
 
 namespace {
 
-StatusCode GetArrayOf(EngineContext* ctx, int position, uint32_t realCls, uint32_t complexCls, int* ndims,
-                      int32_t* dims, int64_t* count, Cell** data, bool* complex) {
+[[nodiscard]] StatusCode GetArrayOf(EngineContext* ctx, int position, uint32_t realCls, uint32_t complexCls, int* ndims,
+                                    int32_t* dims, int64_t* count, Cell** data, bool* complex) {
   const ValueDescriptor& d = *DescriptorAt(ctx, position);
   if (!IsBoxedArray(d) || d.extra != kNumericArray) return kWrongTypeInternal;
   const ArrayView a = ReadArray(DataAt(ctx, position));
@@ -442,7 +442,7 @@ StatusCode GetDoubleArrayArg(EngineContext* ctx, int position, int* ndims, int32
   const ValueDescriptor& d = *DescriptorAt(ctx, position);
   if (IsPlainMatrix(d)) {
     int32_t m = 0, n = 0;
-    GetDoubleMatrixArg(ctx, position, &m, &n, re, im);
+    (void)GetDoubleMatrixArg(ctx, position, &m, &n, re, im);  // a plain matrix
     if (ndims) *ndims = 2;
     if (dims) dims[0] = m, dims[1] = n;
     if (count) *count = int64_t{m} * n;

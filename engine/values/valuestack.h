@@ -26,7 +26,7 @@ inline int64_t FreeDataCells(const EngineContext* ctx) { return int64_t{ctx->dat
 // the last cell.
 enum class Room { kStrict, kAll };
 
-inline StatusCode CheckRoom(const EngineContext* ctx, int64_t cells, Room room) {
+[[nodiscard]] inline StatusCode CheckRoom(const EngineContext* ctx, int64_t cells, Room room) {
   if (ctx->descLength + 3 >= ctx->descCapacity) return kDescStackFull;
   const int64_t free = FreeDataCells(ctx);
   if (room == Room::kStrict ? cells >= free : cells > free) return kDataStackFull;
@@ -34,15 +34,16 @@ inline StatusCode CheckRoom(const EngineContext* ctx, int64_t cells, Room room) 
 }
 
 // A 1 x 1 integer array of the class holding v, cut to the class's width.
-StatusCode PushIntegerScalar(EngineContext* ctx, uint32_t cls, __int128 v);
+[[nodiscard]] StatusCode PushIntegerScalar(EngineContext* ctx, uint32_t cls, __int128 v);
 // A 1 x 1 single, complex with the flag.
-StatusCode PushSingleScalar(EngineContext* ctx, double re, double im, bool complex);
+[[nodiscard]] StatusCode PushSingleScalar(EngineContext* ctx, double re, double im, bool complex);
 
 // Reshaping takes at most this many dimensions.
 constexpr int kMaxReshapeDims = 16;
 
 // Pushes a descriptor and reserves the cells; the data is left to the caller.
-inline StatusCode PushValue(EngineContext* ctx, uint32_t kind, int64_t cells, int32_t extra, Room room, Cell** data) {
+[[nodiscard]] inline StatusCode PushValue(EngineContext* ctx, uint32_t kind, int64_t cells, int32_t extra, Room room,
+                                          Cell** data) {
   if (StatusCode st = CheckRoom(ctx, cells, room); st != kOk) return st;
   auto* d = reinterpret_cast<ValueDescriptor*>(ctx->descBase + ctx->descLength);
   *d = {kind, static_cast<int32_t>(cells), extra};
@@ -105,8 +106,8 @@ __int128 IntegerElement(const NumericView& v, int64_t k);
 
 // Pushes a boxed array (subtype 3 to 5) of already normalised dimensions; the
 // elements are left to the caller, the padding after them is zero.
-StatusCode PushArray(EngineContext* ctx, int32_t subtype, uint32_t cls, const uint32_t* dims, int ndims,
-                     Cell** elements);
+[[nodiscard]] StatusCode PushArray(EngineContext* ctx, int32_t subtype, uint32_t cls, const uint32_t* dims, int ndims,
+                                   Cell** elements);
 
 // Gives the top boxed array a new subtype, class and shape of the same number
 // of dimensions in place. The first keptBytes of its elements stay; the rest
@@ -145,5 +146,5 @@ int NormalizeCallerDims(int ndims, const int32_t* in, uint32_t* dims, int64_t* c
 
 // The parts of the inline function at position: its code, its source text
 // and the cells of its captured values.
-StatusCode GetInlineFunctionParts(EngineContext* ctx, int position, const int16_t** code, const char** source,
-                                  int* sourceLength, Cell** captured);
+[[nodiscard]] StatusCode GetInlineFunctionParts(EngineContext* ctx, int position, const int16_t** code,
+                                                const char** source, int* sourceLength, Cell** captured);

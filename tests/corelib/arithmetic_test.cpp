@@ -81,7 +81,7 @@ class ArithmeticTest : public StackFixture {
     }
   }
 
-  StatusCode Apply(const Val& a, const Val& b, char selector) {
+  [[nodiscard]] StatusCode Apply(const Val& a, const Val& b, char selector) {
     Push(a);
     Push(b);
     return ApplyElementwiseArithmetic(ctx, selector);

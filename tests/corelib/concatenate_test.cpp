@@ -224,13 +224,13 @@ TEST_F(ConcatenateTest, ConformStructFieldsKeepsEverythingWithoutRoom) {
   Struct({{"a", 1}, {"b", 2}});
   const SymbolId names[] = {Symbol("b"), Symbol("x")};
   FillData(8);  // the new value needs 11 cells
-  RotateValues(ctx, 2, 1);
+  ASSERT_EQ(RotateValues(ctx, 2, 1), kOk);
   const std::vector<uint64_t> before = DataCells();
   const int32_t descs = ctx->descLength;
   EXPECT_EQ(ConformStructFields(ctx, names, 2), kDataStackFull);
   EXPECT_EQ(DataCells(), before);
   EXPECT_EQ(ctx->descLength, descs);
-  RotateValues(ctx, 2, 1);
+  ASSERT_EQ(RotateValues(ctx, 2, 1), kOk);
   PopValue(ctx);
 
   ASSERT_EQ(ConformStructFields(ctx, names, 2), kOk);
@@ -258,8 +258,8 @@ TEST_F(ConcatenateTest, JoinWithoutRoomChangesNothing) {
   Row({1, 2, 3});
   Row({4, 5, 6});
   FillData(4);
-  RotateValues(ctx, 3, 1);
-  RotateValues(ctx, 3, 1);
+  ASSERT_EQ(RotateValues(ctx, 3, 1), kOk);
+  ASSERT_EQ(RotateValues(ctx, 3, 1), kOk);
   const std::vector<uint64_t> before = DataCells();
   const int32_t descs = ctx->descLength;
   EXPECT_EQ(ConcatenateValues(ctx, 2, 1), kDataStackFull);

@@ -12,7 +12,7 @@ namespace {
 using ConvertTest = StackValuesTest;
 using Push = std::function<void(ConvertTest*)>;
 
-StatusCode RunBuiltin(EngineContext* ctx, Op op) {
+[[nodiscard]] StatusCode RunBuiltin(EngineContext* ctx, Op op) {
   const int16_t ins[2] = {static_cast<int16_t>(op), 0};
   return FloatClassOpcode(ctx, ins);
 }

@@ -20,7 +20,7 @@ namespace {
 
 std::string* g_out = nullptr;
 
-StatusCode OutWrite(EngineContext*, int32_t descriptor, const char* bytes, int32_t length, void*) {
+[[nodiscard]] StatusCode OutWrite(EngineContext*, int32_t descriptor, const char* bytes, int32_t length, void*) {
   if (descriptor != 1) return kBadFileId;
   g_out->append(bytes, length);
   return kOk;
@@ -45,7 +45,7 @@ class DisplayTest : public StackFixture {
   void TearDown() override { g_out = nullptr; }
 
   // Compiles text as command-line code over the base frame's names and runs it.
-  StatusCode Execute(const std::string& text) {
+  [[nodiscard]] StatusCode Execute(const std::string& text) {
     CallFrame* f = CurrentFrame(ctx);
     auto* names = reinterpret_cast<char*>(FrameSlots(f) + f->nameCapacity);
     int32_t count = f->variableCount, used = 0;

@@ -45,7 +45,7 @@ class CodegenTest : public StackFixture {
 
   // Compiles text as code that is not a function; the status, and the
   // listing in listing.
-  StatusCode Compile(const std::string& text, int level = 0, int32_t expected = 0) {
+  [[nodiscard]] StatusCode Compile(const std::string& text, int level = 0, int32_t expected = 0) {
     SetCodeOptions(ctx, level, 0);
     used = 0;
     const StatusCode st = CompileSource(ctx, 0, text.data(), static_cast<int32_t>(text.size()), output.data(),

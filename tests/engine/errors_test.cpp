@@ -86,25 +86,25 @@ TEST_F(Errors, TemplatesAndPlaceholders) {
   }
   SymbolId field = 0;
   ASSERT_EQ(InternSymbol(ctx, "weight", 6, 32, &field), kOk);
-  RaiseError(ctx, 39, -1, field, -1, nullptr);
+  (void)RaiseError(ctx, 39, -1, field, -1, nullptr);
   EXPECT_EQ(Current(), "Undefined structure field 'weight'");
-  RaiseError(ctx, 39, -1, 0, -1, nullptr);
+  (void)RaiseError(ctx, 39, -1, 0, -1, nullptr);
   EXPECT_EQ(Current(), "Undefined structure field ");
 }
 
 TEST_F(Errors, LocationSuffix) {
   RunningIn(7);
-  RaiseError(ctx, 121, -1, 0, -1, "g");
+  (void)RaiseError(ctx, 121, -1, 0, -1, "g");
   EXPECT_EQ(Current(), "Undefined function 'g' (lib/fun;7)");
   EXPECT_EQ(ctx->errorFunction, 2);
   EXPECT_EQ(ctx->errorPosition, 7);
 
   RunningIn(1);
-  RaiseError(ctx, 121, -1, 0, -1, "g");
+  (void)RaiseError(ctx, 121, -1, 0, -1, "g");
   EXPECT_EQ(Current(), "Undefined function 'g'") << "no suffix on line 1";
 
   RunningIn(12345678, true);
-  RaiseError(ctx, 121, -1, 0, -1, "g");
+  (void)RaiseError(ctx, 121, -1, 0, -1, "g");
   EXPECT_EQ(Current(), "Undefined function 'g' (lib/.fun;12345678)");
   // The record holds the whole text: the next heap block starts after its NUL.
   const int32_t record = ctx->currentErrorRecord;
@@ -124,7 +124,7 @@ TEST_F(Errors, LocationSuffix) {
 TEST_F(Errors, TextsOfTheLastError) {
   EXPECT_EQ(LastText(0, true), "");
   EXPECT_EQ(LastText(43, false), "Wrong type") << "without a stored error, the table's message";
-  RaiseError(ctx, 29, -1, 0, 4, nullptr);
+  (void)RaiseError(ctx, 29, -1, 0, 4, nullptr);
   EXPECT_EQ(ctx->lastErrorRecord, -1);
   EXPECT_EQ(LastText(29, true), "Index out of range (4) for variable ");
   EXPECT_GT(ctx->lastErrorRecord, 0) << "raising made it the last error";
@@ -136,7 +136,7 @@ TEST_F(Errors, TextsOfTheLastError) {
   Reset();
   SetUp();
   RunningIn(9);
-  ClearError(ctx);
+  ASSERT_EQ(ClearError(ctx), kOk);
   SetErrorLocation(ctx, 44, 0);
   std::strcpy(ctx->failingName, "plus");
   EXPECT_EQ(LastText(44, false), "Wrong type (lib/fun;9) 'plus'");
@@ -170,14 +170,14 @@ TEST_F(Errors, Identifiers) {
 }
 
 TEST_F(Errors, PrintingWritesWholeTexts) {
-  RaiseError(ctx, 3, -1, 0, -1, nullptr);
+  (void)RaiseError(ctx, 3, -1, 0, -1, nullptr);
   ASSERT_EQ(PrintError(ctx, 3, true), kOk);
   EXPECT_EQ(written, "Data stack overflow\n");
   EXPECT_GT(ctx->lastErrorRecord, 0);
 
   written.clear();
   const std::string longText(300, 'x');
-  StoreLastErrorMessage(ctx, kUserError, longText.c_str(), -1, false, nullptr);
+  ASSERT_EQ(StoreLastErrorMessage(ctx, kUserError, longText.c_str(), -1, false, nullptr), kOk);
   ASSERT_EQ(PrintError(ctx, kUserError, true), kOk);
   EXPECT_EQ(written, longText + "\n");
   char buffer[512];
@@ -191,27 +191,39 @@ TEST_F(Errors, NoScratchRoomGivesAnEmptyText) {
   EXPECT_EQ(Current(), "");
 }
 
+TEST_F(Errors, AMessageWithoutHeapRoomFailsTheRaise) {
+  // Every heap cell in use: no error record fits.
+  int32_t index = 0;
+  while (AllocateHeapBlock(ctx, 1, &index) == kOk) continue;
+  EXPECT_EQ(RaiseErrorWithIdentifier(ctx, "RVO:badSize", -1, "too big", -1), kHeapFull);
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, "RVO:badSize"), kOk);
+  EXPECT_EQ(ErrorBuiltin(ctx, 1, false), kHeapFull) << "an identifier alone";
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, "RVO:badSize"), kOk);
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, "too big"), kOk);
+  EXPECT_EQ(ErrorBuiltin(ctx, 2, false), kHeapFull) << "an identifier and a message";
+}
+
 TEST_F(Errors, ErrorAndWarningBuiltins) {
   struct Case {
     std::vector<const char*> args;
     bool warning;
     const char* message;  // stored or written; null: nothing
   };
-  PushStringFromBytes(ctx, -1, "RVO:badSize");
-  PushStringFromBytes(ctx, -1, "too big");
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, "RVO:badSize"), kOk);
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, "too big"), kOk);
   EXPECT_EQ(ErrorBuiltin(ctx, 2, false), 21);
   EXPECT_EQ(Current(), "too big");
   EXPECT_EQ(ctx->descLength, 0) << "the arguments are gone";
 
-  PushStringFromBytes(ctx, -1, "abc");
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, "abc"), kOk);
   EXPECT_EQ(ErrorBuiltin(ctx, 1, false), kUserError);
   EXPECT_EQ(Current(), "abc");
 
-  PushStringFromBytes(ctx, -1, "");
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, ""), kOk);
   EXPECT_EQ(ErrorBuiltin(ctx, 1, false), kOk) << "an empty message raises nothing";
 
-  PushStringFromBytes(ctx, -1, "my:id");
-  PushStringFromBytes(ctx, -1, "abc");
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, "my:id"), kOk);
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, "abc"), kOk);
   const StatusCode user = ErrorBuiltin(ctx, 2, false);
   EXPECT_LT(user, 0);
   EXPECT_EQ(user, FindSymbol(ctx, "my:id", 5));
@@ -226,45 +238,45 @@ TEST_F(Errors, ErrorAndWarningBuiltins) {
   ctx->dataTop = 0;
 
   // An identifier alone stores an empty message, never the previous text.
-  PushStringFromBytes(ctx, -1, "other:id");
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, "other:id"), kOk);
   EXPECT_LT(ErrorBuiltin(ctx, 1, false), 0);
   EXPECT_EQ(Current(), "");
 
-  PushStringFromBytes(ctx, -1, "careful");
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, "careful"), kOk);
   EXPECT_EQ(ErrorBuiltin(ctx, 1, true), kOk);
-  PushStringFromBytes(ctx, -1, "my:id");
-  PushStringFromBytes(ctx, -1, "again");
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, "my:id"), kOk);
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, "again"), kOk);
   EXPECT_EQ(ErrorBuiltin(ctx, 2, true), kOk);
   EXPECT_EQ(written, "careful\nagain\n");
   EXPECT_EQ(ctx->descLength, 0);
 
   // Formats with values wait for the formatted-output builtins.
-  PushStringFromBytes(ctx, -1, "x=%d");
-  PushRealScalar(ctx, 3);
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, "x=%d"), kOk);
+  ASSERT_EQ(PushRealScalar(ctx, 3), kOk);
   EXPECT_EQ(ErrorBuiltin(ctx, 2, false), kNotSupported);
   EXPECT_EQ(ctx->descLength, 0);
 }
 
 TEST_F(Errors, Rethrow) {
-  MakeListFromValues(ctx, 0, false, "", 0);
+  ASSERT_EQ(MakeListFromValues(ctx, 0, false, "", 0), kOk);
   EXPECT_EQ(RethrowBuiltin(ctx), kUndefField);
 
   ctx->descLength = 0;
   ctx->dataTop = 0;
-  PushStringFromBytes(ctx, -1, "RVO:wrongType");
-  MakeListFromValues(ctx, 1, false, "identifier", 10);
-  PushStringFromBytes(ctx, -1, "not that");
-  MakeListFromValues(ctx, 1, true, "message", 7);
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, "RVO:wrongType"), kOk);
+  ASSERT_EQ(MakeListFromValues(ctx, 1, false, "identifier", 10), kOk);
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, "not that"), kOk);
+  ASSERT_EQ(MakeListFromValues(ctx, 1, true, "message", 7), kOk);
   EXPECT_EQ(RethrowBuiltin(ctx), 43);
   EXPECT_EQ(Current(), "not that");
   EXPECT_EQ(ctx->descLength, 0);
 }
 
 TEST_F(Errors, Lasterr) {
-  PushStringFromBytes(ctx, -1, "RVO:badSize");
-  PushStringFromBytes(ctx, -1, "too big");
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, "RVO:badSize"), kOk);
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, "too big"), kOk);
   ASSERT_EQ(ErrorBuiltin(ctx, 2, false), 21);
-  PrintError(ctx, 21, true);
+  (void)PrintError(ctx, 21, true);
   ASSERT_EQ(LastErrorBuiltin(ctx, 2, false), kOk);
   EXPECT_EQ(TopString(), "too big") << "the message is the first output";
   PopValue(ctx);

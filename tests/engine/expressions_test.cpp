@@ -17,10 +17,10 @@
 
 namespace {
 
-StatusCode Native(EngineContext*, int, int, void*) { return kOk; }
+[[nodiscard]] StatusCode Native(EngineContext*, int, int, void*) { return kOk; }
 
 // Takes every name that starts with "gen".
-StatusCode GenericHook(EngineContext*, const char* name, int length, int, int, int, void*) {
+[[nodiscard]] StatusCode GenericHook(EngineContext*, const char* name, int length, int, int, int, void*) {
   return length >= 3 && std::strncmp(name, "gen", 3) == 0 ? kOk : 1;
 }
 

@@ -60,10 +60,11 @@ class FrameTest : public StackFixture {
 
   static ProgramCounter At(int32_t offset) { return ProgramCounter{kCodeArea, 0, {}, offset}; }
 
-  StatusCode Enter(const CompiledFunctionHeader* h, int32_t nargout, int32_t nargin, const ProgramCounter* caller) {
+  [[nodiscard]] StatusCode Enter(const CompiledFunctionHeader* h, int32_t nargout, int32_t nargin,
+                                 const ProgramCounter* caller) {
     return EnterFunctionFrame(ctx, caller, h, 0, 0, nargout, nargin, false, false, false);
   }
-  StatusCode Enter(const CompiledFunctionHeader* h, int32_t nargout, int32_t nargin) {
+  [[nodiscard]] StatusCode Enter(const CompiledFunctionHeader* h, int32_t nargout, int32_t nargin) {
     const ProgramCounter pc = At(0x40);
     return Enter(h, nargout, nargin, &pc);
   }
@@ -83,11 +84,11 @@ class FrameTest : public StackFixture {
     FrameSlots(Frame())[i] = index;
   }
   void SetVar(int i, double x) {
-    PushRealScalar(ctx, x);
+    ASSERT_EQ(PushRealScalar(ctx, x), kOk);
     StoreTop(i);
   }
   void SetVarList(int i, std::vector<double> items) {
-    for (double x : items) PushRealScalar(ctx, x);
+    for (double x : items) ASSERT_EQ(PushRealScalar(ctx, x), kOk);
     ASSERT_EQ(MakeListFromValues(ctx, static_cast<int>(items.size()), false, nullptr, 0), kOk);
     StoreTop(i);
   }
@@ -120,7 +121,7 @@ const Signature kTwoInOneOut{0, 3, {1, 2}, 1};
 
 TEST_F(FrameTest, BaseFrameAfterReset) {
   // Whatever ran before goes: frames, values, variables.
-  PushRealScalar(ctx, 1);
+  ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
   ASSERT_EQ(Enter(Function({0, 1, {0}, 0}), 0, 1), kOk);
   ASSERT_EQ(ResetEngineToBaseFrame(ctx), kOk);
 
@@ -139,7 +140,7 @@ TEST_F(FrameTest, BaseFrameAfterReset) {
 }
 
 TEST_F(FrameTest, StackRegistersReset) {
-  PushRealScalar(ctx, 1);
+  ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
   ctx->uniformRandom = {5, 6};
   ctx->normalRandom = {7, 8};
   ctx->pc = At(12);
@@ -163,10 +164,10 @@ TEST_F(FrameTest, StackRegistersReset) {
 
 TEST_F(FrameTest, EnterMovesArgumentsIntoVariables) {
   const CompiledFunctionHeader* h = Function(kTwoInOneOut, {"y", "a", "b"});
-  PushRealScalar(ctx, 99);  // a value of the caller, under the arguments
+  ASSERT_EQ(PushRealScalar(ctx, 99), kOk);  // a value of the caller, under the arguments
   const int32_t dataBefore = ctx->dataTop;
   const int32_t position = ctx->descLength;
-  PushRealScalar(ctx, 10);
+  ASSERT_EQ(PushRealScalar(ctx, 10), kOk);
   PushRow({1, 2});
   const ProgramCounter caller = At(0x40);
   ASSERT_EQ(EnterFunctionFrame(ctx, &caller, h, 3, -17, 1, 2, false, false, false), kOk);
@@ -229,7 +230,7 @@ TEST_F(FrameTest, ArgumentCountsAreChecked) {
   };
   for (const Case& c : kCases) {
     ASSERT_EQ(ResetEngineToBaseFrame(ctx), kOk);
-    for (int i = 0; i < c.nargin; ++i) PushRealScalar(ctx, i);
+    for (int i = 0; i < c.nargin; ++i) ASSERT_EQ(PushRealScalar(ctx, i), kOk);
     const Snapshot before = Take();
     const StatusCode st = Enter(Function(c.sig), c.nargout, c.nargin);
     EXPECT_EQ(st, c.want) << c.nargin << " in, " << c.nargout << " out";
@@ -241,7 +242,7 @@ TEST_F(FrameTest, ArgumentCountsAreChecked) {
   }
   // Names come only from a structure, and only for code without header.
   PushKind(Kind::kStruct);
-  PushRealScalar(ctx, 1);
+  ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
   EXPECT_EQ(EnterFunctionFrame(ctx, nullptr, nullptr, 0, 0, 0, 1, false, true, false), kIllegal);
 }
 
@@ -251,7 +252,7 @@ TEST_F(FrameTest, EnterWithoutRoomChangesNothing) {
   const CompiledFunctionHeader* h = Function({kHeaderVarargin, 3, {0, 1, 2}, 0});
   int32_t filler = 0;
   ASSERT_EQ(AllocateHeapBlock(ctx, ctx->heapSize - 1 - 15 - 1, &filler), kOk);
-  for (int i = 0; i < 4; ++i) PushRealScalar(ctx, i);
+  for (int i = 0; i < 4; ++i) ASSERT_EQ(PushRealScalar(ctx, i), kOk);
   const Snapshot before = Take();
   const int64_t used = InUseCells();
   EXPECT_EQ(Enter(h, 0, 4), kHeapFull);
@@ -306,7 +307,7 @@ TEST_F(FrameTest, VararginPacksTheArgumentsBeyondTheFixedOnes) {
   const Case kCases[] = {{0, false, 0}, {1, true, 0}, {2, true, 1}, {4, true, 3}};
   for (const Case& c : kCases) {
     ASSERT_EQ(ResetEngineToBaseFrame(ctx), kOk);
-    for (int i = 0; i < c.nargin; ++i) PushRealScalar(ctx, 10 + i);
+    for (int i = 0; i < c.nargin; ++i) ASSERT_EQ(PushRealScalar(ctx, 10 + i), kOk);
     ASSERT_EQ(Enter(Function(sig), 0, c.nargin), kOk);
     EXPECT_EQ(Frame()->nargin, c.nargin);
     EXPECT_EQ(Slot(0) > 0, c.aDefined) << c.nargin;
@@ -327,13 +328,13 @@ TEST_F(FrameTest, VararginPacksTheArgumentsBeyondTheFixedOnes) {
 TEST_F(FrameTest, ReturnDropsValuesAndFreesVariables) {
   // [y, z] = f(x)
   const CompiledFunctionHeader* h = Function({0, 3, {2}, 2});
-  PushRealScalar(ctx, 1);
+  ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
   const int32_t position = ctx->descLength - 3;
   ASSERT_EQ(Enter(h, 2, 1), kOk);
   SetVar(0, 5);
   SetVar(1, 6);
   PushRow({7, 8, 9});  // left by the function's code
-  PushRealScalar(ctx, 4);
+  ASSERT_EQ(PushRealScalar(ctx, 4), kOk);
   ctx->pc = At(0x100);
   ASSERT_EQ(ReturnFromFunction(ctx), kOk);
 
@@ -487,15 +488,15 @@ TEST_F(FrameTest, ReturnWithoutRoomChangesNothing) {
 
 TEST_F(FrameTest, CodeWithoutHeaderKeepsItsValues) {
   // Evaluated code: no variables of its own, its arguments stay values.
-  PushRealScalar(ctx, 1);
-  PushRealScalar(ctx, 2);
+  ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
+  ASSERT_EQ(PushRealScalar(ctx, 2), kOk);
   const int32_t position = ctx->descLength - 6;
   ASSERT_EQ(EnterFunctionFrame(ctx, nullptr, nullptr, 0, 0, 2, 2, false, false, false), kOk);
   EXPECT_EQ(Frame()->variableCount, 0);
   EXPECT_EQ(Frame()->callerSpace, 0);
   EXPECT_EQ(CountFrameValues(ctx), 2);
   EXPECT_EQ(ScalarAt(0), 2);
-  PushRealScalar(ctx, 3);
+  ASSERT_EQ(PushRealScalar(ctx, 3), kOk);
   // Names are those of the frame in scope: the base frame.
   EXPECT_EQ(Name(0), "ans");
   EXPECT_FALSE(IsAnyFunctionActive(ctx));
@@ -511,7 +512,7 @@ TEST_F(FrameTest, CodeWithoutHeaderKeepsItsValues) {
 
 TEST_F(FrameTest, NamesModeTakesTheStructureFields) {
   const std::string longName(32, 'q');
-  PushRealScalar(ctx, 1);
+  ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
   ASSERT_EQ(MakeListFromValues(ctx, 1, false, "a", 1), kOk);
   PushRow({2, 3});
   ASSERT_EQ(MakeListFromValues(ctx, 1, true, longName.data(), 32), kOk);
@@ -545,7 +546,7 @@ TEST_F(FrameTest, VariableNamesComeFromTheFunctionsTable) {
   // Without a name block there is no name, not the frame's values behind its slots.
   ASSERT_EQ(ResetEngineToBaseFrame(ctx), kOk);
   ASSERT_EQ(Enter(Function({kHeaderNamesStripped, 2, {}, 1}), 0, 0), kOk);
-  PushStringFromBytes(ctx, 3, "abc");
+  ASSERT_EQ(PushStringFromBytes(ctx, 3, "abc"), kOk);
   EXPECT_EQ(Frame()->nameTable, 0);
   EXPECT_EQ(Name(0), "(null)");
 }
@@ -568,7 +569,7 @@ TEST_F(FrameTest, InlineFunctionValueBringsItsBoundArgument) {
   std::memcpy(bytes + capturedAt, bound, sizeof bound);
   const int32_t position = ctx->descLength - 3;
   const int32_t valueCells = ctx->dataTop;
-  PushRealScalar(ctx, 4);
+  ASSERT_EQ(PushRealScalar(ctx, 4), kOk);
 
   const ProgramCounter caller = At(0x10);
   ASSERT_EQ(EnterFunctionFrame(ctx, &caller, nullptr, 0, 0, 1, 1, true, false, false), kOk);
@@ -609,7 +610,7 @@ TEST_F(FrameTest, DefineBlockValueTakesNoArgumentAndGivesOneValue) {
     std::memcpy(static_cast<uint8_t*>(payload) + 2, code.data(), 2 * code.size());
     const int16_t noSource = 0;
     std::memcpy(static_cast<uint8_t*>(payload) + 2 + 2 * code.size(), &noSource, 2);
-    for (int i = 0; i < c.nargin; ++i) PushRealScalar(ctx, i);
+    for (int i = 0; i < c.nargin; ++i) ASSERT_EQ(PushRealScalar(ctx, i), kOk);
     EXPECT_EQ(EnterFunctionFrame(ctx, nullptr, nullptr, 0, 0, c.nargout, c.nargin, true, false, false), c.want)
         << c.nargin << " " << c.nargout;
     if (c.want == kOk) {
@@ -657,16 +658,16 @@ class NestedFrames : public FrameTest {
   void Build() {
     Reset();
     ASSERT_EQ(ResetEngineToBaseFrame(ctx), kOk);
-    PushRealScalar(ctx, 100);  // on the base frame
+    ASSERT_EQ(PushRealScalar(ctx, 100), kOk);  // on the base frame
     baseLength = ctx->descLength;
     const CompiledFunctionHeader* h = Function({0, 1, {0}, 0});
     for (int i = 0; i < 3; ++i) {
-      PushRealScalar(ctx, i);
+      ASSERT_EQ(PushRealScalar(ctx, i), kOk);
       position[i] = ctx->descLength - 3;
       const ProgramCounter pc = At(0x20 * (i + 1));
       ASSERT_EQ(Enter(h, 0, 1, i == hostEntered ? nullptr : &pc), kOk);
-      PushRealScalar(ctx, 10 + i);
-      PushRealScalar(ctx, 20 + i);
+      ASSERT_EQ(PushRealScalar(ctx, 10 + i), kOk);
+      ASSERT_EQ(PushRealScalar(ctx, 20 + i), kOk);
     }
   }
 
@@ -709,8 +710,8 @@ TEST_F(NestedFrames, UnwindToANotedLengthTakesLaterValuesToo) {
   ASSERT_EQ(GetServiceTable(ctx)->GetDescriptorStackLength(ctx, &noted), kOk);
   EXPECT_EQ(noted, ctx->descLength);
   const int32_t dataBefore = ctx->dataTop;
-  PushRealScalar(ctx, 7);
-  PushRealScalar(ctx, 8);
+  ASSERT_EQ(PushRealScalar(ctx, 7), kOk);
+  ASSERT_EQ(PushRealScalar(ctx, 8), kOk);
   ASSERT_EQ(Enter(Function({0, 1, {0}, 0}), 0, 1), kOk);
   ASSERT_EQ(UnwindFrames(ctx, noted), kOk);
   EXPECT_EQ(ctx->descLength, noted);
@@ -808,8 +809,8 @@ TEST_F(FrameTest, QueriesThroughTheServiceTable) {
   const auto length = GetServiceTable(ctx)->GetDescriptorStackLength;
 
   EXPECT_FALSE(active(ctx));
-  PushRealScalar(ctx, 1);
-  PushRealScalar(ctx, 2);
+  ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
+  ASSERT_EQ(PushRealScalar(ctx, 2), kOk);
   ASSERT_EQ(Enter(Function({0, 3, {0, 1}, 3}), 3, 2), kOk);
   EXPECT_TRUE(active(ctx));
   int32_t n = 0;
@@ -849,18 +850,18 @@ TEST_F(FrameTest, QueriesThroughTheServiceTable) {
 
 TEST_F(FrameTest, FunctionArgCountsOfAFunctionValue) {
   // nargin('atan2') and nargout('atan2'): the builtin takes 2 and gives 1.
-  PushStringFromBytes(ctx, -1, "atan2");
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, "atan2"), kOk);
   ASSERT_EQ(PushFunctionArgCounts(ctx, 0, false), kOk);
   EXPECT_EQ(ctx->descLength, kBaseFrameWords + 3) << "the name gives way to the count";
   double n = 0;
   ASSERT_EQ(PopRealScalar(ctx, &n), kOk);
   EXPECT_EQ(n, 2);
-  PushStringFromBytes(ctx, -1, "atan2");
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, "atan2"), kOk);
   ASSERT_EQ(PushFunctionArgCounts(ctx, 0, true), kOk);
   ASSERT_EQ(PopRealScalar(ctx, &n), kOk);
   EXPECT_EQ(n, 1);
 
-  PushRealScalar(ctx, 1);
+  ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
   const Snapshot before = Take();
   EXPECT_NE(PushFunctionArgCounts(ctx, 0, true), kOk) << "a number names no function";
   EXPECT_TRUE(Take() == before);
@@ -874,7 +875,7 @@ struct Calls {
   int nargin = 0, nargout = 0;
 };
 
-StatusCode Again(EngineContext*, int nargin, int nargout, void* userData) {
+[[nodiscard]] StatusCode Again(EngineContext*, int nargin, int nargout, void* userData) {
   auto* calls = static_cast<Calls*>(userData);
   calls->nargin = nargin;
   calls->nargout = nargout;
@@ -943,7 +944,7 @@ TEST_F(NativeFrames, ReturnCallsTheRequestingNativeAgain) {
 
   // Evaluated code keeps its values and reports how many.
   ASSERT_EQ(EnterFunctionFrame(ctx, &caller, nullptr, 0, 0, 1, 0, false, false, true), kOk);
-  PushRealScalar(ctx, 5);
+  ASSERT_EQ(PushRealScalar(ctx, 5), kOk);
   EXPECT_EQ(ReturnFromFrameKeepingValues(ctx), 77);
   EXPECT_EQ(g_calls.nargin, ~1);
   EXPECT_EQ(ScalarAt(0), 5);

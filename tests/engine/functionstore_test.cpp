@@ -51,8 +51,8 @@ bool InsideStack(const char* p, int64_t n, const void* base, int64_t bytes) {
 
 // A header of two named variables and no inputs, then code words that carry
 // the entry index, so that moved code can be recognised.
-StatusCode StubCompile(EngineContext* ctx, int32_t library, const char* text, int32_t length, bool stop,
-                       int16_t* output, int32_t room, int32_t* used, int32_t entry, int32_t firstLine) {
+[[nodiscard]] StatusCode StubCompile(EngineContext* ctx, int32_t library, const char* text, int32_t length, bool stop,
+                                     int16_t* output, int32_t room, int32_t* used, int32_t entry, int32_t firstLine) {
   ++stubs.calls;
   stubs.text.assign(text, length);
   stubs.textAddress = text;
@@ -76,8 +76,8 @@ StatusCode StubCompile(EngineContext* ctx, int32_t library, const char* text, in
   return kOk;
 }
 
-StatusCode StubFetch(EngineContext* ctx, int32_t entry, char* buffer, int32_t size, int32_t* length,
-                     int32_t* firstLine) {
+[[nodiscard]] StatusCode StubFetch(EngineContext* ctx, int32_t entry, char* buffer, int32_t size, int32_t* length,
+                                   int32_t* firstLine) {
   const char* name = nullptr;
   int n = 0;
   GetFunctionNameByIndex(ctx, entry, &name, &n);
@@ -92,9 +92,9 @@ StatusCode StubFetch(EngineContext* ctx, int32_t entry, char* buffer, int32_t si
 
 // Blocks are lines "function NAME" or "function CLASS::NAME"; lines
 // "private" and "public" set the private flag.
-StatusCode StubScan(EngineContext*, const char* text, int32_t length, int32_t* position, int32_t* line,
-                    const char** name, int32_t* nameLength, const char** qualifier, int32_t* qualifierLength,
-                    bool* isPrivate, bool, bool) {
+[[nodiscard]] StatusCode StubScan(EngineContext*, const char* text, int32_t length, int32_t* position, int32_t* line,
+                                  const char** name, int32_t* nameLength, const char** qualifier,
+                                  int32_t* qualifierLength, bool* isPrivate, bool, bool) {
   const std::string_view all(text, length);
   size_t at = 0;
   if (*position >= 0) {
@@ -129,8 +129,8 @@ StatusCode StubScan(EngineContext*, const char* text, int32_t length, int32_t* p
   return kEof;
 }
 
-StatusCode StubLoad(EngineContext*, int32_t, const char*, int32_t, const char*, int32_t, bool commandLine,
-                    bool headerRequired) {
+[[nodiscard]] StatusCode StubLoad(EngineContext*, int32_t, const char*, int32_t, const char*, int32_t, bool commandLine,
+                                  bool headerRequired) {
   ++stubs.loads;
   stubs.loadCommandLine = commandLine;
   stubs.loadHeaderRequired = headerRequired;
@@ -584,7 +584,9 @@ TEST_F(FunctionStore, PendingPassTakesFunctionsDeclaredWhileCompiling) {
   stubs.sources = {{"a", "function a"}, {"helper", "function helper"}};
   stubs.afterWriting = [](EngineContext* c) {
     int32_t entry = -1;
-    if (FindSymbol(c, "helper", 6) == 0) DeclareFunction(c, "helper", 6, nullptr, 0, 0, false, false, 0, &entry);
+    if (FindSymbol(c, "helper", 6) == 0) {
+      ASSERT_EQ(DeclareFunction(c, "helper", 6, nullptr, 0, 0, false, false, 0, &entry), kOk);
+    }
   };
   EXPECT_EQ(CompilePendingFunctions(ctx, false), kOk);
   EXPECT_TRUE(HoldsItsCode(ctx->entriesInUse - 1));

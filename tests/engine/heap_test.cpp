@@ -232,7 +232,7 @@ TEST_F(HeapTest, ReachabilityKeepsOnlyGlobalsAndPersistents) {
   ctx->breakpointList = plain;
   ctx->breakpointCount = 2;
   ctx->breakEntersDebugger = 1;
-  PushRealScalar(ctx, 2);
+  ASSERT_EQ(PushRealScalar(ctx, 2), kOk);
 
   MarkReachableHeapBlocks(ctx);
   EXPECT_EQ(ctx->descLength, 0);

@@ -495,11 +495,11 @@ TEST_F(HostServices, ResolverFindsTheContextWhereItIsNow) {
 }
 
 TEST_F(HostServices, CallBlockOfAFunctionAndItsArguments) {
-  PushRealScalar(ctx, 99);  // below the call: not copied
-  PushStringFromBytes(ctx, -1, "fn");
-  PushRealScalar(ctx, 1);
+  ASSERT_EQ(PushRealScalar(ctx, 99), kOk);  // below the call: not copied
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, "fn"), kOk);
+  ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
   PushRow({2, 3, 4});
-  PushStringFromBytes(ctx, -1, "abc");
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, "abc"), kOk);
   const Snapshot before = Take();
 
   int64_t cells = 0;
@@ -560,7 +560,7 @@ struct Seen {
 };
 Seen seen;
 
-StatusCode Kinded(EngineContext* ctx, void* argument, void* userData) {
+[[nodiscard]] StatusCode Kinded(EngineContext* ctx, void* argument, void* userData) {
   seen.argument = argument;
   seen.userData = userData;
   seen.runningClass = ctx->runningNativeClass;
@@ -568,7 +568,7 @@ StatusCode Kinded(EngineContext* ctx, void* argument, void* userData) {
   return 42;
 }
 
-StatusCode Other(EngineContext*, void*, void*) { return 7; }
+[[nodiscard]] StatusCode Other(EngineContext*, void*, void*) { return 7; }
 
 NativeFunctionRecord KindRecord(const char* name, int32_t kind, KindedNativeHandler handler, void* userData) {
   NativeFunctionRecord r{};
@@ -647,8 +647,8 @@ TEST_F(NamedItems, DefineAndFind) {
 
 TEST_F(NamedItems, TakeRoomFromTheDataStack) {
   const int32_t capacity = ctx->dataCapacity;
-  PushRealScalar(ctx, 5);
-  PushStringFromBytes(ctx, -1, "kept");
+  ASSERT_EQ(PushRealScalar(ctx, 5), kOk);
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, "kept"), kOk);
   const Snapshot before = Take();
 
   ASSERT_EQ(DefineNamedItem(ctx, "a", 1), kOk);
@@ -677,7 +677,7 @@ TEST_F(NamedItems, MoveWithLibrariesInstalledLater) {
   ASSERT_EQ(DefineNamedItem(ctx, "first", 11), kOk);
   ASSERT_EQ(DefineNamedItem(ctx, "second", 22), kOk);
   ExpectLayout();
-  PushStringFromBytes(ctx, -1, "data");
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, "data"), kOk);
   const Snapshot before = Take();
 
   ASSERT_EQ(InstallNativeLibrary(ctx, lib2, false), kOk);

@@ -49,7 +49,7 @@ class Indexing : public StackFixture {
   }
 
   // Selects from the double value at the position below the index values.
-  StatusCode SelectDoubles(int n, uint32_t colons) {
+  [[nodiscard]] StatusCode SelectDoubles(int n, uint32_t colons) {
     const int k = n - __builtin_popcount(colons & ((1u << n) - 1));
     int nd = 0;
     int32_t dims[kMaxDims];
@@ -63,7 +63,7 @@ class Indexing : public StackFixture {
   }
 
   // Assigns into the double value below the new value and the index values.
-  StatusCode AssignDoubles(int n, uint32_t colons, bool* grew) {
+  [[nodiscard]] StatusCode AssignDoubles(int n, uint32_t colons, bool* grew) {
     const int k = n - __builtin_popcount(colons & ((1u << n) - 1));
     int nd = 0;
     int32_t dims[kMaxDims];
@@ -152,7 +152,7 @@ TEST_F(Indexing, ConvertIndexArgumentsReportsIndexErrors) {
   Reset();
   PushRow({1, 2, 3});
   PushMask({1, 3}, {1, 0, 1});
-  PushStringFromBytes(ctx, 1, "a");
+  ASSERT_EQ(PushStringFromBytes(ctx, 1, "a"), kOk);
   ASSERT_EQ(ConvertIndexArguments(ctx, 2, 0, nullptr, true), kOk);
   EXPECT_TRUE(IsLogicalArg(ctx, 1));
   EXPECT_EQ(TopValues(), V({97}));
@@ -261,20 +261,20 @@ TEST_F(Indexing, SelectFromFourDimensions) {
   V all(120);
   for (int k = 0; k < 120; ++k) all[k] = k;
   PushDoubles(dims, all);
-  for (double i : {2.0, 3.0, 4.0, 5.0}) PushRealScalar(ctx, i);
+  for (double i : {2.0, 3.0, 4.0, 5.0}) ASSERT_EQ(PushRealScalar(ctx, i), kOk);
   ASSERT_EQ(SelectDoubles(4, 0), kOk);
   EXPECT_EQ(TopValues(), V({119}));
   PopValue(ctx);
   // x(:,:,2,1): the second page.
-  PushRealScalar(ctx, 2);
-  PushRealScalar(ctx, 1);
+  ASSERT_EQ(PushRealScalar(ctx, 2), kOk);
+  ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
   ASSERT_EQ(SelectDoubles(4, 0b0011), kOk);
   EXPECT_EQ(TopDims(), D({2, 3}));
   EXPECT_EQ(TopValues(), V({6, 7, 8, 9, 10, 11}));
   PopValue(ctx);
   // x(2,1,:): the last colon stands for the pages, 4 x 5 of them.
-  PushRealScalar(ctx, 2);
-  PushRealScalar(ctx, 1);
+  ASSERT_EQ(PushRealScalar(ctx, 2), kOk);
+  ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
   ASSERT_EQ(SelectDoubles(3, 0b100), kOk);
   EXPECT_EQ(TopDims(), D({1, 1, 4, 5}));
   EXPECT_EQ(TopValues()[1], 9);  // element (1, 0) of the page (k3 = 1, k4 = 0), which begins at 6
@@ -363,7 +363,7 @@ TEST_F(Indexing, SelectKeepsEveryClass) {
       PushDoubles({1, 4}, {1, 2, 3, 4}, c.cls == kComplexDouble ? V{10, 20, 30, 40} : V{});
       double* r = nullptr;
       double* i = nullptr;
-      GetDoubleMatrixArg(ctx, 0, nullptr, nullptr, &r, &i);
+      ASSERT_EQ(GetDoubleMatrixArg(ctx, 0, nullptr, nullptr, &r, &i), kOk);
       re = r, im = i;
       kind = kDoubleElements;
     } else if (c.cls == kSingle || c.cls == kComplexSingle) {
@@ -464,8 +464,8 @@ TEST_F(Indexing, AssignmentInPlace) {
   ASSERT_EQ(ctx->descLength, 6);
   EXPECT_EQ(TopValues(1), V({1, 8, 3, 4, 5, 6}));
   PopValue(ctx);
-  PushRealScalar(ctx, 0);
-  PushRealScalar(ctx, 2);
+  ASSERT_EQ(PushRealScalar(ctx, 0), kOk);
+  ASSERT_EQ(PushRealScalar(ctx, 2), kOk);
   ASSERT_EQ(AssignDoubles(2, 0b01, &grew), kOk);  // x(:,2) = 0
   EXPECT_EQ(TopValues(1), V({1, 0, 3, 4, 0, 6}));
   PopValue(ctx);
@@ -477,8 +477,8 @@ TEST_F(Indexing, AssignmentInPlace) {
   // A complex target receives a real value: zero imaginary parts.
   Reset();
   PushDoubles({1, 2}, {1, 2}, {3, 4});
-  PushRealScalar(ctx, 9);
-  PushRealScalar(ctx, 1);
+  ASSERT_EQ(PushRealScalar(ctx, 9), kOk);
+  ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
   ASSERT_EQ(AssignDoubles(1, 0, &grew), kOk);
   EXPECT_FALSE(grew);
   EXPECT_EQ(TopValues(1), V({9, 2, 0, 4}));
@@ -488,7 +488,7 @@ TEST_F(Indexing, AssignmentConvertsClasses) {
   // A real double target receiving complex values becomes a new complex array.
   PushRow({1, 2, 3});
   ASSERT_EQ(PushComplexScalar(ctx, 1, 2), kOk);
-  PushRealScalar(ctx, 2);
+  ASSERT_EQ(PushRealScalar(ctx, 2), kOk);
   bool grew = false;
   ASSERT_EQ(AssignDoubles(1, 0, &grew), kOk);
   EXPECT_TRUE(grew);
@@ -517,8 +517,8 @@ TEST_F(Indexing, AssignmentConvertsClasses) {
     ASSERT_EQ(PushIntegerArray(ctx, 2, dims, bytes, (c.cls & 0x80) != 0, &data), kOk);
     std::memset(data, 0, 3 * bytes);
     DescriptorAt(ctx, 0)->extra = c.subtype;
-    PushRealScalar(ctx, c.x);
-    PushRealScalar(ctx, 2);
+    ASSERT_EQ(PushRealScalar(ctx, c.x), kOk);
+    ASSERT_EQ(PushRealScalar(ctx, 2), kOk);
     ASSERT_EQ(ConvertIndexArguments(ctx, 1, 0, nullptr, false), kOk);
     ASSERT_EQ(AssignArrayElements(ctx, data, nullptr, 2, dims, bytes, (c.cls & 0x80) != 0, c.subtype == kCharArray,
                                   c.subtype == kLogicalArray, 1, 0, &grew),
@@ -530,8 +530,8 @@ TEST_F(Indexing, AssignmentConvertsClasses) {
 
     // Growing keeps the class and the kind.
     PopValue(ctx);
-    PushRealScalar(ctx, 1);
-    PushRealScalar(ctx, 5);
+    ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
+    ASSERT_EQ(PushRealScalar(ctx, 5), kOk);
     ASSERT_EQ(ConvertIndexArguments(ctx, 1, 0, nullptr, false), kOk);
     ASSERT_EQ(AssignArrayElements(ctx, data, nullptr, 2, dims, bytes, (c.cls & 0x80) != 0, c.subtype == kCharArray,
                                   c.subtype == kLogicalArray, 1, 0, &grew),
@@ -549,9 +549,9 @@ TEST_F(Indexing, AssignmentConvertsClasses) {
   const int32_t dims[] = {1, 2};
   ASSERT_EQ(PushSingleArray(ctx, 2, dims, &f, nullptr), kOk);
   f[0] = 1, f[1] = 2;
-  PushRealScalar(ctx, 0.5);
-  PushRealScalar(ctx, 2);
-  PushRealScalar(ctx, 1);
+  ASSERT_EQ(PushRealScalar(ctx, 0.5), kOk);
+  ASSERT_EQ(PushRealScalar(ctx, 2), kOk);
+  ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
   ASSERT_EQ(ConvertIndexArguments(ctx, 2, 0, nullptr, false), kOk);
   ASSERT_EQ(AssignArrayElements(ctx, f, nullptr, 2, dims, kSingleElements, false, false, false, 2, 0, &grew), kOk);
   EXPECT_TRUE(grew);
@@ -562,8 +562,8 @@ TEST_F(Indexing, AssignmentConvertsClasses) {
   // Without a target the class and shape come from the new value and the indices.
   Reset();
   PushInteger<int16_t>(ctx, -3);
-  PushRealScalar(ctx, 2);
-  PushRealScalar(ctx, 3);
+  ASSERT_EQ(PushRealScalar(ctx, 2), kOk);
+  ASSERT_EQ(PushRealScalar(ctx, 3), kOk);
   ASSERT_EQ(ConvertIndexArguments(ctx, 2, 0, nullptr, false), kOk);
   ASSERT_EQ(AssignArrayElements(ctx, nullptr, nullptr, 0, nullptr, 0, false, false, false, 2, 0, &grew), kOk);
   EXPECT_TRUE(grew);
@@ -571,7 +571,7 @@ TEST_F(Indexing, AssignmentConvertsClasses) {
   EXPECT_EQ(TopValues(), V({0, 0, 0, 0, 0, -3}));
   // x(:) = 'ab' on a new variable: a char row.
   Reset();
-  PushStringFromBytes(ctx, 2, "ab");
+  ASSERT_EQ(PushStringFromBytes(ctx, 2, "ab"), kOk);
   ASSERT_EQ(AssignArrayElements(ctx, nullptr, nullptr, 0, nullptr, 0, false, false, false, 1, 0b1, &grew), kOk);
   EXPECT_TRUE(IsCharArg(ctx, 0));
   EXPECT_EQ(TopString(), "ab");
@@ -607,7 +607,7 @@ TEST_F(Indexing, DeletionPlans) {
   };
   for (const Case& c : kCases) {
     Reset();
-    PushEmptyMatrix(ctx);  // the new value
+    ASSERT_EQ(PushEmptyMatrix(ctx), kOk);  // the new value
     for (const V& index : c.indices) PushDoubles({1, static_cast<int32_t>(index.size())}, index);
     ASSERT_EQ(ConvertIndexArguments(ctx, c.n, c.colons, nullptr, false), kOk);
     DeletionPlan plan;
@@ -633,7 +633,7 @@ TEST_F(Indexing, DeletionPlans) {
 
   // A mask plans its true positions; a new value with elements plans nothing.
   Reset();
-  PushEmptyMatrix(ctx);
+  ASSERT_EQ(PushEmptyMatrix(ctx), kOk);
   PushMask({1, 4}, {0, 1, 1, 0});
   DeletionPlan plan;
   const uint8_t* mask = nullptr;
@@ -643,8 +643,8 @@ TEST_F(Indexing, DeletionPlans) {
   EXPECT_EQ(plan.deleted, 2);
   EXPECT_EQ(D(plan.dims, plan.dims + plan.ndims), D({1, 2}));
   Reset();
-  PushRealScalar(ctx, 5);
-  PushRealScalar(ctx, 1);
+  ASSERT_EQ(PushRealScalar(ctx, 5), kOk);
+  ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
   ASSERT_EQ(ConvertIndexArguments(ctx, 1, 0, nullptr, false), kOk);
   ASSERT_EQ(PlanElementDeletion(ctx, 2, row, 1, 0, &plan, nullptr, nullptr), kOk);
   EXPECT_FALSE(plan.deletes);
@@ -654,9 +654,9 @@ class CompositeIndexing : public Indexing {
  protected:
   // A 1 x 3 cell array {10, 'ab', 30}.
   void PushCell() {
-    PushRealScalar(ctx, 10);
-    PushStringFromBytes(ctx, 2, "ab");
-    PushRealScalar(ctx, 30);
+    ASSERT_EQ(PushRealScalar(ctx, 10), kOk);
+    ASSERT_EQ(PushStringFromBytes(ctx, 2, "ab"), kOk);
+    ASSERT_EQ(PushRealScalar(ctx, 30), kOk);
     ASSERT_EQ(MakeListFromValues(ctx, 3, false, nullptr, 0), kOk);
     const int32_t dims[] = {1, 3};
     ASSERT_EQ(ReshapeTopCellArray(ctx, 2, dims), kOk);
@@ -664,9 +664,9 @@ class CompositeIndexing : public Indexing {
   // A 3 x 1 structure array with fields a (1, 2, 3) and b ('x').
   void PushStructArray() {
     for (double a : {1.0, 2.0, 3.0}) {
-      PushRealScalar(ctx, a);
+      ASSERT_EQ(PushRealScalar(ctx, a), kOk);
       ASSERT_EQ(MakeListFromValues(ctx, 1, false, "a", 1), kOk);
-      PushStringFromBytes(ctx, 1, "x");
+      ASSERT_EQ(PushStringFromBytes(ctx, 1, "x"), kOk);
       ASSERT_EQ(MakeListFromValues(ctx, 1, true, "b", 1), kOk);
     }
     ASSERT_EQ(MakeListFromValues(ctx, 3, false, nullptr, 0), kOk);

@@ -71,7 +71,7 @@ class InlinePathsTest : public StackFixture {
   }
 
   // Runs code placed in the free code area to its end.
-  StatusCode Run(std::vector<int16_t> code) {
+  [[nodiscard]] StatusCode Run(std::vector<int16_t> code) {
     code.push_back(W(Op::EndOfThreadCode));
     std::memcpy(ctx->codeBase + ctx->codeTop, code.data(), code.size() * sizeof(int16_t));
     ctx->pc = {kCodeArea, 0, {}, ctx->codeTop * 2};
@@ -193,7 +193,7 @@ TEST_F(InlinePathsTest, ShortCutsWithoutRoomFailAsTheGeneralPathFails) {
   // A plain value may take the last free data cell; with none left the
   // load is refused.
   const int16_t store[2] = {W(Op::StoreVar), 0};
-  PushRealScalar(ctx, 4);
+  ASSERT_EQ(PushRealScalar(ctx, 4), kOk);
   ASSERT_EQ(OpStoreVar(ctx, store), kOk);
   FillData(1);
   EXPECT_EQ(Run({W(Op::LoadVar), 0}), kOk);
@@ -207,15 +207,15 @@ TEST_F(InlinePathsTest, ShortCutsWithoutRoomFailAsTheGeneralPathFails) {
   for (int64_t room = 2; room <= 8; ++room) {
     ASSERT_EQ(ResetEngineToBaseFrame(ctx), kOk);
     FillData(room + 2);
-    PushRealScalar(ctx, 1);
-    PushRealScalar(ctx, 2);
+    ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
+    ASSERT_EQ(PushRealScalar(ctx, 2), kOk);
     const int16_t lt = W(Op::Lt);
     const StatusCode general = RunOpcodeHandler(ctx, &lt);
 
     ASSERT_EQ(ResetEngineToBaseFrame(ctx), kOk);
     FillData(room + 2);
-    PushRealScalar(ctx, 1);
-    PushRealScalar(ctx, 2);
+    ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
+    ASSERT_EQ(PushRealScalar(ctx, 2), kOk);
     EXPECT_EQ(Run({W(Op::Lt), W(Op::JumpIfFalse), 0}), general) << room;
   }
 }

@@ -42,13 +42,13 @@ std::vector<double>* g_seen = nullptr;
 // What reaches descriptor 1.
 std::string* g_printed = nullptr;
 
-StatusCode PrintedWrite(EngineContext*, int32_t descriptor, const char* bytes, int32_t length, void*) {
+[[nodiscard]] StatusCode PrintedWrite(EngineContext*, int32_t descriptor, const char* bytes, int32_t length, void*) {
   if (descriptor != 1) return kBadFileId;
   g_printed->append(bytes, length);
   return kOk;
 }
 
-StatusCode Record(EngineContext* ctx, int nargin, int, void*) {
+[[nodiscard]] StatusCode Record(EngineContext* ctx, int nargin, int, void*) {
   for (int p = nargin - 1; p >= 0; --p) {
     NumericView v;
     g_seen->push_back(ReadNumeric(ctx, p, &v) && v.count == 1 ? RealElement(v, 0) : -999);
@@ -77,7 +77,7 @@ class InstructionsTest : public StackFixture {
 
   // Runs one handler on an instruction; *moved gets how far it moved the
   // program counter (in words) beyond the next instruction.
-  StatusCode Run(OpcodeHandler h, std::vector<int16_t> ins, int* moved = nullptr) {
+  [[nodiscard]] StatusCode Run(OpcodeHandler h, std::vector<int16_t> ins, int* moved = nullptr) {
     const int32_t before = ctx->pc.offset;
     const StatusCode st = h(ctx, ins.data());
     if (moved) *moved = (ctx->pc.offset - before) / 2;
@@ -100,7 +100,7 @@ class InstructionsTest : public StackFixture {
 
   // Compiles text as command-line code over the base frame's names and
   // points the program counter at it in the free code area.
-  StatusCode Load(const std::string& text, int level = 0) {
+  [[nodiscard]] StatusCode Load(const std::string& text, int level = 0) {
     SetCodeOptions(ctx, level, 0);
     CallFrame* f = CurrentFrame(ctx);
     auto* names = reinterpret_cast<char*>(FrameSlots(f) + f->nameCapacity);
@@ -120,7 +120,7 @@ class InstructionsTest : public StackFixture {
     return kOk;
   }
 
-  StatusCode Execute(const std::string& text, int level = 0) {
+  [[nodiscard]] StatusCode Execute(const std::string& text, int level = 0) {
     if (StatusCode st = Load(text, level); st != kOk) return st;
     return RunInterpreter(ctx, 0);
   }
@@ -268,7 +268,7 @@ TEST_F(InstructionsTest, LiteralsWithoutRoomPushNothing) {
 // Stack and lists
 
 TEST_F(InstructionsTest, DupAndRotate) {
-  for (double x : {1.0, 2.0, 3.0}) PushRealScalar(ctx, x);
+  for (double x : {1.0, 2.0, 3.0}) ASSERT_EQ(PushRealScalar(ctx, x), kOk);
   ASSERT_EQ(Run(OpDup, {W(Op::Dup), 3, 2}), kOk);
   ASSERT_EQ(Run(OpRotate, {W(Op::Rotate), 5, 1}), kOk);
   std::vector<double> all;
@@ -278,16 +278,16 @@ TEST_F(InstructionsTest, DupAndRotate) {
 
 // Pushes a free list of the given scalars.
 void PushFreeList(EngineContext* ctx, std::vector<double> values) {
-  for (double x : values) PushRealScalar(ctx, x);
+  for (double x : values) ASSERT_EQ(PushRealScalar(ctx, x), kOk);
   ASSERT_EQ(MakeListFromValues(ctx, static_cast<int>(values.size()), false, nullptr, 0), kOk);
   DescriptorAt(ctx, 0)->extra = kFreeList;
 }
 
 TEST_F(InstructionsTest, MakeListSpreadsFreeListsInPlace) {
-  PushRealScalar(ctx, 1);
+  ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
   PushFreeList(ctx, {2, 3, 4});
   PushFreeList(ctx, {});
-  PushRealScalar(ctx, 5);
+  ASSERT_EQ(PushRealScalar(ctx, 5), kOk);
   PushFreeList(ctx, {6});
   ASSERT_EQ(Run(OpMakeList, {W(Op::MakeList), 5}), kOk);
   EXPECT_EQ(ValuesAboveFrame(), 1);
@@ -305,7 +305,7 @@ TEST_F(InstructionsTest, ConcatenationOfOneValueIsItself) {
   EXPECT_EQ(Top().cells, 0);
   // More than one value joins through the core library: [7, 8].
   PopValue(ctx);
-  PushRealScalar(ctx, 8);
+  ASSERT_EQ(PushRealScalar(ctx, 8), kOk);
   ASSERT_EQ(Run(RunOpcodeHandler, {W(Op::Horzcat), 2}), kOk);
   EXPECT_EQ(Top().extra, 2);
 }
@@ -340,16 +340,16 @@ class SwitchTest : public InstructionsTest {
   void Push(V v) {
     switch (v) {
       case V::kThree:
-        PushRealScalar(ctx, 3);
+        ASSERT_EQ(PushRealScalar(ctx, 3), kOk);
         break;
       case V::kFour:
-        PushRealScalar(ctx, 4);
+        ASSERT_EQ(PushRealScalar(ctx, 4), kOk);
         break;
       case V::kNotANumber:
-        PushNaN(ctx);
+        ASSERT_EQ(PushNaN(ctx), kOk);
         break;
       case V::kEmpty:
-        PushEmptyMatrix(ctx);
+        ASSERT_EQ(PushEmptyMatrix(ctx), kOk);
         break;
       case V::kRow123:
         PushRow({1, 2, 3});
@@ -363,27 +363,29 @@ class SwitchTest : public InstructionsTest {
       case V::kInt8Row: {
         const int32_t dims[2] = {1, 2};
         void* data = nullptr;
-        PushIntegerArray(ctx, 2, dims, 1, false, &data);
+        ASSERT_EQ(PushIntegerArray(ctx, 2, dims, 1, false, &data), kOk);
         std::memset(data, 3, 2);
         break;
       }
       case V::kTrue:
-        PushLogicalScalar(ctx, 1);
+        ASSERT_EQ(PushLogicalScalar(ctx, 1), kOk);
         break;
       case V::kAbc:
-        PushStringFromBytes(ctx, 3, "abc");
+        ASSERT_EQ(PushStringFromBytes(ctx, 3, "abc"), kOk);
         break;
       case V::kAbd:
-        PushStringFromBytes(ctx, 3, "abd");
+        ASSERT_EQ(PushStringFromBytes(ctx, 3, "abd"), kOk);
         break;
       case V::kAb:
-        PushStringFromBytes(ctx, 2, "ab");
+        ASSERT_EQ(PushStringFromBytes(ctx, 2, "ab"), kOk);
         break;
       case V::kListXAbc:
         List({V::kAb, V::kAbc});
         break;
       case V::kList13:
-        PushRealScalar(ctx, 1), PushRealScalar(ctx, 3), MakeListFromValues(ctx, 2, false, nullptr, 0);
+        ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
+        ASSERT_EQ(PushRealScalar(ctx, 3), kOk);
+        ASSERT_EQ(MakeListFromValues(ctx, 2, false, nullptr, 0), kOk);
         break;
       case V::kList1A:
         List({V::kFour, V::kAbc});
@@ -404,7 +406,7 @@ class SwitchTest : public InstructionsTest {
   }
   void List(std::vector<V> items) {
     for (V v : items) Push(v);
-    MakeListFromValues(ctx, static_cast<int>(items.size()), false, nullptr, 0);
+    ASSERT_EQ(MakeListFromValues(ctx, static_cast<int>(items.size()), false, nullptr, 0), kOk);
   }
 };
 
@@ -497,7 +499,7 @@ TEST_F(LoopTest, DoubleRangesRunColonsCountAndElements) {
       {{5, 1}, kOk, 0},    {{kNaN, 1}, kOk, 0}, {{0.5, 3}, kOk, 3},
   };
   for (const Case& c : kCases) {
-    for (double b : c.bounds) PushRealScalar(ctx, b);
+    for (double b : c.bounds) ASSERT_EQ(PushRealScalar(ctx, b), kOk);
     const int n = static_cast<int>(c.bounds.size());
     ASSERT_EQ(Run(OpRangeIterator, {W(Op::RangeIterator), static_cast<int16_t>(n)}), c.st) << c.bounds[0];
     if (c.st != kOk) {
@@ -514,15 +516,15 @@ TEST_F(LoopTest, DoubleRangesRunColonsCountAndElements) {
 }
 
 TEST_F(LoopTest, FoldedRangeDropsTheEndsImaginaryPart) {
-  PushRealScalar(ctx, 1);
-  PushComplexScalar(ctx, 3, 9);
+  ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
+  ASSERT_EQ(PushComplexScalar(ctx, 3, 9), kOk);
   ASSERT_EQ(Run(OpRangeIterator, {W(Op::RangeIterator), 2}), kOk);
   EXPECT_EQ(Walk(OpForNextRange, Op::ForNextRange), (std::vector<double>{1, 2, 3}));
 }
 
 TEST_F(LoopTest, LongRangesKeepCounting) {
-  PushRealScalar(ctx, 1);
-  PushRealScalar(ctx, 2e9);
+  ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
+  ASSERT_EQ(PushRealScalar(ctx, 2e9), kOk);
   ASSERT_EQ(Run(OpRangeIterator, {W(Op::RangeIterator), 2}), kOk);
   EXPECT_EQ(Walk(OpForNextRange, Op::ForNextRange, 3), (std::vector<double>{1, 2, 3}));
   ASSERT_EQ(Run(OpRangeLastValue, {W(Op::RangeLastValue)}), kOk);
@@ -596,7 +598,7 @@ TEST_F(LoopTest, LastValueOfDoubleRanges) {
   const Case kCases[] = {
       {{1, 10}, true}, {{0, 0.1, 0.7}, true}, {{10, -3, 1}, true}, {{5, 1}, false}, {{1, 0, 1}, false}};
   for (const Case& c : kCases) {
-    for (double b : c.bounds) PushRealScalar(ctx, b);
+    for (double b : c.bounds) ASSERT_EQ(PushRealScalar(ctx, b), kOk);
     const int n = static_cast<int>(c.bounds.size());
     ASSERT_EQ(Run(OpRangeIterator, {W(Op::RangeIterator), static_cast<int16_t>(n)}), kOk);
     int moved = 0;
@@ -633,8 +635,8 @@ TEST_F(LoopTest, MatricesByColumnsListsByElements) {
   EXPECT_EQ(columns, (std::vector<std::vector<double>>{{1, 4}, {2, 5}, {3, 6}}));
   PopValue(ctx);
 
-  PushRealScalar(ctx, 1);
-  PushStringFromBytes(ctx, 1, "a");
+  ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
+  ASSERT_EQ(PushStringFromBytes(ctx, 1, "a"), kOk);
   ASSERT_EQ(MakeListFromValues(ctx, 2, false, nullptr, 0), kOk);
   int moved = 0;
   ASSERT_EQ(Run(OpForNext, {W(Op::ForNext), 7}, &moved), kOk);
@@ -649,11 +651,11 @@ TEST_F(LoopTest, MatricesByColumnsListsByElements) {
   EXPECT_EQ(Top().kind & 63, uint32_t{kComposite});
   PopValue(ctx);
 
-  PushEmptyMatrix(ctx);
+  ASSERT_EQ(PushEmptyMatrix(ctx), kOk);
   ASSERT_EQ(Run(OpForNext, {W(Op::ForNext), 7}, &moved), kOk);
   EXPECT_EQ(moved, 7);
   PopValue(ctx);
-  PushVoidValue(ctx);
+  ASSERT_EQ(PushVoidValue(ctx), kOk);
   EXPECT_EQ(Run(OpForNext, {W(Op::ForNext), 7}), kWrongType);
 }
 
@@ -729,8 +731,8 @@ TEST_F(InstructionsTest, AssertPassesDropsOrRaises) {
   };
   for (const Case& c : kCases) {
     const Snapshot before = Take();
-    PushLogicalScalar(ctx, c.holds ? 1 : 0);
-    for (const char* m : c.message) PushStringFromBytes(ctx, -1, m);
+    ASSERT_EQ(PushLogicalScalar(ctx, c.holds ? 1 : 0), kOk);
+    for (const char* m : c.message) ASSERT_EQ(PushStringFromBytes(ctx, -1, m), kOk);
     const auto n = static_cast<int16_t>(1 + c.message.size());
     EXPECT_EQ(Run(OpAssert, {W(Op::Assert), n}), c.st);
     if (c.st == kOk) {
@@ -746,11 +748,11 @@ TEST_F(InstructionsTest, AssertPassesDropsOrRaises) {
 }
 
 TEST_F(InstructionsTest, ErrorFamilyRaisesAndReports) {
-  PushStringFromBytes(ctx, -1, "bad thing");
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, "bad thing"), kOk);
   EXPECT_EQ(Run(OpErrorFamily, {W(Op::Error), 1}), kUserError);
   EXPECT_EQ(CurrentErrorText(), "bad thing");
   EXPECT_EQ(ValuesAboveFrame(), 0);
-  PushStringFromBytes(ctx, -1, "careful");
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, "careful"), kOk);
   EXPECT_EQ(Run(OpErrorFamily, {W(Op::Warning), 1}), kOk);
   EXPECT_EQ(errors, "careful\n");
   EXPECT_EQ(ValuesAboveFrame(), 0);
@@ -761,7 +763,7 @@ TEST_F(InstructionsTest, ErrorFamilyRaisesAndReports) {
 
 TEST_F(InstructionsTest, BuiltinsWithoutHandlersAnswerNotSupported) {
   for (Op op : {Op::Mtimes, Op::Sum, Op::Any, Op::Join, Op::Colon}) {
-    PushRealScalar(ctx, 1);
+    ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
     const Snapshot before = Take();
     EXPECT_EQ(Run(RunOpcodeHandler, {W(op), 1, 1}), kNotSupported) << OpcodeMnemonic(static_cast<int>(op));
     EXPECT_TRUE(Take() == before);
@@ -783,8 +785,8 @@ TEST_F(InstructionsTest, CoreLibraryTableIsCheckedAndRequired) {
   EXPECT_EQ(ctx->core, installed);
 
   ctx->core = nullptr;
-  PushRealScalar(ctx, 1);
-  PushRealScalar(ctx, 2);
+  ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
+  ASSERT_EQ(PushRealScalar(ctx, 2), kOk);
   const Snapshot before = Take();
   EXPECT_EQ(Run(RunOpcodeHandler, {W(Op::Plus)}), kNotSupported);
   EXPECT_EQ(Run(RunOpcodeHandler, {W(Op::Horzcat), 2}), kNotSupported);
@@ -797,13 +799,13 @@ TEST_F(InstructionsTest, CoreLibraryTableIsCheckedAndRequired) {
 }
 
 TEST_F(InstructionsTest, BuiltinsTheEngineHolds) {
-  PushRealScalar(ctx, 7);
+  ASSERT_EQ(PushRealScalar(ctx, 7), kOk);
   ASSERT_EQ(Run(RunOpcodeHandler, {W(Op::Uint16)}), kOk);
   NumericView v;
   ASSERT_TRUE(ReadNumeric(ctx, 0, &v));
   EXPECT_EQ(v.cls, uint32_t{kUint16});
   PopValue(ctx);
-  PushComplexScalar(ctx, 3, 4);
+  ASSERT_EQ(PushComplexScalar(ctx, 3, 4), kOk);
   ASSERT_EQ(Run(RunOpcodeHandler, {W(Op::Real)}), kOk);
   EXPECT_EQ(Top().kind, 0u);
   EXPECT_EQ(TopScalar(), 3);
@@ -812,7 +814,7 @@ TEST_F(InstructionsTest, BuiltinsTheEngineHolds) {
   EXPECT_EQ(Run(RunOpcodeHandler, {W(Op::Real)}), kWrongType);
   PopValue(ctx);
 
-  PushStringFromBytes(ctx, -1, "sin");
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, "sin"), kOk);
   ASSERT_EQ(Run(RunOpcodeHandler, {W(Op::MakeFunctionRef), 0}), kOk);
   EXPECT_EQ(ValuesAboveFrame(), 1);
   int32_t subtype = 0;

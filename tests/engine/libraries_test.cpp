@@ -20,8 +20,9 @@ struct Sources {
   std::vector<std::string> untrusted;        // names delivered as untrusted
 };
 
-StatusCode MemoryHook(EngineContext*, const char* name, const char* suffix, const char*, char* buffer, int32_t size,
-                      int32_t* length, int32_t* firstLine, bool* untrusted, void* userData) {
+[[nodiscard]] StatusCode MemoryHook(EngineContext*, const char* name, const char* suffix, const char*, char* buffer,
+                                    int32_t size, int32_t* length, int32_t* firstLine, bool* untrusted,
+                                    void* userData) {
   auto* s = static_cast<Sources*>(userData);
   const std::string key = std::string(name) + "." + (suffix ? suffix : "");
   const auto it = s->texts.find(key);
@@ -49,7 +50,7 @@ class Libraries : public StackFixture {
     ASSERT_EQ(InstallNativeLibrary(ctx, kEngineMessageTables, false), kOk);
   }
 
-  StatusCode Read(const char* name, int depth, std::string* text) {
+  [[nodiscard]] StatusCode Read(const char* name, int depth, std::string* text) {
     char buffer[2048];
     int32_t length = 0;
     const StatusCode st = ReadSourceText(ctx, name, static_cast<int>(std::strlen(name)), ctx->librarySuffix, true,

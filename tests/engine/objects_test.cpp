@@ -19,7 +19,7 @@ namespace {
 // ---------------------------------------------------------------------------
 // The test library: class "vec" holds one double.
 
-StatusCode ReadSubscript(EngineContext* ctx, double* k);
+[[nodiscard]] StatusCode ReadSubscript(EngineContext* ctx, double* k);
 
 double OperandValue(EngineContext* ctx, int position) {
   int64_t bytes = 0;
@@ -30,30 +30,30 @@ double OperandValue(EngineContext* ctx, int position) {
     return x;
   }
   double x = 0;
-  GetRealScalarArg(ctx, position, &x);
+  EXPECT_EQ(GetRealScalarArg(ctx, position, &x), kOk);
   return x;
 }
 
-StatusCode PushVec(EngineContext* ctx, double x) {
+[[nodiscard]] StatusCode PushVec(EngineContext* ctx, double x) {
   void* payload = nullptr;
   if (StatusCode st = PushNativeObject(ctx, sizeof x, &payload); st != kOk) return st;
   std::memcpy(payload, &x, sizeof x);
   return kOk;
 }
 
-StatusCode VecNew(EngineContext* ctx, int nargin, int, void*) {
+[[nodiscard]] StatusCode VecNew(EngineContext* ctx, int nargin, int, void*) {
   const double x = OperandValue(ctx, 0);
   if (StatusCode st = PushVec(ctx, x); st != kOk) return st;
   return DropArgsUnderResults(ctx, 1, nargin);
 }
 
-StatusCode VecPlus(EngineContext* ctx, int nargin, int, void*) {
+[[nodiscard]] StatusCode VecPlus(EngineContext* ctx, int nargin, int, void*) {
   const double x = OperandValue(ctx, 1) + OperandValue(ctx, 0);
   if (StatusCode st = PushVec(ctx, x); st != kOk) return st;
   return DropArgsUnderResults(ctx, 1, nargin);
 }
 
-StatusCode VecDisp(EngineContext* ctx, int nargin, int, void*) {
+[[nodiscard]] StatusCode VecDisp(EngineContext* ctx, int nargin, int, void*) {
   char text[64];
   const int n = std::snprintf(text, sizeof text, "vec %g\n", OperandValue(ctx, 0));
   if (StatusCode st = WriteToDescriptor(ctx, 1, text, n); st != kOk) return st;
@@ -61,11 +61,11 @@ StatusCode VecDisp(EngineContext* ctx, int nargin, int, void*) {
 }
 
 // v(k) is the value times k; the type must be "()".
-StatusCode VecSubsref(EngineContext* ctx, int nargin, int, void*) {
+[[nodiscard]] StatusCode VecSubsref(EngineContext* ctx, int nargin, int, void*) {
   if (StatusCode st = PushStructField(ctx, 0, "type", 4); st != kOk) return st;
   char type[8] = {};
   int64_t length = 0;
-  PopStringToBuffer(ctx, type, sizeof type, &length);
+  EXPECT_EQ(PopStringToBuffer(ctx, type, sizeof type, &length), kOk);
   if (std::strcmp(type, "()") != 0) return kBadArg;
   // The subscript may come as any numeric class.
   double k = 0;
@@ -75,7 +75,7 @@ StatusCode VecSubsref(EngineContext* ctx, int nargin, int, void*) {
 }
 
 // The subscript of {type: "()", subs: {k}} on top.
-StatusCode ReadSubscript(EngineContext* ctx, double* k) {
+[[nodiscard]] StatusCode ReadSubscript(EngineContext* ctx, double* k) {
   if (StatusCode st = PushStructField(ctx, 0, "subs", 4); st != kOk) return st;
   if (StatusCode st = PushListElement(ctx, 0, 1); st != kOk) return st;
   NumericView v;
@@ -85,9 +85,9 @@ StatusCode ReadSubscript(EngineContext* ctx, double* k) {
 }
 
 // v(k) = x makes a vec of 10 x + k.
-StatusCode VecSubsasgn(EngineContext* ctx, int nargin, int, void*) {
+[[nodiscard]] StatusCode VecSubsasgn(EngineContext* ctx, int nargin, int, void*) {
   double k = 0;
-  RotateValues(ctx, 2, 1);  // S on top
+  EXPECT_EQ(RotateValues(ctx, 2, 1), kOk);  // S on top
   if (StatusCode st = ReadSubscript(ctx, &k); st != kOk) return st;
   if (StatusCode st = PushVec(ctx, 10 * OperandValue(ctx, 1) + k); st != kOk) return st;
   return DropArgsUnderResults(ctx, 1, nargin);
@@ -95,7 +95,7 @@ StatusCode VecSubsasgn(EngineContext* ctx, int nargin, int, void*) {
 
 // end(v, k, n) is 4; the position and count it was asked for are kept.
 double g_endAsked[2];
-StatusCode VecEnd(EngineContext* ctx, int nargin, int, void*) {
+[[nodiscard]] StatusCode VecEnd(EngineContext* ctx, int nargin, int, void*) {
   g_endAsked[0] = OperandValue(ctx, 1);
   g_endAsked[1] = OperandValue(ctx, 0);
   if (StatusCode st = PushRealScalar(ctx, 4); st != kOk) return st;
@@ -104,7 +104,7 @@ StatusCode VecEnd(EngineContext* ctx, int nargin, int, void*) {
 
 // v - x answers its result and then suspends the run, as a native that waits
 // for its host does.
-StatusCode VecMinus(EngineContext* ctx, int nargin, int, void*) {
+[[nodiscard]] StatusCode VecMinus(EngineContext* ctx, int nargin, int, void*) {
   const double x = OperandValue(ctx, 1) - OperandValue(ctx, 0);
   if (StatusCode st = PushVec(ctx, x); st != kOk) return st;
   if (StatusCode st = DropArgsUnderResults(ctx, 1, nargin); st != kOk) return st;
@@ -112,7 +112,7 @@ StatusCode VecMinus(EngineContext* ctx, int nargin, int, void*) {
 }
 
 // A plain native that takes only doubles, doubling them.
-StatusCode OnlyDouble(EngineContext* ctx, int, int, void*) {
+[[nodiscard]] StatusCode OnlyDouble(EngineContext* ctx, int, int, void*) {
   const ValueDescriptor& d = *DescriptorAt(ctx, 0);
   if (d.kind != 0) return kWrongType;
   double x = 0;
@@ -239,11 +239,11 @@ class PartSearchTest : public StackFixture {
     return s;
   }
   void PushObject(const char* field, double value, const char* cls, int parents) {
-    PushRealScalar(ctx, value);
+    ASSERT_EQ(PushRealScalar(ctx, value), kOk);
     ASSERT_EQ(MakeListFromValues(ctx, 1, false, field, static_cast<int>(std::strlen(field))), kOk);
-    if (parents > 0) RotateValues(ctx, parents + 1, parents);  // the struct under its parents
+    if (parents > 0) (void)RotateValues(ctx, parents + 1, parents);  // the struct under its parents
     ASSERT_EQ(PushStringFromBytes(ctx, static_cast<int64_t>(std::strlen(cls)), cls), kOk);
-    if (parents > 0) RotateValues(ctx, parents + 1, parents);
+    if (parents > 0) (void)RotateValues(ctx, parents + 1, parents);
     const int16_t ins[2] = {static_cast<int16_t>(Op::Class), static_cast<int16_t>(2 + parents)};
     ASSERT_EQ(OpClass(ctx, ins), kOk);
   }
@@ -344,7 +344,7 @@ TEST_F(PartSearchTest, IsaShortOfScratchKeepsItsInputs) {
   const int64_t nameCells = Top().cells;
   PopValue(ctx);
   FillData(nameCells + 1);
-  RotateValues(ctx, 2, 1);  // the object back on top, the filler under it
+  ASSERT_EQ(RotateValues(ctx, 2, 1), kOk);  // the object back on top, the filler under it
   ASSERT_EQ(PushStringFromBytes(ctx, 4, "base"), kOk);
   const Snapshot before = Take();
   const int16_t ins[1] = {static_cast<int16_t>(Op::Isa)};

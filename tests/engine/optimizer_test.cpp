@@ -380,7 +380,7 @@ class OptimisationLevels : public StackFixture {
  protected:
   OptimisationLevels() : StackFixture({.blockCells = 256 * 1024, .messages = true}) {}
 
-  StatusCode Compile(const std::string& text, int level, std::string* listing) {
+  [[nodiscard]] StatusCode Compile(const std::string& text, int level, std::string* listing) {
     SetCodeOptions(ctx, level, 0);
     char names[16][kVariableNameBytes] = {"x", "c"};
     int32_t count = 2, used = 0;

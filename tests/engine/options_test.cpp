@@ -45,13 +45,15 @@ class OptionsTest : public StackFixture {
   using StackFixture::PushRow;
 
   // Calls through the ServiceTable, as natives and extensions do.
-  StatusCode Apply(int nargin, const OptionDefaultRecord* table) {
+  [[nodiscard]] StatusCode Apply(int nargin, const OptionDefaultRecord* table) {
     return GetServiceTable(ctx)->ApplyOptionSet(ctx, nargin, table);
   }
-  StatusCode Real(int position, const char* name, const OptionDefaultRecord* table, double def, double* x) {
+  [[nodiscard]] StatusCode Real(int position, const char* name, const OptionDefaultRecord* table, double def,
+                                double* x) {
     return GetServiceTable(ctx)->GetRealOption(ctx, position, name, table, def, x);
   }
-  StatusCode Boolean(int position, const char* name, const OptionDefaultRecord* table, bool def, bool* b) {
+  [[nodiscard]] StatusCode Boolean(int position, const char* name, const OptionDefaultRecord* table, bool def,
+                                   bool* b) {
     return GetServiceTable(ctx)->GetBooleanOption(ctx, position, name, table, def, b);
   }
 
@@ -124,9 +126,9 @@ TEST_F(OptionsTest, NoArgumentsGiveTheVisibleDefaultsInTableOrder) {
 TEST_F(OptionsTest, PairsReplaceKnownFieldsAndAppendTheRest) {
   // A hidden option may be set; it then joins the structure at its end.
   PushName("Priority");
-  PushRealScalar(ctx, 5);
+  ASSERT_EQ(PushRealScalar(ctx, 5), kOk);
   PushName("Running");
-  PushLogicalScalar(ctx, 0);
+  ASSERT_EQ(PushLogicalScalar(ctx, 0), kOk);
   ASSERT_EQ(Apply(4, kThread), kOk);
   EXPECT_EQ(ctx->descLength, 3);
   EXPECT_EQ(FieldNames(), (std::vector<std::string>{"Priority", "Sandbox", "StackSize", "Running"}));
@@ -138,7 +140,7 @@ TEST_F(OptionsTest, PairsReplaceKnownFieldsAndAppendTheRest) {
   PushName("TolX");
   PushRow({1, 2, 3});
   PushName("TolX");
-  PushRealScalar(ctx, 0.5);
+  ASSERT_EQ(PushRealScalar(ctx, 0.5), kOk);
   ASSERT_EQ(Apply(4, kOptim), kOk);
   EXPECT_EQ(FieldNames(), (std::vector<std::string>{"Display", "MaxFunEvals", "MaxIter", "TolX"}));
   EXPECT_EQ(FieldScalar("TolX"), 0.5);
@@ -152,13 +154,13 @@ TEST_F(OptionsTest, GivenStructureIsUpdatedInPlace) {
     void (*push)(OptionsTest*);
   };
   const Case kCases[] = {
-      {"scalar", [](OptionsTest* t) { PushRealScalar(t->ctx, 9); }},
+      {"scalar", [](OptionsTest* t) { ASSERT_EQ(PushRealScalar(t->ctx, 9), kOk); }},
       {"longer row",
        [](OptionsTest* t) {
          t->PushRow({9, 8, 7, 6, 5, 4, 3, 2});
        }},
-      {"empty", [](OptionsTest* t) { PushEmptyMatrix(t->ctx); }},
-      {"string", [](OptionsTest* t) { PushStringFromBytes(t->ctx, -1, "nine"); }},
+      {"empty", [](OptionsTest* t) { ASSERT_EQ(PushEmptyMatrix(t->ctx), kOk); }},
+      {"string", [](OptionsTest* t) { ASSERT_EQ(PushStringFromBytes(t->ctx, -1, "nine"), kOk); }},
       {"structure",
        [](OptionsTest* t) {
          t->PushStruct({{"a", 1}, {"b", 2}});
@@ -171,7 +173,7 @@ TEST_F(OptionsTest, GivenStructureIsUpdatedInPlace) {
     c.push(this);
     const ValueDescriptor want = Top();
     PushName("MaxIter");
-    PushRealScalar(ctx, 7);
+    ASSERT_EQ(PushRealScalar(ctx, 7), kOk);
     ASSERT_EQ(Apply(5, kOptim), kOk) << c.label;
     EXPECT_EQ(ctx->descLength, 3) << c.label;
     EXPECT_EQ(FieldNames(), (std::vector<std::string>{"before", "TolX", "after", "MaxIter"})) << c.label;
@@ -198,46 +200,46 @@ TEST_F(OptionsTest, BadArgumentsLeaveTheStackUnchanged) {
        [](OptionsTest* t) {
          t->PushRow({1});
          t->PushName("TolX");
-         PushRealScalar(t->ctx, 1);
+         ASSERT_EQ(PushRealScalar(t->ctx, 1), kOk);
        },
        kWrongTypeInternal},
       {"unknown name", 2,
        [](OptionsTest* t) {
          t->PushName("Tol");
-         PushRealScalar(t->ctx, 1);
+         ASSERT_EQ(PushRealScalar(t->ctx, 1), kOk);
        },
        kUnknownOpt},
       {"name differs in case", 2,
        [](OptionsTest* t) {
          t->PushName("tolx");
-         PushRealScalar(t->ctx, 1);
+         ASSERT_EQ(PushRealScalar(t->ctx, 1), kOk);
        },
        kUnknownOpt},
       {"name longer than any", 2,
        [](OptionsTest* t) {
          t->PushName("TolXTolXTolXTolXTolX");
-         PushRealScalar(t->ctx, 1);
+         ASSERT_EQ(PushRealScalar(t->ctx, 1), kOk);
        },
        kUnknownOpt},
       {"name not text", 2,
        [](OptionsTest* t) {
-         PushRealScalar(t->ctx, 1);
-         PushRealScalar(t->ctx, 1);
+         ASSERT_EQ(PushRealScalar(t->ctx, 1), kOk);
+         ASSERT_EQ(PushRealScalar(t->ctx, 1), kOk);
        },
        kWrongTypeInternal},
       {"second pair unknown", 4,
        [](OptionsTest* t) {
          t->PushName("TolX");
-         PushRealScalar(t->ctx, 1);
+         ASSERT_EQ(PushRealScalar(t->ctx, 1), kOk);
          t->PushName("Nope");
-         PushRealScalar(t->ctx, 1);
+         ASSERT_EQ(PushRealScalar(t->ctx, 1), kOk);
        },
        kUnknownOpt},
       {"unknown name after a structure", 3,
        [](OptionsTest* t) {
          t->PushStruct({{"TolX", 1}});
          t->PushName("Display ");
-         PushRealScalar(t->ctx, 1);
+         ASSERT_EQ(PushRealScalar(t->ctx, 1), kOk);
        },
        kUnknownOpt},
   };
@@ -259,7 +261,7 @@ TEST_F(OptionsTest, FullDataStackFailsCleanlyUntilThereIsRoom) {
       PushName("TolX");
       PushRow({1, 2, 3, 4, 5});
       PushName("Display");
-      PushLogicalScalar(ctx, 1);
+      ASSERT_EQ(PushLogicalScalar(ctx, 1), kOk);
     };
     const int64_t free = FreeDataCells(ctx);
     pushArgs();
@@ -334,7 +336,7 @@ TEST_F(OptionsTest, EveryDefaultTypePushesItsValue) {
       {"Text", {kBoxed, -1, kCharArray}, {}, "text"},
       {"NullText", {kBoxed, -1, kCharArray}, {}, ""},
   };
-  PushEmptyMatrix(ctx);
+  ASSERT_EQ(PushEmptyMatrix(ctx), kOk);
   for (const Case& c : kCases) {
     ASSERT_EQ(PushOptionValue(ctx, 0, c.name, kAll), kOk) << c.name;
     const ValueDescriptor d = Top();
@@ -367,16 +369,16 @@ TEST_F(OptionsTest, ReadersTakeTheFieldOrTheRightDefault) {
   // Fields: Priority and TolX hold [], MaxIter 7, Display int32 1, Other 2.
   ASSERT_EQ(PushValue(ctx, kComposite, 0, kStruct, Room::kStrict, nullptr), kOk);
   for (const char* name : {"Priority", "TolX"}) {
-    PushEmptyMatrix(ctx);
+    ASSERT_EQ(PushEmptyMatrix(ctx), kOk);
     ASSERT_EQ(MakeListFromValues(ctx, 1, true, name, static_cast<int>(std::strlen(name))), kOk);
   }
-  PushRealScalar(ctx, 7);
+  ASSERT_EQ(PushRealScalar(ctx, 7), kOk);
   ASSERT_EQ(MakeListFromValues(ctx, 1, true, "MaxIter", 7), kOk);
   PushInteger<int32_t>(ctx, 1);
   ASSERT_EQ(MakeListFromValues(ctx, 1, true, "Display", 7), kOk);
-  PushRealScalar(ctx, 2);
+  ASSERT_EQ(PushRealScalar(ctx, 2), kOk);
   ASSERT_EQ(MakeListFromValues(ctx, 1, true, "Other", 5), kOk);
-  PushEmptyMatrix(ctx);  // the struct sits at position 1, [] at 0
+  ASSERT_EQ(PushEmptyMatrix(ctx), kOk);  // the struct sits at position 1, [] at 0
 
   struct Case {
     int position;
@@ -439,9 +441,10 @@ TEST_F(OptionsTest, ReaderErrorsLeaveTheStackUnchanged) {
          t->PushRow({1, 2});
        },
        "TolX", kWrongTypeInternal},
-      {"a list is not a structure", [](OptionsTest* t) { MakeListFromValues(t->ctx, 0, false, nullptr, 0); }, "TolX",
+      {"a list is not a structure",
+       [](OptionsTest* t) { ASSERT_EQ(MakeListFromValues(t->ctx, 0, false, nullptr, 0), kOk); }, "TolX",
        kWrongTypeInternal},
-      {"name the table lacks", [](OptionsTest* t) { PushEmptyMatrix(t->ctx); }, "Tolx", kUndefField},
+      {"name the table lacks", [](OptionsTest* t) { ASSERT_EQ(PushEmptyMatrix(t->ctx), kOk); }, "Tolx", kUndefField},
   };
   for (const Case& c : kCases) {
     Reset();
@@ -464,7 +467,7 @@ TEST_F(OptionsTest, ReaderErrorsLeaveTheStackUnchanged) {
          t->PushRow({1, 2});
        },
        kBadSize},
-      {"string", [](OptionsTest* t) { PushStringFromBytes(t->ctx, -1, "ab"); }, kBadSize},
+      {"string", [](OptionsTest* t) { ASSERT_EQ(PushStringFromBytes(t->ctx, -1, "ab"), kOk); }, kBadSize},
       {"structure",
        [](OptionsTest* t) {
          t->PushStruct({{"a", 1}});
@@ -484,7 +487,7 @@ TEST_F(OptionsTest, ReaderErrorsLeaveTheStackUnchanged) {
 
   // Popping directly: an empty value of any class gives the default.
   Reset();
-  PushStringFromBytes(ctx, 0, "");
+  ASSERT_EQ(PushStringFromBytes(ctx, 0, ""), kOk);
   double x = 0;
   auto pop = GetServiceTable(ctx)->PopRealScalarOrDefault;
   EXPECT_EQ(pop(ctx, 8, &x), kOk);
@@ -520,8 +523,10 @@ TEST_F(OptionsTest, FindOptionRecordMatchesExactNames) {
 
 // The body of a native through the language: a test family "testset" and a
 // reader "testtol" that answers TolX with 0.125 as its default.
-StatusCode TestSet(EngineContext* ctx, int nargin, int, void*) { return ApplyOptionSet(ctx, nargin, kOptim); }
-StatusCode TestTol(EngineContext* ctx, int nargin, int, void*) {
+[[nodiscard]] StatusCode TestSet(EngineContext* ctx, int nargin, int, void*) {
+  return ApplyOptionSet(ctx, nargin, kOptim);
+}
+[[nodiscard]] StatusCode TestTol(EngineContext* ctx, int nargin, int, void*) {
   double x = 0;
   if (StatusCode st = GetRealOption(ctx, 0, "TolX", kOptim, 0.125, &x); st != kOk) return st;
   if (StatusCode st = PushRealScalar(ctx, x); st != kOk) return st;

@@ -14,7 +14,7 @@
 namespace {
 
 // Every test native pushes its own name's first letter code and answers 0.
-StatusCode Mark(EngineContext* ctx, int, int, void* userData) {
+[[nodiscard]] StatusCode Mark(EngineContext* ctx, int, int, void* userData) {
   return PushRealScalar(ctx, static_cast<double>(reinterpret_cast<intptr_t>(userData)));
 }
 
@@ -92,7 +92,7 @@ TEST_F(Registry, Refusals) {
 
 TEST_F(Registry, InstallingMovesTheDataStack) {
   PushRow({1, 2, 3});
-  PushStringFromBytes(ctx, 2, "ok");
+  ASSERT_EQ(PushStringFromBytes(ctx, 2, "ok"), kOk);
   const int32_t capacity = ctx->dataCapacity;
   const Snapshot before = Take();
   auto a = Numbered("a", 1), b = Numbered("b", 1);

@@ -52,7 +52,7 @@ class Engine {
     return Resume(poll, between);
   }
 
-  StatusCode Resume(bool poll = false, const std::function<void(int)>& between = {}) {
+  [[nodiscard]] StatusCode Resume(bool poll = false, const std::function<void(int)>& between = {}) {
     StatusCode st = RunInterpreter(ctx, poll ? 1 : 0);
     for (int k = 0; st == kSuspended && k < 100000; ++k) {
       if (between) between(k);
@@ -98,7 +98,8 @@ class Engine {
     return r;
   }
 
-  static StatusCode Write(EngineContext*, int32_t descriptor, const char* bytes, int32_t length, void* data) {
+  [[nodiscard]] static StatusCode Write(EngineContext*, int32_t descriptor, const char* bytes, int32_t length,
+                                        void* data) {
     auto* self = static_cast<Engine*>(data);
     if (length < 0) length = static_cast<int32_t>(std::strlen(bytes));
     if (descriptor == 1)
@@ -312,7 +313,7 @@ struct ImageSource {
   }
 };
 
-StatusCode Load(Engine& e, const std::vector<uint8_t>& image, size_t length = SIZE_MAX) {
+[[nodiscard]] StatusCode Load(Engine& e, const std::vector<uint8_t>& image, size_t length = SIZE_MAX) {
   ImageSource source{&image, std::min(length, image.size())};
   return LoadEngineState(e.ctx, &ImageSource::Read, &source);
 }

@@ -28,20 +28,20 @@ constexpr int16_t W(Op op) { return static_cast<int16_t>(op); }
 constexpr int32_t kGadget = 3;  // class word of the test library's native class
 
 // Pushes two results, the first (1) on top, for any number of inputs.
-StatusCode Pair(EngineContext* ctx, int nargin, int, void*) {
+[[nodiscard]] StatusCode Pair(EngineContext* ctx, int nargin, int, void*) {
   if (StatusCode st = PushRealScalar(ctx, 2); st != kOk) return st;
   if (StatusCode st = PushRealScalar(ctx, 1); st != kOk) return st;
   return DropArgsUnderResults(ctx, 2, nargin < 0 ? 0 : nargin);
 }
 // Replaces its inputs by their count plus 100.
-StatusCode Count(EngineContext* ctx, int nargin, int, void*) {
+[[nodiscard]] StatusCode Count(EngineContext* ctx, int nargin, int, void*) {
   if (StatusCode st = PushRealScalar(ctx, 100 + nargin); st != kOk) return st;
   return DropArgsUnderResults(ctx, 1, nargin);
 }
-StatusCode Unused(EngineContext*, int, int, void*) { return kIllegal; }
+[[nodiscard]] StatusCode Unused(EngineContext*, int, int, void*) { return kIllegal; }
 // apply(f, x): calls f(x) through the re-entry protocol and returns its
 // result; *userData receives the result count of the re-entry.
-StatusCode Apply(EngineContext* ctx, int nargin, int, void* userData) {
+[[nodiscard]] StatusCode Apply(EngineContext* ctx, int nargin, int, void* userData) {
   auto* seen = static_cast<int*>(userData);
   if (nargin >= 0) return CallFunctionValue(ctx, 1, 1, 1, true);
   *seen = ~nargin;
@@ -62,8 +62,8 @@ class ResolutionTest : public StackFixture {
   void TearDown() override { SetFunctionStoreSeams({}); }
 
   // Sources the store fetches for functions compiled on first use.
-  static StatusCode FetchSource(EngineContext* ctx, int32_t entry, char* buffer, int32_t size, int32_t* length,
-                                int32_t* firstLine) {
+  [[nodiscard]] static StatusCode FetchSource(EngineContext* ctx, int32_t entry, char* buffer, int32_t size,
+                                              int32_t* length, int32_t* firstLine) {
     const char* name = nullptr;
     int n = 0;
     GetFunctionNameByIndex(ctx, entry, &name, &n);

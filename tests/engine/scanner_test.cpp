@@ -29,8 +29,8 @@ class Scanner : public StackFixture {
   std::string ErrorText() { return CurrentErrorText(); }
 
   // Compiles the literal at the start of text; the code words, or the status.
-  StatusCode Compile(const char* text, bool string, std::vector<int>* words, int* consumed = nullptr, int32_t start = 0,
-                     int32_t room = 64) {
+  [[nodiscard]] StatusCode Compile(const char* text, bool string, std::vector<int>* words, int* consumed = nullptr,
+                                   int32_t start = 0, int32_t room = 64) {
     int p = 0;
     int32_t at = start;
     const StatusCode st = string ? CompileStringLiteral(ctx, text, Length(text), &p, code, room, &at)

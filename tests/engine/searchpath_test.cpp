@@ -15,7 +15,7 @@ namespace {
 std::vector<std::string> gTried;
 std::string gAccept;  // the candidate the fake file system holds
 
-StatusCode FakeReader(const char* candidate, bool, char* buffer, int32_t size, int32_t* length) {
+[[nodiscard]] StatusCode FakeReader(const char* candidate, bool, char* buffer, int32_t size, int32_t* length) {
   gTried.push_back(candidate);
   if (gAccept != candidate) return 1;
   const char text[] = "function f\n";
@@ -40,7 +40,9 @@ class SearchPath : public StackFixture {
     char buffer[64];
     int32_t length = 0;
     bool untrusted = false;
-    BuildSearchPathCandidates(name, suffix, hint, nullptr, FakeReader, buffer, sizeof buffer, &length, &untrusted);
+    // Found or not, only the names tried count here.
+    (void)BuildSearchPathCandidates(name, suffix, hint, nullptr, FakeReader, buffer, sizeof buffer, &length,
+                                    &untrusted);
     return gTried;
   }
 };
@@ -118,18 +120,18 @@ TEST_F(SearchPath, PathNative) {
   std::string out;
   CaptureDescriptor(1, &out);
 
-  PushStringFromBytes(ctx, -1, "a");
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, "a"), kOk);
   ASSERT_EQ(PathNative(ctx, 1, 0, nullptr), kOk);
   EXPECT_STREQ(GetSearchPath(), "a;");
   EXPECT_EQ(ctx->descLength, 0);
 
-  PushStringFromBytes(ctx, -1, "");
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, ""), kOk);
   ASSERT_EQ(PathNative(ctx, 1, 1, nullptr), kOk);
   EXPECT_EQ(TopString(), ";");
   PopValue(ctx);
 
-  PushStringFromBytes(ctx, -1, "x;y");
-  PushStringFromBytes(ctx, -1, "z;");
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, "x;y"), kOk);
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, "z;"), kOk);
   ASSERT_EQ(PathNative(ctx, 2, 1, nullptr), kOk);
   EXPECT_EQ(TopString(), "x;y;z;");
   PopValue(ctx);
@@ -142,7 +144,7 @@ TEST_F(SearchPath, PathNative) {
   PopValue(ctx);
 
   const std::string tooLong(1022, 'p');
-  PushStringFromBytes(ctx, -1, tooLong.c_str());
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, tooLong.c_str()), kOk);
   EXPECT_EQ(PathNative(ctx, 1, 0, nullptr), kOutOfRangeArg) << "no room left for the final ';'";
   EXPECT_STREQ(GetSearchPath(), "x;y;z;");
 }

@@ -87,7 +87,7 @@ class StackFixture : public ::testing::Test {
 
   // Compiles and runs one command line: the compile's status when it is not
   // 500, else the run's.
-  StatusCode Command(const std::string& text) {
+  [[nodiscard]] StatusCode Command(const std::string& text) {
     const StatusCode st = EvaluateCommandLine(ctx, text.data(), static_cast<int32_t>(text.size()), true);
     if (st != kSuspended) return st;
     return RunInterpreter(ctx, 0);
@@ -129,7 +129,7 @@ class StackFixture : public ::testing::Test {
   void PushKind(Kind k) {
     switch (k) {
       case Kind::kScalar:
-        PushRealScalar(ctx, 2);
+        ASSERT_EQ(PushRealScalar(ctx, 2), kOk);
         break;
       case Kind::kRow:
         PushRow({1, 2});
@@ -138,14 +138,14 @@ class StackFixture : public ::testing::Test {
         PushRow({1, 2.5});
         break;
       case Kind::kString:
-        PushStringFromBytes(ctx, 3, "abc");
+        ASSERT_EQ(PushStringFromBytes(ctx, 3, "abc"), kOk);
         break;
       case Kind::kList:
-        MakeListFromValues(ctx, 0, false, nullptr, 0);
+        ASSERT_EQ(MakeListFromValues(ctx, 0, false, nullptr, 0), kOk);
         break;
       case Kind::kStruct:
-        PushRealScalar(ctx, 1);
-        MakeListFromValues(ctx, 1, false, "f", 1);
+        ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
+        ASSERT_EQ(MakeListFromValues(ctx, 1, false, "f", 1), kOk);
         break;
     }
   }
@@ -181,7 +181,8 @@ class StackFixture : public ::testing::Test {
     int32_t descriptor;
     std::string* out;
   };
-  static StatusCode CaptureWrite(EngineContext*, int32_t descriptor, const char* bytes, int32_t length, void* data) {
+  [[nodiscard]] static StatusCode CaptureWrite(EngineContext*, int32_t descriptor, const char* bytes, int32_t length,
+                                               void* data) {
     auto* c = static_cast<Capture*>(data);
     if (descriptor != c->descriptor) return kBadFileId;
     c->out->append(bytes, length);

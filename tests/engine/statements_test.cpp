@@ -37,8 +37,8 @@ class Statements : public StackFixture {
   std::string ErrorText() { return CurrentErrorText(); }
 
   // Pass 1 over text; the records are left in `records`, the names in `names`.
-  StatusCode Split(const char* text, bool functionMode = false, bool stop = false, bool skip = false,
-                   int32_t firstLine = 1) {
+  [[nodiscard]] StatusCode Split(const char* text, bool functionMode = false, bool stop = false, bool skip = false,
+                                 int32_t firstLine = 1) {
     records.clear();
     names.clear();
     line = firstLine;

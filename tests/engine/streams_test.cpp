@@ -41,14 +41,15 @@ struct FakeStream {
 
 FakeStream* Fake(void* userData) { return static_cast<FakeStream*>(userData); }
 
-StatusCode FakeWrite(EngineContext*, int32_t d, const char* bytes, int32_t length, void* userData) {
+[[nodiscard]] StatusCode FakeWrite(EngineContext*, int32_t d, const char* bytes, int32_t length, void* userData) {
   FakeStream* s = Fake(userData);
   if (!s->Owns(d)) return kBadFileId;
   s->Log(d, std::string(bytes, length));
   return s->answer;
 }
 
-StatusCode FakeRead(EngineContext*, int32_t d, char* buffer, int32_t capacity, int32_t* count, void* userData) {
+[[nodiscard]] StatusCode FakeRead(EngineContext*, int32_t d, char* buffer, int32_t capacity, int32_t* count,
+                                  void* userData) {
   FakeStream* s = Fake(userData);
   if (!s->Owns(d)) return kBadFileId;
   s->readCapacities.push_back(capacity);
@@ -67,14 +68,14 @@ StatusCode FakeRead(EngineContext*, int32_t d, char* buffer, int32_t capacity, i
   return kOk;
 }
 
-StatusCode FakeClose(EngineContext*, int32_t d, void* userData) {
+[[nodiscard]] StatusCode FakeClose(EngineContext*, int32_t d, void* userData) {
   FakeStream* s = Fake(userData);
   if (d != kAllDescriptors && !s->Owns(d)) return kBadFileId;
   s->Log(d, "close");
   return s->answer;
 }
 
-StatusCode FakeControl(EngineContext*, int32_t d, int32_t code, int32_t* value, void* userData) {
+[[nodiscard]] StatusCode FakeControl(EngineContext*, int32_t d, int32_t code, int32_t* value, void* userData) {
   FakeStream* s = Fake(userData);
   if (!s->Owns(d)) return kBadFileId;
   s->Log(d, "ctl " + std::to_string(code) + " " + std::to_string(*value));
@@ -84,7 +85,7 @@ StatusCode FakeControl(EngineContext*, int32_t d, int32_t code, int32_t* value, 
   return s->answer;
 }
 
-StatusCode FakeBuffering(EngineContext*, int32_t d, int32_t on, void* userData) {
+[[nodiscard]] StatusCode FakeBuffering(EngineContext*, int32_t d, int32_t on, void* userData) {
   FakeStream* s = Fake(userData);
   if (!s->Owns(d)) return kBadFileId;
   s->Log(d, "buf " + std::to_string(on));
@@ -122,10 +123,10 @@ class Streams : public StackFixture {
     ASSERT_EQ(InstallNativeLibrary(ctx, libraries.back().data(), prepend), kOk);
   }
 
-  StatusCode Write(int32_t d, const char* text) { return WriteToDescriptor(ctx, d, text, -1); }
+  [[nodiscard]] StatusCode Write(int32_t d, const char* text) { return WriteToDescriptor(ctx, d, text, -1); }
 
   // One read into a fresh buffer; the bytes read come back in *text.
-  StatusCode Read(int32_t d, std::string* text, int32_t capacity = 64, bool lineMode = true) {
+  [[nodiscard]] StatusCode Read(int32_t d, std::string* text, int32_t capacity = 64, bool lineMode = true) {
     std::vector<char> buffer(capacity + 1);
     int32_t count = -1;
     const StatusCode st = ReadFromDescriptor(ctx, d, buffer.data(), capacity, lineMode, &count);
@@ -457,10 +458,13 @@ TEST_F(Streams, PendingCrEndsWithOtherUseOfTheDescriptor) {
   };
   const Case kCases[] = {
       {"nothing between", [](EngineContext*) {}, "b\n"},
-      {"seek", [](EngineContext* c) { ControlDescriptor(c, 1024, kControlSeekStart, 0, nullptr, nullptr); }, "\n"},
-      {"close", [](EngineContext* c) { CloseDescriptor(c, 1024); }, "\n"},
-      {"close all", [](EngineContext* c) { CloseDescriptor(c, kAllDescriptors); }, "\n"},
-      {"tell", [](EngineContext* c) { ControlDescriptor(c, 1024, kControlTell, 0, nullptr, nullptr); }, "b\n"},
+      {"seek",
+       [](EngineContext* c) { ASSERT_EQ(ControlDescriptor(c, 1024, kControlSeekStart, 0, nullptr, nullptr), kOk); },
+       "\n"},
+      {"close", [](EngineContext* c) { ASSERT_EQ(CloseDescriptor(c, 1024), kOk); }, "\n"},
+      {"close all", [](EngineContext* c) { ASSERT_EQ(CloseDescriptor(c, kAllDescriptors), kOk); }, "\n"},
+      {"tell", [](EngineContext* c) { ASSERT_EQ(ControlDescriptor(c, 1024, kControlTell, 0, nullptr, nullptr), kOk); },
+       "b\n"},
   };
   for (const Case& c : kCases) {
     in->input[1024] = "a\r\nb\n";

@@ -14,7 +14,7 @@ class Symbols : public StackFixture {
  protected:
   Symbols() : StackFixture({.blockCells = 8 * 1024}) {}
 
-  StatusCode Intern(const std::string& name, SymbolId* id, int max = 32) {
+  [[nodiscard]] StatusCode Intern(const std::string& name, SymbolId* id, int max = 32) {
     return InternSymbol(ctx, name.data(), static_cast<int>(name.size()), max, id);
   }
   std::string Text(SymbolId id) { return std::string(SymbolText(ctx, id), SymbolLength(ctx, id)); }

@@ -33,7 +33,7 @@ struct Output {
   std::string out, err;
 };
 
-StatusCode WriteBoth(EngineContext*, int32_t descriptor, const char* bytes, int32_t length, void* data) {
+[[nodiscard]] StatusCode WriteBoth(EngineContext*, int32_t descriptor, const char* bytes, int32_t length, void* data) {
   auto* o = static_cast<Output*>(data);
   if (descriptor != 1 && descriptor != 2) return kBadFileId;
   if (length < 0) length = static_cast<int32_t>(std::strlen(bytes));
@@ -270,8 +270,10 @@ TEST_F(ThreadsTest, PeriodicSleepKeepsWakeUpsOneDurationApart) {
   FakeClock(state, 0, 1);
   const int32_t length = ctx->descLength;
   auto sleep = [&](double duration, bool periodic) {
-    PushRealScalar(ctx, duration);
-    if (periodic) PushLogicalScalar(ctx, 1);
+    EXPECT_EQ(PushRealScalar(ctx, duration), kOk);
+    if (periodic) {
+      EXPECT_EQ(PushLogicalScalar(ctx, 1), kOk);
+    }
     return ThreadSleepNative(ctx, periodic ? 2 : 1, 0, nullptr);
   };
   EXPECT_EQ(sleep(0.1, false), kYield);
@@ -287,7 +289,7 @@ TEST_F(ThreadsTest, PeriodicSleepKeepsWakeUpsOneDurationApart) {
   SwitchInterpreterThread(ctx, 0);
   // The main thread never sleeps.
   EXPECT_EQ(sleep(5, false), kOk);
-  PushStringFromBytes(ctx, -1, "x");
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, "x"), kOk);
   EXPECT_EQ(ThreadSleepNative(ctx, 1, 0, nullptr), kWrongType);
 }
 
@@ -299,7 +301,7 @@ TEST_F(ThreadsTest, AThreadMadeBeforeTheClockKeepsNoTime) {
   SetTimeCallback(ctx, &FakeClock, clockStates, sizeof(double));
   SwitchInterpreterThread(ctx, h);
   const Snapshot before = Take();
-  PushRealScalar(ctx, 0.5);
+  ASSERT_EQ(PushRealScalar(ctx, 0.5), kOk);
   EXPECT_EQ(ThreadSleepNative(ctx, 1, 0, nullptr), kOk);
   EXPECT_TRUE(Take() == before);
   SwitchInterpreterThread(ctx, 0);
@@ -454,7 +456,7 @@ TEST_F(ThreadsTest, SemaphoreTableGrowsAndIdsOnlyGrow) {
     PopValue(ctx);
     EXPECT_EQ(ctx->semaphoreCapacity, k <= 8 ? 8 : 16);
   }
-  PushRealScalar(ctx, 4);
+  ASSERT_EQ(PushRealScalar(ctx, 4), kOk);
   ASSERT_EQ(SemaphoreDeleteNative(ctx, 1, 0, nullptr), kOk);
   EXPECT_EQ(FindSemaphore(ctx, 4), nullptr);
   ASSERT_EQ(SemaphoreNewNative(ctx, 0, 1, nullptr), kOk);
@@ -467,7 +469,7 @@ TEST_F(ThreadsTest, SemaphoreTableGrowsAndIdsOnlyGrow) {
 TEST_F(ThreadsTest, LockAndUnlock) {
   ASSERT_EQ(SemaphoreNewNative(ctx, 0, 1, nullptr), kOk);  // id 1 stays on the stack
   auto call = [&](NativeHandler native, double id, int nargout) {
-    PushRealScalar(ctx, id);
+    EXPECT_EQ(PushRealScalar(ctx, id), kOk);
     return native(ctx, 1, nargout, nullptr);
   };
   EXPECT_EQ(call(SemaphoreLockNative, 1, 1), kOk);

@@ -18,25 +18,25 @@ namespace {
 
 constexpr StatusCode kCancelled = 402;
 
-StatusCode Cancel(EngineContext*, int, int, void*) { return kCancelled; }
-StatusCode Halt(EngineContext*, int, int, void*) { return kHalted; }
-StatusCode RefuseGlobal(EngineContext*, int, int, void*) { return kSecViolationGlobal; }
-StatusCode Sandbox(EngineContext* ctx, int, int, void*) {
+[[nodiscard]] StatusCode Cancel(EngineContext*, int, int, void*) { return kCancelled; }
+[[nodiscard]] StatusCode Halt(EngineContext*, int, int, void*) { return kHalted; }
+[[nodiscard]] StatusCode RefuseGlobal(EngineContext*, int, int, void*) { return kSecViolationGlobal; }
+[[nodiscard]] StatusCode Sandbox(EngineContext* ctx, int, int, void*) {
   MarkFrameSandboxed(ctx);
   return kOk;
 }
 // Makes the calling function's frame a call of a method of class C.
-StatusCode AsMethod(EngineContext* ctx, int, int, void*) {
+[[nodiscard]] StatusCode AsMethod(EngineContext* ctx, int, int, void*) {
   SymbolId c = 0;
   if (StatusCode st = InternSymbol(ctx, "C", 1, 32, &c); st != kOk) return st;
   CurrentFrame(ctx)->methodClass = c;
   return kOk;
 }
-StatusCode HostOnly(EngineContext*, int, int, void*) { return kOk; }
+[[nodiscard]] StatusCode HostOnly(EngineContext*, int, int, void*) { return kOk; }
 
 // Sources of functions outside any library.
-StatusCode ReadFunction(EngineContext*, const char* name, const char*, const char*, char* buffer, int32_t size,
-                        int32_t* length, int32_t* firstLine, bool* untrusted, void*) {
+[[nodiscard]] StatusCode ReadFunction(EngineContext*, const char* name, const char*, const char*, char* buffer,
+                                      int32_t size, int32_t* length, int32_t* firstLine, bool* untrusted, void*) {
   static constexpr char kLoose[] = "function loose()\n  asmethod();\n  fails();\n";
   if (std::strcmp(name, "loose") != 0) return kNotMine;
   if (buffer == nullptr) return kOk;

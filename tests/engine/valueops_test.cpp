@@ -31,7 +31,7 @@ class ValueOps : public StackFixture {
   }
   // Marks values so that their order can be read back: scalars 1, 2, 3, ...
   void PushScalars(int n) {
-    for (int k = 1; k <= n; ++k) PushRealScalar(ctx, k);
+    for (int k = 1; k <= n; ++k) ASSERT_EQ(PushRealScalar(ctx, k), kOk);
   }
   std::vector<double> ScalarsFromTop(int n) {
     std::vector<double> out;
@@ -53,11 +53,17 @@ TEST_F(ValueOps, UnifyNumericClasses) {
       {"single with int32",
        [](EngineContext* c) {
          float* f = nullptr;
-         PushSingleArray(c, 0, nullptr, &f, nullptr), *f = 1.5f;
+         ASSERT_EQ(PushSingleArray(c, 0, nullptr, &f, nullptr), kOk);
+         *f = 1.5f;
          PushInteger<int32_t>(c, 4);
        },
        kSingle},
-      {"double with int8", [](EngineContext* c) { PushRealScalar(c, 2.5), PushInteger<int8_t>(c, -3); }, kDouble},
+      {"double with int8",
+       [](EngineContext* c) {
+         ASSERT_EQ(PushRealScalar(c, 2.5), kOk);
+         PushInteger<int8_t>(c, -3);
+       },
+       kDouble},
   };
   for (const Case& c : kCases) {
     Reset();
@@ -73,7 +79,7 @@ TEST_F(ValueOps, UnifyNumericClasses) {
   EXPECT_EQ(IntegerAt(1, 0), 200) << "the first keeps its value";
   // A character array alone becomes a numeric uint16 array.
   Reset();
-  PushStringFromBytes(ctx, 2, "hi");
+  ASSERT_EQ(PushStringFromBytes(ctx, 2, "hi"), kOk);
   ASSERT_EQ(UnifyNumericArgs(ctx, 1), kOk);
   EXPECT_FALSE(IsCharArg(ctx, 0));
   EXPECT_EQ(ClassAt(0), uint32_t{kUint16});
@@ -81,7 +87,7 @@ TEST_F(ValueOps, UnifyNumericClasses) {
   // Values of other kinds are refused before anything changes.
   Reset();
   PushInteger<int8_t>(ctx, 1);
-  MakeListFromValues(ctx, 0, false, nullptr, 0);
+  ASSERT_EQ(MakeListFromValues(ctx, 0, false, nullptr, 0), kOk);
   const Snapshot before = Take();
   EXPECT_EQ(UnifyNumericArgs(ctx, 2), kWrongTypeInternal);
   EXPECT_TRUE(Take() == before);
@@ -105,8 +111,8 @@ TEST_F(ValueOps, IntegerConversions) {
   };
   for (const Case& c : kCases) {
     Reset();
-    PushRealScalar(ctx, c.x);
-    PushRealScalar(ctx, 99);  // the converted value keeps its position under this one
+    ASSERT_EQ(PushRealScalar(ctx, c.x), kOk);
+    ASSERT_EQ(PushRealScalar(ctx, 99), kOk);  // the converted value keeps its position under this one
     EXPECT_EQ(ConvertArgToIntegerClass(ctx, 1, c.bytes, c.isUnsigned, c.check), c.want) << c.x;
     EXPECT_EQ(TopScalar(), 99);
     if (c.want == kOk) {
@@ -185,7 +191,7 @@ TEST_F(ValueOps, LogicalConversion) {
   EXPECT_TRUE(IsLogicalArg(ctx, 0));
   EXPECT_EQ(IntegerAt(0, 0), 1);
   float* f = nullptr;
-  PushSingleArray(ctx, 0, nullptr, &f, nullptr);
+  ASSERT_EQ(PushSingleArray(ctx, 0, nullptr, &f, nullptr), kOk);
   EXPECT_EQ(ConvertArgToLogical(ctx, 0), kWrongTypeInternal);
 }
 
@@ -198,8 +204,8 @@ TEST_F(ValueOps, ElementwiseArguments) {
   int64_t count = 0;
 
   double* data = nullptr;
-  PushDoubleMatrix(ctx, 2, 3, &data, nullptr);
-  PushRealScalar(ctx, 5);
+  ASSERT_EQ(PushDoubleMatrix(ctx, 2, 3, &data, nullptr), kOk);
+  ASSERT_EQ(PushRealScalar(ctx, 5), kOk);
   ASSERT_EQ(
       CheckElementwiseArgs(ctx, 2, &ndims, dims, &count, re, im, nullptr, nullptr, nullptr, nullptr, nullptr, isArray),
       kOk);
@@ -212,15 +218,15 @@ TEST_F(ValueOps, ElementwiseArguments) {
   EXPECT_EQ(re[1], data);
 
   Reset();
-  PushDoubleMatrix(ctx, 2, 3, &data, nullptr);
-  PushDoubleMatrix(ctx, 3, 2, &data, nullptr);
+  ASSERT_EQ(PushDoubleMatrix(ctx, 2, 3, &data, nullptr), kOk);
+  ASSERT_EQ(PushDoubleMatrix(ctx, 3, 2, &data, nullptr), kOk);
   EXPECT_EQ(
       CheckElementwiseArgs(ctx, 2, &ndims, dims, &count, re, im, nullptr, nullptr, nullptr, nullptr, nullptr, isArray),
       kIncompSize);
 
   Reset();
-  PushEmptyMatrix(ctx);
-  PushRealScalar(ctx, 1);
+  ASSERT_EQ(PushEmptyMatrix(ctx), kOk);
+  ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
   ASSERT_EQ(
       CheckElementwiseArgs(ctx, 2, &ndims, dims, &count, re, im, nullptr, nullptr, nullptr, nullptr, nullptr, isArray),
       kOk);
@@ -255,19 +261,19 @@ TEST_F(ValueOps, StackRearrangement) {
 
   Reset();
   PushScalars(3);
-  RotateValues(ctx, 3, 1);
+  ASSERT_EQ(RotateValues(ctx, 3, 1), kOk);
   EXPECT_EQ(ScalarsFromTop(3), (std::vector<double>{1, 3, 2})) << "a b c gives b c a";
   Reset();
   PushScalars(3);
-  RotateValues(ctx, 3, 2);
+  ASSERT_EQ(RotateValues(ctx, 3, 2), kOk);
   EXPECT_EQ(ScalarsFromTop(3), (std::vector<double>{2, 1, 3})) << "a b c gives c a b";
 
   // Values of different sizes rotate and reverse whole.
   Reset();
-  PushStringFromBytes(ctx, 5, "hello");
+  ASSERT_EQ(PushStringFromBytes(ctx, 5, "hello"), kOk);
   PushRow({7, 8, 9});
-  PushRealScalar(ctx, 1);
-  ReverseValues(ctx, 3);
+  ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
+  ASSERT_EQ(ReverseValues(ctx, 3), kOk);
   EXPECT_EQ(TopString(), "hello");
   EXPECT_EQ(DataAt(ctx, 2)->f, 1.0);
   EXPECT_EQ(DataAt(ctx, 1)[2].f, 9.0);
@@ -281,7 +287,7 @@ TEST_F(ValueOps, StackRearrangement) {
 TEST_F(ValueOps, Transposes) {
   double* re = nullptr;
   double* im = nullptr;
-  PushDoubleMatrix(ctx, 2, 3, &re, &im);
+  ASSERT_EQ(PushDoubleMatrix(ctx, 2, 3, &re, &im), kOk);
   for (int k = 0; k < 6; ++k) re[k] = k + 1, im[k] = -(k + 1);
   ASSERT_EQ(TransposeTopMatrix(ctx), kOk);
   int32_t m = 0, n = 0;
@@ -293,32 +299,32 @@ TEST_F(ValueOps, Transposes) {
 
   const int32_t row[] = {1, 4};
   void* bytes = nullptr;
-  PushIntegerArray(ctx, 2, row, 1, false, &bytes);
+  ASSERT_EQ(PushIntegerArray(ctx, 2, row, 1, false, &bytes), kOk);
   std::memcpy(bytes, "\x01\x02\x03\x04", 4);
   ASSERT_EQ(TransposeTopMatrix(ctx), kOk);
   int ndims = 0;
   int32_t dims[kMaxDims];
-  GetArgDims(ctx, 0, &ndims, dims, nullptr);
+  ASSERT_EQ(GetArgDims(ctx, 0, &ndims, dims, nullptr), kOk);
   EXPECT_EQ(dims[0], 4);
   EXPECT_EQ(dims[1], 1);
   EXPECT_EQ(IntegerAt(0, 3), 4);
 
   const int32_t grid[] = {2, 3};
   uint16_t* codes = nullptr;
-  PushCharArray(ctx, 2, grid, &codes);
+  ASSERT_EQ(PushCharArray(ctx, 2, grid, &codes), kOk);
   for (int k = 0; k < 6; ++k) codes[k] = static_cast<uint16_t>('a' + k);
   ASSERT_EQ(TransposeTopMatrix(ctx), kOk);
   EXPECT_TRUE(IsCharArg(ctx, 0));
   EXPECT_EQ(TopString(), "adbecf");
 
   const int32_t cube[] = {2, 2, 2};
-  PushDoubleArray(ctx, 3, cube, &re, nullptr);
+  ASSERT_EQ(PushDoubleArray(ctx, 3, cube, &re, nullptr), kOk);
   EXPECT_EQ(TransposeTopMatrix(ctx), kNonMatrix);
 }
 
 TEST_F(ValueOps, ListsAndStructures) {
-  PushRealScalar(ctx, 1);
-  PushStringFromBytes(ctx, 1, "a");
+  ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
+  ASSERT_EQ(PushStringFromBytes(ctx, 1, "a"), kOk);
   ASSERT_EQ(MakeListFromValues(ctx, 2, false, nullptr, 0), kOk);
   EXPECT_EQ(Top().kind, uint32_t{kComposite});
   EXPECT_EQ(Top().extra, kList);
@@ -340,11 +346,11 @@ TEST_F(ValueOps, ListsAndStructures) {
 
   // Appending named values to a structure adds fields.
   Reset();
-  PushRealScalar(ctx, 5);
+  ASSERT_EQ(PushRealScalar(ctx, 5), kOk);
   ASSERT_EQ(MakeListFromValues(ctx, 1, false, "x", 1), kOk);
   EXPECT_EQ(Top().extra, kStruct);
-  PushRealScalar(ctx, 6);
-  PushRealScalar(ctx, 7);
+  ASSERT_EQ(PushRealScalar(ctx, 6), kOk);
+  ASSERT_EQ(PushRealScalar(ctx, 7), kOk);
   ASSERT_EQ(MakeListFromValues(ctx, 2, true, "y", 1), kOk);
   EXPECT_EQ(ctx->descLength, 3);
   const char* name = nullptr;
@@ -367,8 +373,8 @@ TEST_F(ValueOps, ListsAndStructures) {
 
   // Appending onto something that is not a composite discards the values.
   Reset();
-  PushRealScalar(ctx, 1);
-  PushRealScalar(ctx, 2);
+  ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
+  ASSERT_EQ(PushRealScalar(ctx, 2), kOk);
   EXPECT_EQ(MakeListFromValues(ctx, 1, true, nullptr, 0), kBadArg);
   EXPECT_EQ(ctx->descLength, 3);
   EXPECT_EQ(ctx->dataTop, 1);
@@ -412,10 +418,10 @@ TEST_F(ValueOps, CellArrays) {
 TEST_F(ValueOps, StructureArrays) {
   // Two structures {a, b} become a 2 x 1 structure array.
   for (double v : {1.0, 2.0}) {
-    PushRealScalar(ctx, v);
-    MakeListFromValues(ctx, 1, false, "a", 1);
-    PushRealScalar(ctx, 10 * v);
-    MakeListFromValues(ctx, 1, true, "b", 1);
+    ASSERT_EQ(PushRealScalar(ctx, v), kOk);
+    ASSERT_EQ(MakeListFromValues(ctx, 1, false, "a", 1), kOk);
+    ASSERT_EQ(PushRealScalar(ctx, 10 * v), kOk);
+    ASSERT_EQ(MakeListFromValues(ctx, 1, true, "b", 1), kOk);
   }
   ASSERT_EQ(MakeListFromValues(ctx, 2, false, nullptr, 0), kOk);
   ASSERT_EQ(ConvertTopToStructArray(ctx), kOk);
@@ -443,11 +449,11 @@ TEST_F(ValueOps, StructureArrays) {
 
   // A structure array without fields still reports its element count.
   Reset();
-  MakeListFromValues(ctx, 0, false, "", 0);
+  ASSERT_EQ(MakeListFromValues(ctx, 0, false, "", 0), kOk);
   const int32_t three[] = {1, 3};
   ASSERT_EQ(ReshapeTopCellArray(ctx, 2, three), kBadSize) << "one structure cannot be three";
-  MakeListFromValues(ctx, 0, false, "", 0);
-  MakeListFromValues(ctx, 0, false, "", 0);
+  ASSERT_EQ(MakeListFromValues(ctx, 0, false, "", 0), kOk);
+  ASSERT_EQ(MakeListFromValues(ctx, 0, false, "", 0), kOk);
   ASSERT_EQ(MakeListFromValues(ctx, 3, false, nullptr, 0), kOk);
   ASSERT_EQ(ConvertTopToStructArray(ctx), kOk);
   ASSERT_EQ(GetCompositeArgInfo(ctx, 0, 's', &ndims, dims, &count, &fields, nullptr), kOk);
@@ -456,8 +462,8 @@ TEST_F(ValueOps, StructureArrays) {
 
   // Elements that are not structures are refused.
   Reset();
-  PushRealScalar(ctx, 1);
-  MakeListFromValues(ctx, 1, false, nullptr, 0);
+  ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
+  ASSERT_EQ(MakeListFromValues(ctx, 1, false, nullptr, 0), kOk);
   EXPECT_EQ(ConvertTopToStructArray(ctx), kWrongTypeInternal);
 }
 
@@ -478,7 +484,7 @@ TEST_F(ValueOps, Strings) {
   EXPECT_EQ(ReserveStringBuffer(ctx, &length, &buffer), kDataStackFull);
 
   Reset();
-  PushStringFromBytes(ctx, 3, "abc");
+  ASSERT_EQ(PushStringFromBytes(ctx, 3, "abc"), kOk);
   char small[3];
   EXPECT_EQ(CopyStringArgToBuffer(ctx, 0, small, 3, nullptr), kObjTooLarge);
   int64_t copied = 0;
@@ -490,7 +496,7 @@ TEST_F(ValueOps, Strings) {
   EXPECT_STREQ(text, "abc");
   PopValue(ctx);
 
-  PushCharRow(ctx, 0, nullptr);
+  ASSERT_EQ(PushCharRow(ctx, 0, nullptr), kOk);
   ASSERT_EQ(GetStringArg(ctx, 0, &text, &length), kOk);
   EXPECT_EQ(length, 0);
   EXPECT_STREQ(text, "");
@@ -522,9 +528,9 @@ TEST_F(ValueOps, Strings) {
 }
 
 TEST_F(ValueOps, CopiesRoundTrip) {
-  PushRealScalar(ctx, 1);
-  PushStringFromBytes(ctx, 2, "ok");
-  MakeListFromValues(ctx, 2, false, nullptr, 0);
+  ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
+  ASSERT_EQ(PushStringFromBytes(ctx, 2, "ok"), kOk);
+  ASSERT_EQ(MakeListFromValues(ctx, 2, false, nullptr, 0), kOk);
   int64_t size = 0;
   ASSERT_EQ(GetValueSize(ctx, 0, &size), kOk);
   std::vector<double> copy(size);
@@ -566,12 +572,12 @@ TEST_F(Reshape, ValuesKeepTheirStorageOrder) {
   const int32_t many[17] = {6, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
   EXPECT_EQ(ReshapeTopValue(ctx, 17, many), kOutOfRangeArg);
 
-  PushStringFromBytes(ctx, 4, "abcd");
+  ASSERT_EQ(PushStringFromBytes(ctx, 4, "abcd"), kOk);
   const int32_t square[] = {2, 2};
   ASSERT_EQ(ReshapeTopValue(ctx, 2, square), kOk);
   EXPECT_TRUE(IsCharArg(ctx, 0));
   int32_t dims[kMaxDims];
-  GetArgDims(ctx, 0, nullptr, dims, nullptr);
+  ASSERT_EQ(GetArgDims(ctx, 0, nullptr, dims, nullptr), kOk);
   EXPECT_EQ(dims[0], 2);
 }
 
@@ -662,7 +668,7 @@ TEST_F(TextBuffers, InlineFunctionParts) {
   EXPECT_EQ(std::string(source, sourceLength), "x+1");
   EXPECT_EQ(captured, cells + 2);
 
-  PushRealScalar(ctx, 1);
+  ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
   EXPECT_EQ(GetInlineFunctionParts(ctx, 0, &code, &source, &sourceLength, &captured), kWrongTypeInternal);
 }
 

@@ -119,9 +119,9 @@ TEST_F(ValueStack, IntegerScalarArguments) {
     int32_t value;
   };
   const Case kCases[] = {
-      {"2.5", [](EngineContext* c) { PushRealScalar(c, 2.5); }, kNonIntArg, 0},
-      {"3e9", [](EngineContext* c) { PushRealScalar(c, 3e9); }, kNonIntArg, 0},
-      {"-7", [](EngineContext* c) { PushRealScalar(c, -7); }, kOk, -7},
+      {"2.5", [](EngineContext* c) { ASSERT_EQ(PushRealScalar(c, 2.5), kOk); }, kNonIntArg, 0},
+      {"3e9", [](EngineContext* c) { ASSERT_EQ(PushRealScalar(c, 3e9), kOk); }, kNonIntArg, 0},
+      {"-7", [](EngineContext* c) { ASSERT_EQ(PushRealScalar(c, -7), kOk); }, kOk, -7},
       {"uint8 200", [](EngineContext* c) { PushInteger<uint8_t>(c, 200); }, kOk, 200},
       {"int8 -3", [](EngineContext* c) { PushInteger<int8_t>(c, -3); }, kOk, -3},
       {"uint16 65535", [](EngineContext* c) { PushInteger<uint16_t>(c, 65535); }, kOk, 65535},
@@ -129,10 +129,11 @@ TEST_F(ValueStack, IntegerScalarArguments) {
       {"int64 -5", [](EngineContext* c) { PushInteger<int64_t>(c, -5); }, kOk, -5},
       {"int64 2^40", [](EngineContext* c) { PushInteger<int64_t>(c, int64_t{1} << 40); }, kOutOfRangeArg, 0},
       {"uint64 2^63", [](EngineContext* c) { PushInteger<uint64_t>(c, uint64_t{1} << 63); }, kOutOfRangeArg, 0},
-      {"2 x 2", [](EngineContext* c) { PushZeroMatrix(c, 2, 2, false); }, kNonScalarArg, 0},
-      {"'a'", [](EngineContext* c) { PushStringFromBytes(c, 1, "a"); }, kOk, 97},
-      {"1+2i", [](EngineContext* c) { PushComplexScalar(c, 1, 2); }, kWrongTypeInternal, 0},
-      {"list", [](EngineContext* c) { MakeListFromValues(c, 0, false, nullptr, 0); }, kWrongTypeInternal, 0},
+      {"2 x 2", [](EngineContext* c) { ASSERT_EQ(PushZeroMatrix(c, 2, 2, false), kOk); }, kNonScalarArg, 0},
+      {"'a'", [](EngineContext* c) { ASSERT_EQ(PushStringFromBytes(c, 1, "a"), kOk); }, kOk, 97},
+      {"1+2i", [](EngineContext* c) { ASSERT_EQ(PushComplexScalar(c, 1, 2), kOk); }, kWrongTypeInternal, 0},
+      {"list", [](EngineContext* c) { ASSERT_EQ(MakeListFromValues(c, 0, false, nullptr, 0), kOk); },
+       kWrongTypeInternal, 0},
   };
   for (const Case& c : kCases) {
     c.push(ctx);
@@ -148,20 +149,20 @@ TEST_F(ValueStack, IntegerScalarArguments) {
 TEST_F(ValueStack, BooleansAndConditions) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   uint8_t b = 7;
-  PushRealScalar(ctx, nan);
+  ASSERT_EQ(PushRealScalar(ctx, nan), kOk);
   EXPECT_EQ(GetBooleanArg(ctx, 0, &b), kOk);
   EXPECT_EQ(b, 0) << "NaN is false as a boolean";
   EXPECT_EQ(TestArgAllNonzero(ctx, 0, &b), kOk);
   EXPECT_EQ(b, 1) << "NaN is true as a condition";
   PopValue(ctx);
 
-  PushEmptyMatrix(ctx);
+  ASSERT_EQ(PushEmptyMatrix(ctx), kOk);
   EXPECT_EQ(TestArgAllNonzero(ctx, 0, &b), kOk);
   EXPECT_EQ(b, 0);
   PopValue(ctx);
 
   double* re = nullptr;
-  PushDoubleMatrix(ctx, 1, 3, &re, nullptr);
+  ASSERT_EQ(PushDoubleMatrix(ctx, 1, 3, &re, nullptr), kOk);
   re[0] = 1, re[1] = -2, re[2] = 0;
   EXPECT_EQ(TestArgAllNonzero(ctx, 0, &b), kOk);
   EXPECT_EQ(b, 0);
@@ -170,23 +171,23 @@ TEST_F(ValueStack, BooleansAndConditions) {
   EXPECT_EQ(PopConditionValue(ctx, &b), kOk);
   EXPECT_EQ(b, 1);
 
-  PushStringFromBytes(ctx, 2, "ab");
+  ASSERT_EQ(PushStringFromBytes(ctx, 2, "ab"), kOk);
   EXPECT_EQ(TestArgAllNonzero(ctx, 0, &b), kOk);
   EXPECT_EQ(b, 1);
   PopValue(ctx);
 
-  MakeListFromValues(ctx, 0, false, nullptr, 0);
+  ASSERT_EQ(MakeListFromValues(ctx, 0, false, nullptr, 0), kOk);
   EXPECT_EQ(TestArgAllNonzero(ctx, 0, &b), kWrongBoolType);
   EXPECT_EQ(PopConditionValue(ctx, &b), kWrongBoolType);
   EXPECT_EQ(ctx->descLength, 3);
 }
 
 TEST_F(ValueStack, ArrayGettersKeepToTheirClass) {
-  PushZeroMatrix(ctx, 2, 2, false);
+  ASSERT_EQ(PushZeroMatrix(ctx, 2, 2, false), kOk);
   float* f = nullptr;
   EXPECT_EQ(GetSingleArrayArg(ctx, 0, nullptr, nullptr, nullptr, &f, nullptr), kWrongTypeInternal);
   const int32_t dims[] = {2, 2};
-  PushSingleArray(ctx, 2, dims, &f, nullptr);
+  ASSERT_EQ(PushSingleArray(ctx, 2, dims, &f, nullptr), kOk);
   double* re = nullptr;
   EXPECT_EQ(GetDoubleArrayArg(ctx, 0, nullptr, nullptr, nullptr, &re, nullptr), kWrongTypeInternal);
   EXPECT_EQ(GetSingleArrayArg(ctx, 0, nullptr, nullptr, nullptr, &f, nullptr), kOk);
@@ -277,9 +278,9 @@ TEST_F(ValueStack, FailedPushesChangeNothing) {
     for (int64_t freeCells : {0, 1, 2, 5}) {
       Reset();
       // Three values to work on: a 3 x 3 matrix, a string and a 2 x 2 matrix.
-      PushZeroMatrix(ctx, 3, 3, false);
-      PushStringFromBytes(ctx, 3, "xyz");
-      PushZeroMatrix(ctx, 2, 2, false);
+      ASSERT_EQ(PushZeroMatrix(ctx, 3, 3, false), kOk);
+      ASSERT_EQ(PushStringFromBytes(ctx, 3, "xyz"), kOk);
+      ASSERT_EQ(PushZeroMatrix(ctx, 2, 2, false), kOk);
       FillData(freeCells);
       const Snapshot before = Take();
       const StatusCode st = c.op(ctx);

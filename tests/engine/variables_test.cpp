@@ -133,7 +133,7 @@ class VariablesTest : public StackFixture {
   }
 
   // Compiles text as command-line code over the base frame's names and runs it.
-  StatusCode Run(const std::string& text) {
+  [[nodiscard]] StatusCode Run(const std::string& text) {
     std::vector<int16_t> out(8192);
     int32_t used = 0;
     const StatusCode st = CompileSource(ctx, 0, text.data(), static_cast<int32_t>(text.size()), out.data(),
@@ -148,7 +148,7 @@ class VariablesTest : public StackFixture {
   }
 
   // Runs hand-assembled code.
-  StatusCode RunCode(std::vector<int16_t> code) {
+  [[nodiscard]] StatusCode RunCode(std::vector<int16_t> code) {
     code.push_back(W(Op::EndOfCode));
     std::memcpy(ctx->codeBase + ctx->codeTop, code.data(), code.size() * sizeof(int16_t));
     ctx->pc = {kCodeArea, 0, {}, ctx->codeTop * 2};
@@ -156,7 +156,7 @@ class VariablesTest : public StackFixture {
     return RunInterpreter(ctx, 0);
   }
 
-  StatusCode Declare(const char* name, const char* source) {
+  [[nodiscard]] StatusCode Declare(const char* name, const char* source) {
     return DeclareAndCompileFunction(ctx, name, nullptr, 0, source, static_cast<int32_t>(std::strlen(source)), 1,
                                      false);
   }
@@ -187,7 +187,7 @@ class VariablesTest : public StackFixture {
   // A 1 x n structure array whose structure k has field a = k + 1.
   void SetStructArray(const char* name, int n) {
     for (int k = 0; k < n; ++k) {
-      PushRealScalar(ctx, k + 1);
+      ASSERT_EQ(PushRealScalar(ctx, k + 1), kOk);
       ASSERT_EQ(MakeListFromValues(ctx, 1, false, "a", 1), kOk);
     }
     ASSERT_EQ(MakeListFromValues(ctx, n, false, nullptr, 0), kOk);
@@ -357,7 +357,7 @@ TEST_F(VariablesTest, FieldsAndNestedStructures) {
   ASSERT_EQ(Run("s.a.b(2) = []; s.a = 0;"), kOk) << errors;
   EXPECT_EQ(Show("s"), "(=0, =2)");
   // Dynamic field names.
-  PushStringFromBytes(ctx, 1, "c");
+  ASSERT_EQ(PushStringFromBytes(ctx, 1, "c"), kOk);
   Store("n");
   ASSERT_EQ(Run("v = s.(n); s.(n) = 7;"), kOk) << errors;
   EXPECT_EQ(Show("v"), "2");
@@ -467,7 +467,7 @@ TEST_F(VariablesTest, ClearByName) {
   // From the host, with the failed call's frame (kept for its trace) gone.
   ASSERT_EQ(ResetEngineToBaseFrame(ctx), kOk);
   ctx->pc.space = kNoCode;
-  PushStringFromBytes(ctx, 2, "-f");
+  ASSERT_EQ(PushStringFromBytes(ctx, 2, "-f"), kOk);
   const int16_t clear[] = {W(Op::Clear), 1};
   EXPECT_EQ(OpClear(ctx, clear), kOk);
   EXPECT_EQ(StoreEntry(ctx, ctx->entriesInUse - 1)->position, 0);
@@ -475,7 +475,7 @@ TEST_F(VariablesTest, ClearByName) {
 
 TEST_F(VariablesTest, UndefinedInputArgument) {
   ASSERT_EQ(Declare("second", "function r = second(a, b)\nr = b;\n"), kOk);
-  PushRealScalar(ctx, 1);
+  ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
   EXPECT_EQ(RunFunctionByName(ctx, "second", nullptr, 1, 1, false, 0), kUndefArgin);
   EXPECT_NE(errors.find("Undefined input argument 'b'"), std::string::npos) << errors;
 }
@@ -494,7 +494,7 @@ TEST_F(VariablesTest, IncrementAndMatrixRowColumn) {
       << errors;
   EXPECT_EQ(Show("y"), "[1 1 1; 2 2 2]");
   EXPECT_EQ(Show("z"), "[1 2 3]");
-  PushStringFromBytes(ctx, 2, "ab");
+  ASSERT_EQ(PushStringFromBytes(ctx, 2, "ab"), kOk);
   Store("t");
   EXPECT_EQ(RunCode({W(Op::IncrementVar), static_cast<int16_t>(Variable("t"))}), kWrongVarType);
 }

@@ -36,15 +36,15 @@ bool BreakTest(void* data) {
   return c->breakAfter >= 0 && c->breakCalls > c->breakAfter;
 }
 
-StatusCode Seven(EngineContext* ctx, int, int, void*) { return PushRealScalar(ctx, 7); }
-StatusCode Method(EngineContext* ctx, int, int, void*) { return PushRealScalar(ctx, 1); }
+[[nodiscard]] StatusCode Seven(EngineContext* ctx, int, int, void*) { return PushRealScalar(ctx, 7); }
+[[nodiscard]] StatusCode Method(EngineContext* ctx, int, int, void*) { return PushRealScalar(ctx, 1); }
 // Would block once, then pushes its nargin.
-StatusCode BlockOnce(EngineContext* ctx, int nargin, int, void*) {
+[[nodiscard]] StatusCode BlockOnce(EngineContext* ctx, int nargin, int, void*) {
   if (g->blocked++ == 0) return kWouldBlock;
   return PushRealScalar(ctx, nargin);
 }
 // Pushes the user data's first byte, to tell records sharing it apart.
-StatusCode Tagged(EngineContext* ctx, int nargin, int, void* userData) {
+[[nodiscard]] StatusCode Tagged(EngineContext* ctx, int nargin, int, void* userData) {
   return PushRealScalar(ctx, *static_cast<const char*>(userData) + nargin);
 }
 
@@ -314,9 +314,9 @@ TEST_F(VmTest, CallFunctionFromArgumentRefusesBadCallees) {
   for (const Case& c : cases) {
     ASSERT_EQ(ResetEngineToBaseFrame(ctx), kOk);
     if (c.name == nullptr)
-      PushRealScalar(ctx, 3);
+      ASSERT_EQ(PushRealScalar(ctx, 3), kOk);
     else
-      PushStringFromBytes(ctx, static_cast<int>(std::strlen(c.name)), c.name);
+      ASSERT_EQ(PushStringFromBytes(ctx, static_cast<int>(std::strlen(c.name)), c.name), kOk);
     EXPECT_EQ(CallFunctionFromArgument(ctx, false, 0, c.n, 1), c.want) << (c.name ? c.name : "(number)");
   }
 }

@@ -165,8 +165,19 @@ TEST(ComplexRoots, EdgeCases) {
 
 TEST(ComplexRoots, LaguerreStopsOnNonFiniteCoefficients) {
   Vec pr = {1, NAN, 1, 2}, pi = {0, 1, 0, 0}, re(3, 7), im(3, 7);
+  // One step from the starting guess is NaN: both iterations stop there,
+  // converged, on a NaN iterate.
+  double x = 1, y = -1;
+  EXPECT_TRUE(IterateLaguerreComplex(pr.data(), pi.data(), 3, &x, &y));
+  EXPECT_TRUE(std::isnan(x) && std::isnan(y)) << x << " " << y;
+  Vec p = {1, NAN, 1, 2};
+  x = 1, y = -1;
+  EXPECT_TRUE(IterateLaguerreReal(p.data(), 3, &x, &y));
+  EXPECT_TRUE(std::isnan(x)) << x;
+
   FindComplexPolyRootsByLaguerre(pr.data(), pi.data(), 3, re.data(), im.data());
-  // The last root comes from the NaN coefficients that deflation left.
-  EXPECT_TRUE(std::isnan(re[0]));
-  EXPECT_TRUE(std::isnan(im[0]));
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_TRUE(std::isnan(re[k])) << k << ": " << re[k];
+    EXPECT_TRUE(std::isnan(im[k])) << k << ": " << im[k];
+  }
 }

@@ -15,29 +15,21 @@
 #include "engine/resolution.h"
 #include "engine/values/textformat.h"
 #include "engine/values/valuestack.h"
+#include "engine/variableaccess.h"
 #include "engine/vm.h"
 
 namespace {
 
-// A VariableReference on the stack: four cells whose second and third hold
-// {slot, heap block} and {offset of the designated element, created}.
-constexpr int kReferenceCells = 4;
-
 bool IsClassId(int32_t subtype) { return subtype < 0 || subtype > kFreeList; }
 
 const CompositeElementHeader* DesignatedAt(EngineContext* ctx, int depth) {
-  const ValueDescriptor& d = *DescriptorAt(ctx, depth);
-  if (d.kind != kLink || d.cells != kReferenceCells) return nullptr;
-  const Cell* r = DataAt(ctx, depth);
-  const int32_t block = r[1].iw[1], offset = r[2].iw[0];
-  if (block <= 0 || block >= ctx->heapSize) return nullptr;
-  return reinterpret_cast<const CompositeElementHeader*>(ctx->heapBase + block + offset);
+  if (!IsReference(*DescriptorAt(ctx, depth))) return nullptr;
+  const Reference* r = ReferenceAt(ctx, depth);
+  if (r->block <= 0 || r->block >= ctx->heapSize) return nullptr;
+  return Designated(ctx, r);
 }
 
-bool IsReferenceAt(EngineContext* ctx, int depth) {
-  const ValueDescriptor& d = *DescriptorAt(ctx, depth);
-  return d.kind == kLink && d.cells == kReferenceCells;
-}
+bool IsReferenceAt(EngineContext* ctx, int depth) { return IsReference(*DescriptorAt(ctx, depth)); }
 
 // Replaces a reference at a depth by a copy of what it designates.
 [[nodiscard]] StatusCode DereferenceAtDepth(EngineContext* ctx, int depth) {

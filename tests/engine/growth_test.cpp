@@ -24,6 +24,14 @@ std::string Step(const std::string& text, int64_t k) {
   return out;
 }
 
+// A value made by setup, the command that grows or assigns into it, and the
+// variable to watch.
+struct GrowthCase {
+  const char* setup;
+  const char* text;
+  const char* name;
+};
+
 // The elements of a numeric, char or logical array as doubles, in storage
 // order (row by row), and its dims.
 struct Elements {
@@ -243,12 +251,7 @@ TEST_F(GrowthTest, ARefusedGrowthLeavesTheValueAsItWas) {
 // Assignments refused for their index, class or size change nothing of the
 // value, whichever growth they would have made.
 TEST_F(GrowthTest, ARefusedAssignmentLeavesTheValueByteForByte) {
-  struct Case {
-    const char* setup;
-    const char* text;
-    const char* name;
-  };
-  const Case kCases[] = {
+  const GrowthCase kCases[] = {
       {"x = [1 2 3];", "x(0) = 1;", "x"},
       {"x = [1 2 3];", "x(1.5) = 1;", "x"},
       {"x = [1 2 3];", "x(end+1) = {1};", "x"},
@@ -267,7 +270,7 @@ TEST_F(GrowthTest, ARefusedAssignmentLeavesTheValueByteForByte) {
       {"c = {1, 'a'};", "c(end+1:end+2) = {1, 2, 3};", "c"},
       {"c = {1, 'a'};", "c{0} = 2;", "c"},
   };
-  for (const Case& c : kCases) {
+  for (const GrowthCase& c : kCases) {
     SCOPED_TRACE(std::string(c.setup) + " " + c.text);
     StartFixtureEngine();
     ASSERT_EQ(Run(c.setup), kOk) << errors;
@@ -379,12 +382,7 @@ class AmortisedGrowthTest : public GrowthTest {
 // anew at each step by concatenation takes the first free block that fits,
 // which must not be the room kept for x.
 TEST_F(AmortisedGrowthTest, AValueGrownOneElementAtATimeMovesRarely) {
-  struct Case {
-    const char* setup;
-    const char* grow;
-    const char* name;
-  };
-  const Case kCases[] = {
+  const GrowthCase kCases[] = {
       {"x = [];", "x(end+1) = #;", "x"},
       {"x = [];", "x(#) = #;", "x"},
       {"x = [];", "x(1, end+1) = #;", "x"},
@@ -397,14 +395,14 @@ TEST_F(AmortisedGrowthTest, AValueGrownOneElementAtATimeMovesRarely) {
   };
   const int n = 2000;
   for (const char* companion : {" y(end+1) = -#;", " y = [y #];"})
-    for (const Case& c : kCases) {
-      SCOPED_TRACE(std::string(c.grow) + companion);
+    for (const GrowthCase& c : kCases) {
+      SCOPED_TRACE(std::string(c.text) + companion);
       StartFixtureEngine();
       ASSERT_EQ(Run(std::string(c.setup) + " y = [];"), kOk) << errors;
       int moves = 0;
       int32_t at = BaseVariableValue(c.name);
       for (int k = 1; k <= n; ++k) {
-        ASSERT_EQ(Run(Step(std::string(c.grow) + companion, k)), kOk) << k << ": " << errors;
+        ASSERT_EQ(Run(Step(std::string(c.text) + companion, k)), kOk) << k << ": " << errors;
         const int32_t now = BaseVariableValue(c.name);
         moves += now != at;
         at = now;

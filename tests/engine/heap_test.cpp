@@ -14,8 +14,27 @@
 
 namespace {
 
+// A fixed pseudo-random sequence, so that a failing step can be replayed.
+class Sequence {
+ public:
+  explicit Sequence(uint32_t seed) : seed_(seed) {}
+  uint32_t operator()(uint32_t n) {
+    seed_ = seed_ * 1103515245u + 12345u;
+    return (seed_ >> 16) % n;
+  }
+
+ private:
+  uint32_t seed_;
+};
+
 class HeapTest : public StackFixture {
  protected:
+  void FreeOneOf(std::vector<int32_t>& live, Sequence& next) {
+    const size_t k = next(static_cast<uint32_t>(live.size()));
+    FreeHeapBlock(ctx, live[k]);
+    live.erase(live.begin() + static_cast<std::ptrdiff_t>(k));
+  }
+
   uint32_t Header(int32_t cell) { return ctx->heapBase[cell].w[0]; }
   uint32_t Cells(int32_t cell) { return Header(cell) & kHeapCountMask; }
   bool InUse(int32_t cell) { return (Header(cell) & kHeapInUse) != 0; }
@@ -135,17 +154,11 @@ TEST_F(HeapTest, FirstFreeBoundGivesWhatAWalkFromTheStartGives) {
   // every header must agree through frees below and above the bound,
   // merges, exact fits and a full heap.
   std::vector<int32_t> live;
-  uint32_t seed = 12345;
-  auto next = [&seed](uint32_t n) {
-    seed = seed * 1103515245u + 12345u;
-    return (seed >> 16) % n;
-  };
+  Sequence next(12345);
   int fulls = 0;
   for (int step = 0; step < 3000; ++step) {
     if (!live.empty() && next(5) < 2) {
-      const size_t k = next(static_cast<uint32_t>(live.size()));
-      FreeHeapBlock(ctx, live[k]);
-      live.erase(live.begin() + static_cast<std::ptrdiff_t>(k));
+      FreeOneOf(live, next);
       continue;
     }
     const auto cells = static_cast<int32_t>(1 + next(step % 50 == 0 ? 4000 : 40));
@@ -264,22 +277,16 @@ TEST_F(HeapTest, ReachabilityKeepsOnlyGlobalsAndPersistents) {
 
 TEST_F(HeapTest, GrowingInPlaceKeepsFirstFitAndTheBound) {
   // Blocks grow into the free blocks after them and shrink, amid allocations
-  // and frees. Every allocation is checked against a walk from the heap start, so a
-  // first-free bound left inside a grown block would show; a growth that does
-  // not fit must leave every cell as it was.
+  // and frees. Every allocation is checked against a walk from the heap
+  // start, so a first-free bound left inside a grown block would show; a
+  // growth that does not fit must leave every cell as it was.
   std::vector<int32_t> live;
-  uint32_t seed = 777;
-  auto next = [&seed](uint32_t n) {
-    seed = seed * 1103515245u + 12345u;
-    return (seed >> 16) % n;
-  };
+  Sequence next(777);
   int grown = 0, refused = 0;
   for (int step = 0; step < 3000; ++step) {
     const uint32_t what = next(10);
     if (!live.empty() && what < 3) {
-      const size_t k = next(static_cast<uint32_t>(live.size()));
-      FreeHeapBlock(ctx, live[k]);
-      live.erase(live.begin() + static_cast<std::ptrdiff_t>(k));
+      FreeOneOf(live, next);
       continue;
     }
     if (!live.empty() && what < 6) {

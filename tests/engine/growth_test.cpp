@@ -161,17 +161,7 @@ class GrowthTest : public StackFixture {
     return out;
   }
 
-  // Moves the block to a new allocation of `cells` (the old one is freed,
-  // so a stale address trips the sanitizer), the heap taking any growth.
-  void MoveBlock(size_t cells) {
-    std::vector<uint64_t> moved(cells, 0x5A5A5A5A5A5A5A5Aull);
-    MakeContextPointersRelative(ctx);
-    std::memcpy(moved.data(), block.data(), std::min(cells, block.size()) * sizeof(uint64_t));
-    const bool grows = cells > block.size();
-    block.swap(moved);
-    ctx = reinterpret_cast<EngineContext*>(block.data());
-    RelocateEngineContext(ctx, grows ? static_cast<int64_t>(cells * sizeof(uint64_t)) : 0, kHeapFull);
-  }
+  void MoveBlock(size_t cells) { MoveEngineBlock(block, ctx, cells, kHeapFull); }
 
   // Saves the state and loads it into a fresh engine in a new block of `cells`.
   void SaveAndLoad(size_t cells) {
@@ -180,18 +170,7 @@ class GrowthTest : public StackFixture {
     block.assign(cells, 0);
     StartFixtureEngine();
     ASSERT_FALSE(HasFatalFailure());
-    struct Source {
-      const std::vector<uint8_t>& image;
-      size_t at = 0;
-      static bool Read(void* buffer, int32_t bytes, void* data) {
-        auto* s = static_cast<Source*>(data);
-        if (bytes < 0 || s->at + static_cast<size_t>(bytes) > s->image.size()) return false;
-        std::memcpy(buffer, s->image.data() + s->at, static_cast<size_t>(bytes));
-        s->at += static_cast<size_t>(bytes);
-        return true;
-      }
-    } source{image};
-    ASSERT_EQ(LoadEngineState(ctx, &Source::Read, &source), kOk);
+    ASSERT_EQ(LoadImageFromMemory(ctx, image), kOk);
   }
 
   std::string errors;

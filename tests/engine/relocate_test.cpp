@@ -20,6 +20,7 @@
 #include "engine/heap.h"
 #include "engine/threads.h"
 #include "engine/vm.h"
+#include "tests/engine/stack_fixture.h"
 #include "tools/imagewriter.h"
 
 namespace {
@@ -61,16 +62,7 @@ class Engine {
     return st;
   }
 
-  // Copies the block to a new allocation of `bytes` (the old one is freed,
-  // so a stale address trips the sanitizer) and relocates into it.
-  void Move(size_t bytes, int32_t choice) {
-    std::vector<uint64_t> moved(bytes / 8, 0x5A5A5A5A5A5A5A5Aull);
-    MakeContextPointersRelative(ctx);
-    std::memcpy(moved.data(), block_.data(), block_.size() * 8);
-    block_.swap(moved);
-    ctx = reinterpret_cast<EngineContext*>(block_.data());
-    RelocateEngineContext(ctx, bytes > moved.size() * 8 ? static_cast<int64_t>(bytes) : 0, choice);
-  }
+  void Move(size_t bytes, int32_t choice) { MoveEngineBlock(block_, ctx, bytes / 8, choice); }
 
   // What reached descriptor 1 since the last call, each line without the
   // display's leading blanks.
@@ -299,23 +291,8 @@ TEST(RelocateTest, GrowingTheCodeAreaKeepsEverySymbol) {
 // ---------------------------------------------------------------------------
 // Saved state.
 
-// Delivers an image from memory, exactly as asked or not at all.
-struct ImageSource {
-  const std::vector<uint8_t>* image;
-  size_t length;
-  size_t at = 0;
-  static bool Read(void* buffer, int32_t bytes, void* data) {
-    auto* s = static_cast<ImageSource*>(data);
-    if (bytes < 0 || s->at + static_cast<size_t>(bytes) > s->length) return false;
-    std::memcpy(buffer, s->image->data() + s->at, static_cast<size_t>(bytes));
-    s->at += static_cast<size_t>(bytes);
-    return true;
-  }
-};
-
 [[nodiscard]] StatusCode Load(Engine& e, const std::vector<uint8_t>& image, size_t length = SIZE_MAX) {
-  ImageSource source{&image, std::min(length, image.size())};
-  return LoadEngineState(e.ctx, &ImageSource::Read, &source);
+  return LoadImageFromMemory(e.ctx, image, length);
 }
 
 // The program saved at its first suspension inside acc, before it printed.

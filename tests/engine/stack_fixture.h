@@ -16,8 +16,40 @@
 #include "corelib/corelib.h"
 #include "engine/evaluate.h"
 #include "engine/heap.h"
+#include "engine/relocate.h"
 #include "engine/values/valuestack.h"
 #include "engine/vm.h"
+
+// Copies an engine's block to a new allocation of `cells` (the old one is
+// freed, so a stale address trips the sanitizer) and relocates into it; a
+// larger block takes the growth by the region choice.
+inline void MoveEngineBlock(std::vector<uint64_t>& block, EngineContext*& ctx, size_t cells, int32_t choice) {
+  std::vector<uint64_t> moved(cells, 0x5A5A5A5A5A5A5A5Aull);
+  MakeContextPointersRelative(ctx);
+  std::memcpy(moved.data(), block.data(), std::min(cells, block.size()) * sizeof(uint64_t));
+  const bool grows = cells > block.size();
+  block.swap(moved);
+  ctx = reinterpret_cast<EngineContext*>(block.data());
+  RelocateEngineContext(ctx, grows ? static_cast<int64_t>(cells * sizeof(uint64_t)) : 0, choice);
+}
+
+// Loads a saved image held in memory, cut to its first `length` bytes.
+[[nodiscard]] inline StatusCode LoadImageFromMemory(EngineContext* ctx, const std::vector<uint8_t>& image,
+                                                    size_t length = SIZE_MAX) {
+  struct Source {
+    const std::vector<uint8_t>& image;
+    size_t length;
+    size_t at = 0;
+    static bool Read(void* buffer, int32_t bytes, void* data) {
+      auto* s = static_cast<Source*>(data);
+      if (bytes < 0 || s->at + static_cast<size_t>(bytes) > s->length) return false;
+      std::memcpy(buffer, s->image.data() + s->at, static_cast<size_t>(bytes));
+      s->at += static_cast<size_t>(bytes);
+      return true;
+    }
+  } source{image, std::min(length, image.size())};
+  return LoadEngineState(ctx, &Source::Read, &source);
+}
 
 class StackFixture : public ::testing::Test {
  protected:

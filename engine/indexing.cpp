@@ -560,22 +560,23 @@ StatusCode AssignArrayElements(EngineContext* ctx, void* re, void* im, int ndims
       RestoreOneBased(a);
       return st;
     }
+    // The old elements move to their subscripts in the new shape: copied to
+    // its start, then spread as a value grown where it lies is.
     int64_t count = 1;
     for (int j = 0; j < g.ndims; ++j) count *= g.dims[j];
-    std::memset(newRe, 0, count * size);
-    if (newIm) std::memset(newIm, 0, count * size);
-    if (re != nullptr) {
-      // The old elements move to their subscripts in the new shape.
+    auto place = [&](uint8_t* to, const uint8_t* from) {
+      if (to == nullptr) return;
+      if (from == nullptr) {
+        std::memset(to, 0, count * size);
+        return;
+      }
       int64_t old = 1;
       for (int j = 0; j < ndims; ++j) old *= dims[j];
-      int32_t subs[kMaxDims];
-      for (int64_t p = 0; p < old; ++p) {
-        LinearIndexToSubscripts(ndims, dims, p, subs);
-        const int64_t q = SubscriptsToLinearIndex(g.ndims, g.dims, ndims, subs);
-        std::memcpy(newRe + q * size, outRe + p * size, size);
-        if (newIm && outIm) std::memcpy(newIm + q * size, outIm + p * size, size);
-      }
-    }
+      std::memcpy(to, from, old * size);
+      SpreadToLargerShape(to, size, ndims, dims, g.ndims, g.dims);
+    };
+    place(newRe, outRe);
+    place(newIm, outIm);
     outRe = newRe;
     outIm = newIm;
     outNd = g.ndims;

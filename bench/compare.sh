@@ -18,32 +18,15 @@ command -v "$lua" >/dev/null || { echo "compare.sh: $lua not found (scripts/setu
 run_rvo() { printf "path('%s');\nuse %s\nr = bench\n" "$programs_dir" "$1" | "$rvo"; }
 run_lua() { "$lua" "$programs_dir/$1.lua"; }
 
-now() { date +%s.%N; }
-
-# Best of the repetitions, in seconds; the output of every run must be the
-# same as the first, or the comparison would be of different work.
-best_time() {
-  local runner=$1 program=$2 best="" start end elapsed out
-  for ((k = 0; k < repetitions; ++k)); do
-    start=$(now)
-    out=$("$runner" "$program")
-    end=$(now)
-    elapsed=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f", b - a }')
-    if [ -z "$best" ] || awk -v a="$elapsed" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$elapsed; fi
-    if [ "$k" -eq 0 ]; then first_out=$out; elif [ "$out" != "$first_out" ]; then
-      echo "compare.sh: $program gave different output on repetition $k" >&2
-      exit 1
-    fi
-  done
-  echo "$best"
-}
+# shellcheck source=timing.sh
+source "$(dirname "$0")/timing.sh"
 
 status=0
 printf '%-12s %12s %12s %8s\n' program "rvo s" "lua s" ratio
 for program in ${PROGRAMS:-scalarloop calls fib append_end append_index append_cell append_field}; do
-  rvo_time=$(best_time run_rvo "$program")
+  rvo_time=$(best_time "$repetitions" run_rvo "$program")
   rvo_out=$(run_rvo "$program")
-  lua_time=$(best_time run_lua "$program")
+  lua_time=$(best_time "$repetitions" run_lua "$program")
   lua_out=$(run_lua "$program")
   ratio=$(awk -v a="$rvo_time" -v b="$lua_time" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }')
   printf '%-12s %12s %12s %8s\n' "$program" "$rvo_time" "$lua_time" "$ratio"

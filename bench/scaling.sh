@@ -14,28 +14,17 @@ programs_dir=$(cd "$(dirname "$0")/programs" && pwd)
 export RVO_BLOCK_BYTES=${RVO_BLOCK_BYTES:-1000000000}
 [ -x "$rvo" ] || { echo "scaling.sh: $rvo is not an executable" >&2; exit 2; }
 
-run() { printf "path('%s');\nuse %s\nr = bench(%s);\n" "$programs_dir" "$1" "$2" | "$rvo" >/dev/null; }
-now() { date +%s.%N; }
-
-best_time() {
-  local best="" start end elapsed
-  for ((k = 0; k < repetitions; ++k)); do
-    start=$(now)
-    run "$1" "$2"
-    end=$(now)
-    elapsed=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f", b - a }')
-    if [ -z "$best" ] || awk -v a="$elapsed" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$elapsed; fi
-  done
-  echo "$best"
-}
+run() { printf "path('%s');\nuse %s\nr = bench(%s)\n" "$programs_dir" "$1" "$2" | "$rvo"; }
+# shellcheck source=timing.sh
+source "$(dirname "$0")/timing.sh"
 
 printf '%-14s %10s %10s %10s %10s %7s\n' program n "time s" "10n" "time s" ratio
 for entry in ${ENTRIES:-append_end:1e6 append_index:1e6 append_cell:1e5 append_field:1e5}; do
   program=${entry%%:*}
   n=${entry##*:}
-  small=$(best_time "$program" "$n")
+  small=$(best_time "$repetitions" run "$program" "$n")
   tenfold=$(awk -v n="$n" 'BEGIN { printf "%d", 10 * n }')
-  large=$(best_time "$program" "$tenfold")
+  large=$(best_time "$repetitions" run "$program" "$tenfold")
   ratio=$(awk -v a="$large" -v b="$small" 'BEGIN { if (b > 0) printf "%.1f", a / b; else print "-" }')
   printf '%-14s %10s %10s %10s %10s %7s\n' "$program" "$n" "$small" "$tenfold" "$large" "$ratio"
 done

@@ -54,6 +54,8 @@ void InitHeader(EngineContext* ctx, uint8_t* regions, const RegionSizes& r) {
   ctx->pendingCount = 0;
 
   std::memset(&ctx->mainThread, 0, sizeof ctx->mainThread);
+  ctx->valueStamp = 1;
+  ctx->counted = {};
   ctx->currentThread = 0;
   ctx->threadListHead = 0;
   ctx->nextThreadId = 1;

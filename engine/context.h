@@ -242,6 +242,19 @@ struct EngineContext {
   int32_t profilerHeap;
   int32_t echo;
   uint8_t breakEntersDebugger;  // a break stops in the debugger instead of halting
+
+  // The element count of the composite last counted in a variable's block, so
+  // that a loop indexing a list does not walk all of it on every step. It
+  // holds while stamp equals valueStamp, which every change that may move or
+  // rewrite it advances (ValuesChanged). Header only, never saved.
+  uint64_t valueStamp;
+  struct {
+    uint64_t stamp;
+    int32_t block;
+    int32_t offset;  // of the composite's header in the block
+    int64_t cells;
+    int64_t elements;
+  } counted;
 };
 static_assert(offsetof(EngineContext, services) == 0);
 

@@ -63,8 +63,11 @@ StatusCode AllocateHeapBlock(EngineContext* ctx, int32_t cells, int32_t* index) 
   return kHeapFull;
 }
 
+void ValuesChanged(EngineContext* ctx) { ++ctx->valueStamp; }
+
 void FreeHeapBlock(EngineContext* ctx, int32_t index) {
   if (index <= 0 || index > ctx->heapSize) return;
+  ValuesChanged(ctx);
   HeaderWord(ctx->heapBase, index - 1) &= ~kHeapInUse;
   if (index - 1 < ctx->heapFirstFree) ctx->heapFirstFree = index - 1;
 }
@@ -120,6 +123,7 @@ ValueDescriptor VariableDescriptor(EngineContext* ctx, int32_t block) {
 }
 
 void WriteVariableDescriptor(EngineContext* ctx, int32_t block, const ValueDescriptor& d) {
+  ValuesChanged(ctx);
   Cell* b = ctx->heapBase + block;
   b[0].w[0] = d.kind;
   b[0].iw[1] = d.cells;
@@ -139,6 +143,7 @@ void MarkReachableHeapBlocks(EngineContext* ctx) {
   Cell* heap = ctx->heapBase;
   const int64_t end = ctx->heapSize;
   ctx->heapFirstFree = 0;
+  ValuesChanged(ctx);
   for (int64_t at = 0; at < end; at += 1 + (HeaderWord(heap, at) & kHeapCountMask)) HeaderWord(heap, at) &= ~kHeapMark;
   for (int32_t i = 1; i < ctx->entriesInUse; ++i) {
     const auto* e = reinterpret_cast<const FunctionStoreEntry*>(FunctionEntryWords(ctx, i));

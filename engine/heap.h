@@ -11,6 +11,11 @@
 // after it, bit 30 in use, bit 31 mark) followed by its cells; a block is named
 // by the index of its first cell after the header, so 0 names no block.
 
+// Forgets what is known of values' layouts (the cached element count). Every
+// change of a heap block's layout calls it: allocation, freeing, a stored
+// descriptor, a changed element of a variable's top level, the resets.
+void ValuesChanged(EngineContext* ctx);
+
 // 0 cells gives index 0; otherwise exactly that many cells, or 5.
 [[nodiscard]] StatusCode AllocateHeapBlock(EngineContext* ctx, int32_t cells, int32_t* index);
 // Clears the in-use bit only; neighbours merge at the next allocation.

@@ -378,6 +378,8 @@ StatusCode OpIndexVarForAssign(EngineContext* ctx, const int16_t* ins) {
   const ValueDescriptor nd = *DescriptorAt(ctx, k + 1);
   if (nd.kind == kComposite && nd.extra == kFreeList)
     return Fail(ctx, r, RaiseError(ctx, kFreeListAssignment, v, 0, -1, nullptr));
+  bool appended = false;
+  if (StatusCode st = AppendItemByParentheses(ctx, n, colonMask, k, &appended); st != kOk || appended) return st;
   int count = 0;
   if (StatusCode st = ConvertIndexArguments(ctx, n, colonMask, &count, false); st != kOk)
     return Fail(ctx, ReferenceAt(ctx, k), RaiseIndexError(ctx, st, v));

@@ -53,14 +53,16 @@ bool ReadArrayInfo(const ValueDescriptor& d, Cell* data, ArrayInfo* a) {
   return true;
 }
 
-bool ReadComposite(const ValueDescriptor& d, Cell* data, CompositeView* c) {
+namespace {
+
+bool ReadCountedComposite(const ValueDescriptor& d, Cell* data, int64_t elements, CompositeView* c) {
   if (!IsContainer(d)) return false;
   if (d.cells == 0 && (d.extra == kCellArray || d.extra == kStructArray)) {
     *c = {2, {0, 0}, 0, d.extra == kCellArray ? -1 : 0, reinterpret_cast<CompositeElementHeader*>(data)};
     return true;
   }
-  if (GetCompositeInfo(&d, reinterpret_cast<CompositeElementHeader*>(data), '?', &c->ndims, c->dims, &c->count,
-                       &c->fields, &c->first) != kOk)
+  if (GetCountedCompositeInfo(&d, reinterpret_cast<CompositeElementHeader*>(data), elements, '?', &c->ndims, c->dims,
+                              &c->count, &c->fields, &c->first) != kOk)
     return false;
   if (d.extra == kList || d.extra == kStruct) {
     c->ndims = 2;
@@ -68,6 +70,24 @@ bool ReadComposite(const ValueDescriptor& d, Cell* data, CompositeView* c) {
     c->dims[1] = static_cast<int32_t>(c->count);
   }
   return true;
+}
+
+}  // namespace
+
+bool ReadComposite(const ValueDescriptor& d, Cell* data, CompositeView* c) {
+  if (!IsContainer(d)) return false;
+  return ReadCountedComposite(d, data, CountElementsIn(reinterpret_cast<CompositeElementHeader*>(data), d.cells), c);
+}
+
+bool ReadDesignatedComposite(EngineContext* ctx, const Reference* r, CompositeView* c) {
+  CompositeElementHeader* e = Designated(ctx, r);
+  const ValueDescriptor d = DescriptorOf(e);
+  if (!IsContainer(d)) return false;
+  auto& k = ctx->counted;
+  if (k.stamp != ctx->valueStamp || k.block != r->block || k.offset != r->offset || k.cells != d.cells)
+    k = {ctx->valueStamp, r->block, r->offset, d.cells,
+         CountElementsIn(reinterpret_cast<CompositeElementHeader*>(ElementData(e)), d.cells)};
+  return ReadCountedComposite(d, ElementData(e), k.elements, c);
 }
 
 void KeepElementOfTop(EngineContext* ctx, CompositeElementHeader* e) {
@@ -197,8 +217,10 @@ bool GrownDims(const CompositeView& c, int32_t subtype, int n, const int32_t* su
 // Brace indexing and IndexGetField with scalar subscripts through a
 // reference: the reference moves to the selected item (or to field s of the
 // selected structure).
+// With stored, the instruction that stores through the reference comes next
+// and will store that value.
 [[nodiscard]] StatusCode BracesAtReference(EngineContext* ctx, Reference* r, int n, const int32_t* subs, bool field,
-                                           SymbolId s) {
+                                           SymbolId s, const Target* stored) {
   CompositeElementHeader* e = Designated(ctx, r);
   const bool assign = r->mode == 1;
   const int v = r->variable;
@@ -210,7 +232,7 @@ bool GrownDims(const CompositeView& c, int32_t subtype, int n, const int32_t* su
   CompositeView c;
   const bool ok = field ? d.kind == kComposite && (d.extra == kStruct || d.extra == kStructArray)
                         : d.kind == kComposite && (d.extra == kList || d.extra == kCellArray);
-  if (!ok || !ReadComposite(d, ElementData(e), &c))
+  if (!ok || !ReadDesignatedComposite(ctx, r, &c))
     return Fail(ctx, r, RaiseError(ctx, kNonListVar, v, 0, int64_t{subs[0]} + 1, nullptr));
   int64_t beyond = 0;
   int64_t item = ItemNumber(c, n, subs, &beyond);
@@ -222,6 +244,15 @@ bool GrownDims(const CompositeView& c, int32_t subtype, int n, const int32_t* su
     StatusCode st = kOk;
     if (!GrownDims(c, d.extra, n, subs, &nd, dims, &st))
       return Fail(ctx, r, RaiseError(ctx, st, v, 0, st == kWrongNumInd ? n : beyond, nullptr));
+    if (stored != nullptr) {
+      int32_t eff[kMaxIndexDims];
+      for (int j = 0; j < n; ++j) eff[j] = j < nd ? dims[j] : 1;
+      for (int j = n; j < nd; ++j) eff[n - 1] *= dims[j];
+      const GrowthToStore g{nd, dims, SubscriptsToLinearIndex(n, eff, n, subs), field ? s : 0, stored->d, stored->data};
+      bool taken = false;
+      st = AppendItemsAtReference(ctx, r, c, g, &taken);
+      if (taken) return st == kOk ? kOk : Fail(ctx, r, st);
+    }
     st = field ? ReshapeStructsAtReference(ctx, r, c, nd, dims, 0)
                : GrowCellArrayAtReference(ctx, r, c, d.extra, nd, dims);
     if (st != kOk) return Fail(ctx, r, st);
@@ -250,6 +281,38 @@ bool GrownDims(const CompositeView& c, int32_t subtype, int n, const int32_t* su
   r->created = grown ? 1 : 0;
   return kOk;
 }
+
+}  // namespace
+
+StatusCode AppendItemByParentheses(EngineContext* ctx, int n, uint32_t colonMask, int k, bool* taken) {
+  *taken = false;
+  int32_t subs[kMaxIndexDims];
+  StatusCode st = kOk;
+  if (n != 1 || !ScalarSubscripts(ctx, n, colonMask, subs, &st) || st != kOk) return kOk;
+  Reference* r = ReferenceAt(ctx, k);
+  CompositeElementHeader* e = Designated(ctx, r);
+  const ValueDescriptor d = DescriptorOf(e);
+  if (d.kind != kComposite || (d.extra != kList && d.extra != kCellArray) || (r->created && d.cells == 0)) return kOk;
+  // The new value must hold exactly one item.
+  const ValueDescriptor nd = *DescriptorAt(ctx, k + 1);
+  CompositeView nv;
+  if (nd.kind != kComposite || (nd.extra != kList && nd.extra != kCellArray) ||
+      !ReadComposite(nd, DataAt(ctx, k + 1), &nv) || nv.count != 1)
+    return kOk;
+  CompositeView c;
+  if (!ReadDesignatedComposite(ctx, r, &c)) return kOk;
+  int64_t beyond = 0;
+  int nd2 = 0;
+  int32_t dims[kMaxDims];
+  if (ItemNumber(c, n, subs, &beyond) >= 0 || !GrownDims(c, d.extra, n, subs, &nd2, dims, &st)) return kOk;
+  const GrowthToStore g{nd2, dims, subs[0], 0, DescriptorOf(nv.first), ElementData(nv.first)};
+  if (st = AppendItemsAtReference(ctx, r, c, g, taken); st != kOk) return Fail(ctx, r, st);
+  if (!*taken) return kOk;
+  Commit(ctx, r);
+  return DropArgsUnderResults(ctx, 0, k + 2);
+}
+
+namespace {
 
 // Parenthesis selection of a list, cell array, structure or structure array
 // at position k under k converted index values: the result replaces them.
@@ -307,7 +370,8 @@ bool GrownDims(const CompositeView& c, int32_t subtype, int n, const int32_t* su
   return kOk;
 }
 
-[[nodiscard]] StatusCode IndexByBraces(EngineContext* ctx, int n, uint32_t colonMask, bool field, SymbolId s) {
+[[nodiscard]] StatusCode IndexByBraces(EngineContext* ctx, int n, uint32_t colonMask, bool field, SymbolId s,
+                                       bool storeFollows) {
   if (n > kMaxIndexDims) return kBadDim;
   const int k = CountIndexValues(n, colonMask);
   if (!IsReference(*DescriptorAt(ctx, k))) return BracesOfValue(ctx, n, colonMask, k, field, s);
@@ -316,7 +380,11 @@ bool GrownDims(const CompositeView& c, int32_t subtype, int n, const int32_t* su
   StatusCode st = kOk;
   if (ScalarSubscripts(ctx, n, colonMask, subs, &st)) {
     if (st != kOk) return Fail(ctx, r, RaiseError(ctx, st, r->variable, 0, -1, nullptr));
-    if (st = BracesAtReference(ctx, r, n, subs, field, s); st != kOk) return st;
+    Target stored{nullptr, {}, nullptr, -1};
+    if (storeFollows && r->mode == 1 && k + 1 < CountFrameValues(ctx))
+      stored = {nullptr, *DescriptorAt(ctx, k + 1), DataAt(ctx, k + 1), -1};
+    if (st = BracesAtReference(ctx, r, n, subs, field, s, stored.data != nullptr ? &stored : nullptr); st != kOk)
+      return st;
     (void)DropArgsUnderResults(ctx, 0, k);
     return kOk;
   }
@@ -396,12 +464,22 @@ bool GrownDims(const CompositeView& c, int32_t subtype, int n, const int32_t* su
 StatusCode OpIndexValue(EngineContext* ctx, const int16_t* ins) { return IndexByParentheses(ctx, ins); }
 StatusCode OpIndexVar(EngineContext* ctx, const int16_t* ins) { return IndexByParentheses(ctx, ins); }
 
+namespace {
+
+// Whether the next instruction stores through the reference: the growth of
+// an assignment such as c{k} = v can then take the store with it.
+bool StoreFollows(const int16_t* ins) {
+  return ins[GetInstructionLength(ins)] == static_cast<int16_t>(Op::EndRefAssign);
+}
+
+}  // namespace
+
 StatusCode OpCellIndexValue(EngineContext* ctx, const int16_t* ins) {
-  return IndexByBraces(ctx, ins[1], static_cast<uint16_t>(ins[2]), false, 0);
+  return IndexByBraces(ctx, ins[1], static_cast<uint16_t>(ins[2]), false, 0, StoreFollows(ins));
 }
 
 StatusCode OpIndexGetField(EngineContext* ctx, const int16_t* ins) {
-  return IndexByBraces(ctx, ins[1], static_cast<uint16_t>(ins[2]), true, ins[3]);
+  return IndexByBraces(ctx, ins[1], static_cast<uint16_t>(ins[2]), true, ins[3], StoreFollows(ins));
 }
 
 StatusCode OpIndexGetDynamicField(EngineContext* ctx, const int16_t* ins) {
@@ -412,7 +490,7 @@ StatusCode OpIndexGetDynamicField(EngineContext* ctx, const int16_t* ins) {
       return Fail(ctx, ReferenceAt(ctx, k + 1), st);
     return st;
   }
-  return IndexByBraces(ctx, ins[1], static_cast<uint16_t>(ins[2]), true, s);
+  return IndexByBraces(ctx, ins[1], static_cast<uint16_t>(ins[2]), true, s, StoreFollows(ins));
 }
 
 StatusCode OpIndexEndOrBeginning(EngineContext* ctx, const int16_t* ins) {
@@ -431,7 +509,7 @@ StatusCode OpIndexEndOrBeginning(EngineContext* ctx, const int16_t* ins) {
     std::copy(a.dims, a.dims + nd, dims);
   } else if (t.d.kind == kComposite && t.d.extra == kStruct) {
     nd = 0;
-  } else if (ReadComposite(t.d, t.data, &c)) {
+  } else if (t.ref != nullptr ? ReadDesignatedComposite(ctx, t.ref, &c) : ReadComposite(t.d, t.data, &c)) {
     nd = c.ndims;
     std::copy(c.dims, c.dims + nd, dims);
   } else {

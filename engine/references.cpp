@@ -38,6 +38,18 @@ void AdjustEnclosingElementSizes(Cell* base, int64_t x, int64_t delta) {
   }
 }
 
+// A change of element x in place: inside the counted composite it keeps the
+// composite's count; anywhere else in its block it may move or rewrite it.
+void KeepCountedElements(EngineContext* ctx, int32_t block, int64_t x, int64_t delta) {
+  auto& k = ctx->counted;
+  if (k.stamp != ctx->valueStamp || k.block != block) return;
+  if (k.offset < x && x < k.offset + kElementHeaderCells + k.cells) {
+    k.cells += delta;
+  } else {
+    ValuesChanged(ctx);
+  }
+}
+
 constexpr CompositeElementHeader kEmptyElement = {0, 0, 0, 0};
 
 // Scans one frame's values (descriptor words [from, to), their data ending
@@ -88,7 +100,8 @@ StatusCode ChangeElement(EngineContext* ctx, Reference* r, int64_t x, int64_t at
   if ((final || r->detached) && (grown <= HeapBlockCells(ctx, r->block) || ExtendHeapBlock(ctx, r->block, roomy) ||
                                  ExtendHeapBlock(ctx, r->block, static_cast<int32_t>(grown)))) {
     std::memmove(base + at + insert, base + at + remove, (total - at - remove) * sizeof(Cell));
-    AdjustEnclosingElementSizes(base, x, delta);
+    if (delta != 0) AdjustEnclosingElementSizes(base, x, delta);
+    KeepCountedElements(ctx, r->block, x, delta);
     // A value that shrank to less than half its block gives the rest back.
     if (grown < HeapBlockCells(ctx, r->block) / 2) ShrinkHeapBlock(ctx, r->block, static_cast<int32_t>(grown));
     *gap = base + at;
@@ -197,6 +210,78 @@ StatusCode GrowCellArrayAtReference(EngineContext* ctx, Reference* r, const Comp
     }
   }
   return InstallContent(ctx, r, scratch, w - scratch, subtype, false);
+}
+
+namespace {
+
+// Whether growth to dims keeps c's items in the first storage places, so the
+// new ones only follow them.
+bool AppendsInStorageOrder(const CompositeView& c, int nd, const int32_t* dims) {
+  if (c.count == 0) return true;
+  int32_t subs[kMaxDims];
+  LinearIndexToSubscripts(c.ndims, c.dims, c.count - 1, subs);
+  return SubscriptsToLinearIndex(nd, dims, c.ndims, subs) == c.count - 1;
+}
+
+}  // namespace
+
+StatusCode AppendItemsAtReference(EngineContext* ctx, Reference* r, const CompositeView& c, const GrowthToStore& g,
+                                  bool* taken) {
+  *taken = false;
+  CompositeElementHeader* e = Designated(ctx, r);
+  const int32_t subtype = e->extra;
+  const ValueDescriptor& v = g.value;
+  if (v.kind == kVoid || IsReference(v) || (v.kind == kComposite && v.extra == kFreeList)) return kOk;
+  const bool structs = subtype == kStructArray;
+  if (structs ? c.fields <= 0 || g.field == 0 || FindField(c.first, c.fields, g.field) == nullptr
+              : g.field != 0 || (subtype != kList && subtype != kCellArray))
+    return kOk;
+  if (subtype != kList && (e->cells == 0 || c.ndims != g.ndims || !AppendsInStorageOrder(c, g.ndims, g.dims)))
+    return kOk;
+  int64_t total = 1;
+  for (int j = 0; j < g.ndims; ++j) total *= g.dims[j];
+  const int64_t perItem = structs ? int64_t{c.fields} : 1;
+  const int64_t insert = (total - c.count) * perItem * kElementHeaderCells + v.cells;
+  if (int64_t{e->cells} + insert > kMaxPlainCells) return kOk;  // the general path reports it
+  *taken = true;
+
+  const int64_t x = r->offset;
+  const int64_t end = x + ElementSpan(e);
+  Cell* gap = nullptr;
+  if (StatusCode st = ChangeElement(ctx, r, x, end, 0, insert, true, &gap); st != kOk) return st;
+  e = Designated(ctx, r);
+  const CompositeElementHeader* model = nullptr;
+  if (structs) {
+    int32_t entries[kMaxDims + 1];
+    std::copy(g.dims, g.dims + g.ndims, entries);
+    entries[g.ndims] = c.fields;
+    WriteDimsElement(ElementData(e), entries, g.ndims + 1);
+    model = reinterpret_cast<CompositeElementHeader*>(ElementData(e) + DimsElementCells(g.ndims + 1));
+  } else if (subtype == kCellArray) {
+    WriteDimsElement(ElementData(e), g.dims, g.ndims);
+  }
+  Cell* w = gap;
+  Cell* target = nullptr;
+  for (int64_t q = c.count; q < total; ++q) {
+    const CompositeElementHeader* name = model;
+    for (int64_t f = 0; f < perItem; ++f) {
+      auto* h = reinterpret_cast<CompositeElementHeader*>(w);
+      *h = {0, 0, 0, structs ? name->name : 0};
+      if (structs) name = NextElement(name);
+      if (q == g.item && (!structs || h->name == g.field)) {
+        *h = {v.kind, v.cells, v.extra, h->name};
+        if (v.cells > 0) std::memcpy(ElementData(h), g.data, int64_t{v.cells} * sizeof(Cell));
+        target = w;
+      }
+      w += ElementSpan(h);
+    }
+  }
+  Cell* base = ctx->heapBase + r->block;
+  ctx->counted = {ctx->valueStamp, r->block, static_cast<int32_t>(x), e->cells,
+                  total * perItem + (subtype == kList ? 0 : 1)};
+  r->offset = static_cast<int32_t>(target - base);
+  r->created = 0;
+  return kOk;
 }
 
 StatusCode ReshapeStructsAtReference(EngineContext* ctx, Reference* r, const CompositeView& c, int nd,

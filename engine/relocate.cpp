@@ -125,6 +125,7 @@ void Repartition(EngineContext* ctx, const NewLayout& n) {
   ctx->heapBase = heap;
   ctx->heapSize = static_cast<int32_t>(n.heap);
   ctx->heapFirstFree = 0;
+  ValuesChanged(ctx);
   ctx->descBase = desc;
   ctx->descCapacity = static_cast<int32_t>(n.desc);
   ctx->codeBase = code;
@@ -157,6 +158,7 @@ void EmptyState(EngineContext* ctx) {
   ctx->heapBase[0].u = 0;
   ctx->heapBase[0].w[0] = static_cast<uint32_t>(ctx->heapSize - 1) & kHeapCountMask;
   ctx->heapFirstFree = 0;
+  ValuesChanged(ctx);
   ctx->entriesInUse = 1;
   std::memset(ctx->codeBase, 0, kEntryWords * sizeof(int16_t));
   ctx->codeTop = kEntryWords * ctx->entryCapacity;
@@ -483,6 +485,7 @@ StatusCode LoadEngineState(EngineContext* ctx, EngineStateReader read, void* use
   whole = whole && ReadSection(read, userData, ctx->dataBase, 8 * dataCells);
   whole = whole && ReadSection(read, userData, ctx->heapBase, 8 * heapCells);
   ctx->heapFirstFree = 0;
+  ValuesChanged(ctx);
   if (heapCells < ctx->heapSize) {
     ctx->heapBase[heapCells].u = 0;
     ctx->heapBase[heapCells].w[0] = static_cast<uint32_t>(ctx->heapSize - heapCells - 1) & kHeapCountMask;

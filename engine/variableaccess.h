@@ -131,6 +131,9 @@ struct CompositeView {
 };
 
 bool ReadComposite(const ValueDescriptor& d, Cell* data, CompositeView* c);
+// The composite a reference designates; a variable's whole value is counted
+// once while the heap's layouts stay as they are.
+bool ReadDesignatedComposite(EngineContext* ctx, const Reference* r, CompositeView* c);
 
 inline CompositeElementHeader* ElementAfter(CompositeElementHeader* e, int64_t n) {
   for (int64_t k = 0; k < n; ++k) e = NextElement(e);
@@ -233,6 +236,29 @@ inline Cell* WriteDims(Cell* at, const int32_t* entries, int k) {
 // stays one row); old items keep their subscripts, new places hold [].
 [[nodiscard]] StatusCode GrowCellArrayAtReference(EngineContext* ctx, Reference* r, const CompositeView& c,
                                                   int32_t subtype, int nd, const int32_t* dims);
+// An assignment whose store follows a growth at once: the new dims, the item
+// (linear, among the new items) that receives the value, the field of it for a
+// structure array (0 for lists and cells), and the value to store.
+struct GrowthToStore {
+  int ndims;
+  const int32_t* dims;
+  int64_t item;
+  SymbolId field;
+  ValueDescriptor value;
+  const Cell* data;
+};
+// Grows the list, cell array or structure array the reference designates by
+// items appended in storage order, storing the value into its item as the
+// assignment's final step, so that nothing has to be undone and nothing is
+// copied but the new items. *taken false (nothing done) when the growth does
+// not append or the value cannot be stored; the general path then decides.
+[[nodiscard]] StatusCode AppendItemsAtReference(EngineContext* ctx, Reference* r, const CompositeView& c,
+                                                const GrowthToStore& g, bool* taken);
+// c(k) = {v} past the end of the list or cell array that the reference at
+// position k designates, with the new value under it: its one item is
+// appended as for c{k} = v, and the stack is left as the assignment leaves it.
+// *taken false (nothing done) for any other assignment.
+[[nodiscard]] StatusCode AppendItemByParentheses(EngineContext* ctx, int n, uint32_t colonMask, int k, bool* taken);
 // Rebuilds the structure or structure array the reference designates as a
 // structure array of new dims (at least the old ones) and, with add, one more
 // field of that name at the end of every structure. New structures take the

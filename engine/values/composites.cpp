@@ -63,9 +63,16 @@ StatusCode GetListArg(EngineContext* ctx, int position, int32_t* count, Composit
 StatusCode GetCompositeInfo(const ValueDescriptor* d, CompositeElementHeader* first, char selector, int* ndims,
                             int32_t* dims, int64_t* count, int32_t* fieldCount, CompositeElementHeader** firstItem) {
   if (d->kind != kComposite || d->extra < kList || d->extra > kStructArray) return kWrongTypeInternal;
+  return GetCountedCompositeInfo(d, first, CountElements(*d, first), selector, ndims, dims, count, fieldCount,
+                                 firstItem);
+}
+
+StatusCode GetCountedCompositeInfo(const ValueDescriptor* d, CompositeElementHeader* first, int64_t n, char selector,
+                                   int* ndims, int32_t* dims, int64_t* count, int32_t* fieldCount,
+                                   CompositeElementHeader** firstItem) {
+  if (d->kind != kComposite || d->extra < kList || d->extra > kStructArray) return kWrongTypeInternal;
   const bool listLike = d->extra == kList || d->extra == kCellArray;
   if ((selector == 'c' && !listLike) || (selector == 's' && listLike)) return kWrongTypeInternal;
-  const int64_t n = CountElements(*d, first);
   int32_t fields = -1;
   CompositeElementHeader* item = first;
   switch (d->extra) {

@@ -140,6 +140,12 @@ inline int64_t ElementSpan(const CompositeElementHeader* e) { return kElementHea
 inline int64_t DimsElementCells(int k) { return kElementHeaderCells + ArrayPayloadCells(kInt32, 2, k); }
 void WriteDimsElement(Cell* at, const int32_t* entries, int k);
 
+// GetCompositeInfo for a composite whose n elements (the dims element
+// included) are already counted.
+[[nodiscard]] StatusCode GetCountedCompositeInfo(const ValueDescriptor* d, CompositeElementHeader* first, int64_t n,
+                                                 char selector, int* ndims, int32_t* dims, int64_t* count,
+                                                 int32_t* fieldCount, CompositeElementHeader** firstItem);
+
 // Normalises caller dimensions (negative ones taken as 0) into dims; answers
 // the new count of dimensions and the element count, or -1 for too many.
 int NormalizeCallerDims(int ndims, const int32_t* in, uint32_t* dims, int64_t* count);

@@ -227,6 +227,47 @@ TEST_F(GrowthTest, ARefusedGrowthLeavesTheValueAsItWas) {
   }
 }
 
+// The same for lists, cell arrays and structure arrays, whose appends store
+// the new item in the growth's own step: the refused append leaves the block
+// as it was, and every item before it reads back in order.
+TEST_F(GrowthTest, ARefusedAppendOfAnItemLeavesTheValueAsItWas) {
+  struct Case {
+    GrowthCase growth;
+    const char* item;  // item q, which holds q
+  };
+  const Case kCases[] = {
+      {{"c = {1};", "c{end+1} = #;", "c"}, "c{q}"}, {{"c = {1};", "c(#) = {#};", "c"}, "c{q}"},
+      {{"c{1} = 1;", "c{#} = #;", "c"}, "c{q}"},    {{"s.a = {1}; s.b = 'tail';", "s.a{end+1} = #;", "s"}, "s.a{q}"},
+      {{"s.f = 1;", "s(#).f = #;", "s"}, "s(q).f"},
+  };
+  for (const Case& t : kCases) {
+    const GrowthCase& c = t.growth;
+    SCOPED_TRACE(c.text);
+    StartFixtureEngine();
+    // The check at the end finds its variables made while there was room.
+    ASSERT_EQ(Run(std::string("bad = 0; last = 0; q = 0; ") + c.setup), kOk) << errors;
+    StatusCode st = kOk;
+    BlockImage before;
+    int64_t k = 2;
+    for (; k < 100000; ++k) {
+      before = Image(c.name);
+      if ((st = Run(Step(c.text, k))) != kOk) break;
+    }
+    ASSERT_EQ(st, kHeapFull) << "after " << k << " steps: " << errors;
+    EXPECT_NE(errors, "");
+    EXPECT_EQ(Image(c.name), before);
+    ExpectTiled({c.name});
+    ASSERT_GT(k, 100);
+    std::string last = t.item;
+    last.replace(last.find('q'), 1, "end");
+    const std::string check = std::string("bad = 0; for q = 1:") + std::to_string(k - 1) + ", if " + t.item +
+                              " ~= q, bad = q; end, end, last = " + last + ";";
+    ASSERT_EQ(Run(check), kOk) << errors;
+    EXPECT_EQ(BaseScalar("bad"), 0);
+    EXPECT_EQ(BaseScalar("last"), k - 1);
+  }
+}
+
 // Assignments refused for their index, class or size change nothing of the
 // value, whichever growth they would have made.
 TEST_F(GrowthTest, ARefusedAssignmentLeavesTheValueByteForByte) {
@@ -248,6 +289,11 @@ TEST_F(GrowthTest, ARefusedAssignmentLeavesTheValueByteForByte) {
       {"s.a = [1 2]; s.b = 'b';", "s.a(end+1) = {1};", "s"},
       {"c = {1, 'a'};", "c(end+1:end+2) = {1, 2, 3};", "c"},
       {"c = {1, 'a'};", "c{0} = 2;", "c"},
+      {"c = {1, 'a'}; l = {1, 2};", "c{end+1} = l{:};", "c"},
+      {"c = {1, 'a'};", "c(end+1) = {1, 2};", "c"},
+      {"c = {1, 'a'};", "c(end+1) = 5;", "c"},
+      {"c{1} = 1; c{2} = 2; l = {1, 2};", "c{3} = l{:};", "c"},
+      {"s.f = 1; s(2).f = 2; l = {1, 2};", "s(3).f = l{:};", "s"},
   };
   for (const GrowthCase& c : kCases) {
     SCOPED_TRACE(std::string(c.setup) + " " + c.text);
@@ -281,23 +327,29 @@ TEST_F(GrowthTest, GrowthGoesOnAfterTheBlockMovesOrTheStateIsLoaded) {
     block.assign(16 * 1024, 0);
     StartFixtureEngine();
     // y lies after x and t.a before t.b, so both must move or spread to grow.
-    ASSERT_EQ(Run("x = []; t.a = []; t.b = 'end'; for k = 1:300, x(end+1) = k; t.a(k) = k; end; y = 7;"), kOk)
+    // The list's count is known from its last append when the block moves.
+    ASSERT_EQ(Run("x = []; t.a = []; t.b = 'end'; c = {}; for k = 1:300, x(end+1) = k; t.a(k) = k; end; "
+                  "for k = 1:300, c{end+1} = k; end; y = 7;"),
+              kOk)
         << errors;
     if (c.save)
       SaveAndLoad(block.size() * c.scale);
     else
       MoveBlock(block.size() * c.scale);
     ASSERT_FALSE(HasFatalFailure());
-    ExpectTiled({"x", "t", "y"});
-    ASSERT_EQ(Run("for k = 301:600, x(end+1) = k; t.a(end+1) = k; end"), kOk) << errors;
-    for (int k = 601; k <= 700; ++k) ASSERT_EQ(Run(Step("x(#) = #; t.a(end+1) = #;", k)), kOk) << errors;
+    ExpectTiled({"x", "t", "y", "c"});
+    ASSERT_EQ(Run("for k = 301:600, x(end+1) = k; t.a(end+1) = k; c{end+1} = k; end"), kOk) << errors;
+    for (int k = 601; k <= 700; ++k) ASSERT_EQ(Run(Step("x(#) = #; t.a(end+1) = #; c(#) = {#};", k)), kOk) << errors;
+    ASSERT_EQ(Run("bad = 0; for q = 1:700, if c{q} ~= q, bad = q; end, end, last = c{end};"), kOk) << errors;
+    EXPECT_EQ(BaseScalar("bad"), 0);
+    EXPECT_EQ(BaseScalar("last"), 700);
     for (int field : {-1, 0}) {
       const Elements e = Read(field < 0 ? "x" : "t", field);
       ASSERT_EQ(e.dims, (std::vector<int32_t>{1, 700}));
       for (int k = 1; k <= 700; ++k) ASSERT_EQ(e.re[k - 1], k) << k;
     }
     EXPECT_EQ(BaseScalar("y"), 7);
-    ExpectTiled({"x", "t", "y"});
+    ExpectTiled({"x", "t", "y", "c"});
   }
 }
 
@@ -371,6 +423,11 @@ TEST_F(AmortisedGrowthTest, AValueGrownOneElementAtATimeMovesRarely) {
       {"x = int32([]);", "x(end+1) = #;", "x"},
       {"x = '';", "x(end+1) = 'a';", "x"},
       {"s.a = []; s.b = 'tail';", "s.a(end+1) = #;", "s"},
+      {"c = {};", "c{end+1} = #;", "c"},
+      {"c = {};", "c(#) = {#};", "c"},
+      {"c{1} = 0;", "c{# + 1} = #;", "c"},
+      {"s.a = {}; s.b = 'tail';", "s.a{end+1} = #;", "s"},
+      {"s.f = 0;", "s(# + 1).f = #;", "s"},
   };
   const int n = 2000;
   for (const char* companion : {" y(end+1) = -#;", " y = [y #];"})

@@ -87,6 +87,11 @@ void InitHeader(EngineContext* ctx, uint8_t* regions, const RegionSizes& r) {
 
   ctx->breakPoll = nullptr;
   ctx->breakPollData = nullptr;
+  ctx->blockGrowth = nullptr;
+  ctx->blockGrowthData = nullptr;
+  ctx->roomAsked = -1;
+  ctx->roomRegion = 0;
+  ctx->sideEffects = 0;
   ctx->breakPending = 0;
 
   ctx->charsetBom = nullptr;

@@ -209,6 +209,13 @@ struct EngineContext {
   // break polling
   BreakPollCallback breakPoll;
   void* breakPollData;
+
+  // growth under a running command
+  BlockGrowthCallback blockGrowth;
+  void* blockGrowthData;
+  int64_t roomAsked;     // bytes the last operation short of room asked for, -1 unknown
+  int32_t roomRegion;    // the region (1-6) a compilation short of room ran out of, 0 unknown
+  uint64_t sideEffects;  // counts writes, reads and controls through descriptors
   uint8_t breakPending;  // with breaks entering the debugger: a report is waiting for its second
 
   // charsets; all null means plain 8-bit text

@@ -27,6 +27,7 @@ constexpr StatusCode kDataStackFullToo = 4;
 constexpr StatusCode kHeapFull = 5;
 constexpr StatusCode kCodeOverflow = 6;
 constexpr StatusCode kSymbTableTooLarge = 7;
+constexpr StatusCode kOutOfMem = 8;
 constexpr StatusCode kUserError = 10;
 constexpr StatusCode kIllegal = 12;
 constexpr StatusCode kIncompSize = 20;
@@ -635,6 +636,23 @@ void SetNativeUserDataByHandler(NativeFunctionRecord* records, NativeHandler han
 const NativeFunctionRecord* GetNativeRecordByIndex(EngineContext* ctx, int g);
 const char* GetNativeClassName(EngineContext* ctx, int32_t classId);
 void SetBreakPollCallback(EngineContext* ctx, bool (*callback)(void* userData), void* userData);
+
+// Growth of the block under a running command. When an instruction or a
+// command line's compilation fails for room (1-6, 180-183, 198), the engine
+// asks the host, with the status of the region that ran short (1-6: the
+// compiler's records and texts lie in the data stack, its operator stack and
+// a command line's names in the descriptor stack, the function table in the
+// code area), to be given to RelocateEngineContext, and the bytes the
+// operation asked for (-1 when unknown). A host that grew the block where it lies (the context keeps
+// its address; RelocateEngineContext repartitions it) answers kGrown, and the
+// operation is repeated; kOutOfMemory turns the failure into status 8 naming
+// the size; kDeclined leaves it as it was. Only what can be repeated safely
+// is offered: nothing of a nested run, nor an instruction that wrote or read
+// through a descriptor before it failed. Threads switch between instructions
+// only, so a repeated instruction runs in the thread it failed in.
+enum class BlockGrowth { kDeclined, kGrown, kOutOfMemory };
+using BlockGrowthCallback = BlockGrowth (*)(EngineContext* ctx, StatusCode st, int64_t bytesAsked, void* userData);
+void SetBlockGrowthCallback(EngineContext* ctx, BlockGrowthCallback callback, void* userData);
 void SetLineInfoFlag(EngineContext* ctx, uint8_t flag);
 void SetCodeOptions(EngineContext* ctx, int32_t optimisationLevel, uint8_t discardAssert);
 

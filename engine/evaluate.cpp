@@ -11,6 +11,7 @@
 #include "engine/compiler/scanner.h"
 #include "engine/errors.h"
 #include "engine/functionstore.h"
+#include "engine/growth.h"
 #include "engine/heap.h"
 #include "engine/libraries.h"
 #include "engine/registry.h"
@@ -196,8 +197,9 @@ StatusCode CompileTextForEvaluation(EngineContext* ctx, const char* text, int32_
     NameTable t;
     if (baseMode || options.newFrame) {
       CallFrame* f = FrameAt(ctx, baseMode ? basePosition : codeFrame);
+      // A table left larger by an earlier attempt needs nothing added yet.
       const int32_t added = GrowNameTable(ctx, f, free);
-      if (free > kSlotStep && added == 0) return fail(kVarTableOverflow);
+      if (free > kSlotStep && added == 0 && f->nameCapacity < f->variableCount + free) return fail(kVarTableOverflow);
       if (options.newFrame && options.ans && f->variableCount == 0 && f->nameCapacity > 0) {
         std::memcpy(NamesOf(f), "ans", 3);
         f->variableCount = 1;
@@ -236,6 +238,8 @@ StatusCode CompileTextForEvaluation(EngineContext* ctx, const char* text, int32_
     if (st == kOk && options.returnVariables) st = AppendVariablesResult(code, &used, room);
     if (st == kOk) break;
     if (t.owner != nullptr) ClearUnusedSlots(t.owner);
+    // A growing table that got no room yet is full, not a frame without names.
+    if (st == kVarNotFound && t.owner != nullptr && t.capacity == 0) st = kVarTableOverflow;
     // Only a table that can grow is worth another attempt.
     if (st != kVarTableOverflow || !(baseMode || options.newFrame)) return fail(st);
     if (!options.newFrame) {
@@ -262,9 +266,15 @@ StatusCode CompileTextForEvaluation(EngineContext* ctx, const char* text, int32_
   return kOk;
 }
 
-StatusCode EvaluateCommandLine(EngineContext* ctx, const char* text, int32_t length, bool ans) {
+namespace {
+
+// The command line's libraries, functions and code, ready to run; a failure
+// before its code is compiled is reported here.
+[[nodiscard]] StatusCode CompileCommandLine(EngineContext* ctx, const char* text, int32_t length, bool ans,
+                                            bool* reported) {
   static constexpr char kStep[] = "dbstep";
   static constexpr char kUseCli[] = "use _cli";
+  *reported = false;
   int32_t library = 0;
   CallFrame* f = CurrentFrame(ctx);
   if (f != nullptr && f->suspendSpace != 0) {
@@ -286,8 +296,7 @@ StatusCode EvaluateCommandLine(EngineContext* ctx, const char* text, int32_t len
     if (st == kOk) st = LoadUsedLibraries(ctx, cli, text, length, nullptr, 1, false, false);
     if (st == kOk) st = ProcessUseStatements(ctx, 0, text, length, nullptr, 1, false, true);
     if (st != kOk && st != kExpectedFunHeader) {
-      // The line's own status is the answer; a failed print has no one left to tell.
-      (void)PrintError(ctx, st, true);
+      *reported = true;
       return st;
     }
     // Functions typed again replace their old code.
@@ -295,14 +304,36 @@ StatusCode EvaluateCommandLine(EngineContext* ctx, const char* text, int32_t len
     if (st == kOk || st == kFunNotFound)
       st = LoadUsedLibraries(ctx, 0, kUseCli, sizeof kUseCli - 1, nullptr, 1, false, false);
     if (st != kOk) {
-      (void)PrintError(ctx, st, true);
+      *reported = true;
       return st;
     }
   }
-
-  StatusCode st = CompileTextForEvaluation(
+  return CompileTextForEvaluation(
       ctx, text, length,
       {.library = library, .compilePending = true, .createFunctions = true, .ans = ans, .skipDefinitions = true});
+}
+
+}  // namespace
+
+StatusCode EvaluateCommandLine(EngineContext* ctx, const char* text, int32_t length, bool ans) {
+  // Nothing has run yet, so a compilation short of room starts again in a
+  // grown block.
+  bool early = false;
+  StatusCode st = kOk;
+  while (IsGrowableRoomCode(st = CompileCommandLine(ctx, text, length, ans, &early)) && !ctx->running) {
+    const BlockGrowth growth = OfferBlockGrowth(ctx, st);
+    if (growth == BlockGrowth::kGrown) {
+      (void)ClearError(ctx);
+      continue;
+    }
+    if (growth == BlockGrowth::kOutOfMemory) st = RaiseOutOfMemory(ctx, st);
+    break;
+  }
+  if (early) {
+    // The line's own status is the answer; a failed print has no one left to tell.
+    (void)PrintError(ctx, st, true);
+    return st;
+  }
   if (st == kOk) {
     ctx->errorCode = 0;
     return kSuspended;

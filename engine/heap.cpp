@@ -60,6 +60,7 @@ StatusCode AllocateHeapBlock(EngineContext* ctx, int32_t cells, int32_t* index) 
     at += 1 + size;
   }
   ctx->heapFirstFree = static_cast<int32_t>(firstFree >= 0 ? firstFree : end);
+  ctx->roomAsked = (int64_t{cells} + 1) * int64_t{sizeof(Cell)};
   return kHeapFull;
 }
 
@@ -74,6 +75,14 @@ void FreeHeapBlock(EngineContext* ctx, int32_t index) {
 
 int32_t HeapBlockCells(const EngineContext* ctx, int32_t index) {
   return static_cast<int32_t>(ctx->heapBase[index - 1].w[0] & kHeapCountMask);
+}
+
+bool HasRoomAfterHeapBlock(const EngineContext* ctx, int32_t index, int32_t cells) {
+  const Cell* heap = ctx->heapBase;
+  const int64_t want = int64_t{index} + cells;
+  int64_t next = index + int64_t{heap[index - 1].w[0] & kHeapCountMask};
+  while (next < want && next < ctx->heapSize && IsFree(heap[next].w[0])) next += 1 + (heap[next].w[0] & kHeapCountMask);
+  return next >= want && cells <= static_cast<int32_t>(kHeapCountMask);
 }
 
 bool ExtendHeapBlock(EngineContext* ctx, int32_t index, int32_t cells) {

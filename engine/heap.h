@@ -26,6 +26,8 @@ int32_t HeapBlockCells(const EngineContext* ctx, int32_t index);
 // it; false (nothing changed) when they are too small. The new cells hold
 // whatever was there.
 bool ExtendHeapBlock(EngineContext* ctx, int32_t index, int32_t cells);
+// Whether ExtendHeapBlock would succeed; changes nothing.
+bool HasRoomAfterHeapBlock(const EngineContext* ctx, int32_t index, int32_t cells);
 // Cuts a block to its first cells; the rest becomes a free block.
 void ShrinkHeapBlock(EngineContext* ctx, int32_t index, int32_t cells);
 // Copies the used cells (overlap allowed) and makes the rest one free block.

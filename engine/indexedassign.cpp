@@ -288,6 +288,11 @@ class ElementGrower final : public ArrayGrower {
     return kOk;
   }
 
+  bool HasRoomFor(int64_t cells) override {
+    const Reference* r = ReferenceAt(ctx_, position_ + 1);  // under the pushed array
+    return HasRoomToChange(ctx_, r, cells - Designated(ctx_, r)->cells);
+  }
+
  private:
   EngineContext* ctx_;
   int position_;
@@ -317,7 +322,7 @@ class ElementGrower final : public ArrayGrower {
   ElementGrower grower(ctx, k + 1);
   StatusCode st =
       target == nullptr
-          ? AssignArrayElements(ctx, nullptr, nullptr, 0, nullptr, 0, false, false, false, n, colonMask, &grew)
+          ? AssignArrayElements(ctx, nullptr, nullptr, 0, nullptr, 0, false, false, false, n, colonMask, &grew, &grower)
           : AssignArrayElements(ctx, target->re, target->im, target->ndims, target->dims, target->elementKind,
                                 target->isUnsigned, target->isChar, target->isLogical, n, colonMask, &grew, &grower);
   if (st != kOk) return RaiseIndexError(ctx, st, v);
@@ -415,6 +420,13 @@ StatusCode OpIndexVarForAssign(EngineContext* ctx, const int16_t* ins) {
   if (st == kOk) {
     Commit(ctx, ReferenceAt(ctx, 1));
     return DropArgsUnderResults(ctx, 0, 2);
+  }
+  // Short of room the kernels leave [ref][new][indices] as they found them:
+  // the instruction's own order comes back, so that it can run again.
+  if (IsRoomCode(st) && k + 2 <= CountFrameValues(ctx) && IsReference(*DescriptorAt(ctx, k + 1))) {
+    (void)RotateValues(ctx, k + 1, 1);
+    (void)RotateValues(ctx, k + 2, k + 1);
+    return st;
   }
   const int values = CountFrameValues(ctx);
   for (int p = 0; p < std::min(values, k + 3); ++p)

@@ -560,6 +560,11 @@ StatusCode AssignArrayElements(EngineContext* ctx, void* re, void* im, int ndims
       RestoreOneBased(a);
       return st;
     }
+    if (grower != nullptr && !grower->HasRoomFor(DescriptorAt(ctx, 0)->cells)) {
+      PopValue(ctx);
+      RestoreOneBased(a);
+      return kHeapFull;
+    }
     // The old elements move to their subscripts in the new shape: copied to
     // its start, then spread as a value grown where it lies is.
     int64_t count = 1;

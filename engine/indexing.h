@@ -98,6 +98,10 @@ class ArrayGrower {
   // and the new ones zero; re and im then name its elements. *done false: it
   // cannot grow where it lies. A failure changes nothing.
   [[nodiscard]] virtual StatusCode Grow(int ndims, const int32_t* dims, uint8_t** re, uint8_t** im, bool* done) = 0;
+  // Whether a new array of that many cells, pushed in the target's place,
+  // will find room where the target is stored; asked before the assignment
+  // spends its index values, so that a refusal leaves them as they were.
+  virtual bool HasRoomFor(int64_t cells) = 0;
 
  protected:
   ~ArrayGrower() = default;

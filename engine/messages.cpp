@@ -154,6 +154,7 @@ constexpr ErrorRecord kEngineErrorTable[] = {
     {2, "stackOverflow", "Stack overflow for variable %v"},
     {4, "dataOverflow", "Data stack overflow for variable %v"},
     {5, "varOverflow", "Not enough memory for variable %v"},
+    {8, "outOfMem", "Out of memory (%i bytes asked for)"},
     {27, "badIndexType", "Bad index type for variable %v"},
     {28, "nonIntegerIndex", "Non-integer index for variable %v"},
     {29, "indexOutOfRange", "Index out of range (%i) for variable %v"},

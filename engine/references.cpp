@@ -123,6 +123,21 @@ StatusCode ChangeElement(EngineContext* ctx, Reference* r, int64_t x, int64_t at
   return kOk;
 }
 
+bool HasRoomToChange(EngineContext* ctx, const Reference* r, int64_t delta) {
+  const int64_t grown = kVariableHeaderCells + int64_t{ctx->heapBase[r->block].iw[1]} + delta;
+  if (grown > kHeapCountMask) {
+    ctx->roomAsked = grown * int64_t{sizeof(Cell)};
+    return false;
+  }
+  if (grown <= HeapBlockCells(ctx, r->block) || HasRoomAfterHeapBlock(ctx, r->block, static_cast<int32_t>(grown)))
+    return true;
+  // A block of that size now is one then: nothing allocates in between.
+  int32_t probe = 0;
+  if (AllocateHeapBlock(ctx, static_cast<int32_t>(grown), &probe) != kOk) return false;
+  FreeHeapBlock(ctx, probe);
+  return true;
+}
+
 StatusCode ReplaceDesignated(EngineContext* ctx, Reference* r, const ValueDescriptor& d, const Cell* data) {
   CompositeElementHeader* e = Designated(ctx, r);
   Cell* gap = nullptr;

@@ -122,10 +122,13 @@ StatusCode SetSearchPath(const char* first, int firstLength, const char* second,
 StatusCode BuildSearchPathCandidates(const char* name, const char* suffix, const char* hint, char* candidateOut,
                                      FileReader reader, char* buffer, int32_t size, int32_t* length, bool* untrusted) {
   if (reader == nullptr) return kNotMine;
+  bool tooLarge = false;
   auto attempt = [&](const Candidate& c) {
     if (c.overflow) return false;  // too long for a file name: skipped, never cut and tried
     const bool scheme = IsUntrusted(c.text);
-    if (reader(c.text, scheme, buffer, size, length) != kOk) return false;
+    const StatusCode st = reader(c.text, scheme, buffer, size, length);
+    tooLarge = st == kDataStackFull;
+    if (st != kOk) return tooLarge;
     if (untrusted) *untrusted = scheme;
     if (candidateOut) std::memcpy(candidateOut, c.text, c.length + 1);
     return true;
@@ -136,7 +139,7 @@ StatusCode BuildSearchPathCandidates(const char* name, const char* suffix, const
     if (dir > 0) --dir;  // up to, not including, the last separator
     Candidate c;
     AddInDirectory(&c, hint, dir, name, suffix);
-    if (attempt(c)) return kOk;
+    if (attempt(c)) return tooLarge ? kDataStackFull : kOk;
   }
   for (const char* p = gSearchPath; *p != 0;) {
     const char* end = std::strchr(p, ';');
@@ -147,7 +150,7 @@ StatusCode BuildSearchPathCandidates(const char* name, const char* suffix, const
       AddPattern(&c, p, n, name, suffix);
     else
       AddInDirectory(&c, p, n, name, suffix);
-    if (attempt(c)) return kOk;
+    if (attempt(c)) return tooLarge ? kDataStackFull : kOk;
     p = *end == ';' ? end + 1 : end;
   }
   return kNotMine;

@@ -5,7 +5,9 @@
 #include "engine/engine.h"
 
 // reader(candidate file name, untrusted flag, buffer, size, out length): 0
-// when the file was read, anything else to try the next candidate.
+// when the file was read, 3 when it is there but larger than the buffer (the
+// search ends: a larger block may hold it), anything else to try the next
+// candidate.
 using FileReader = StatusCode (*)(const char* candidate, bool untrusted, char* buffer, int32_t size, int32_t* length);
 
 // The directory separator the host's file names use ('/' until set).
@@ -19,7 +21,8 @@ const char* GetSearchPath();
 
 // Tries the candidates for name (and suffix) in order: the hint's directory,
 // then each component of the path. 0 when the reader took one (its name in
-// candidateOut when given, at least 256 bytes), 300 otherwise.
+// candidateOut when given, at least 256 bytes), 3 when the first it found did
+// not fit the buffer, 300 otherwise.
 [[nodiscard]] StatusCode BuildSearchPathCandidates(const char* name, const char* suffix, const char* hint,
                                                    char* candidateOut, FileReader reader, char* buffer, int32_t size,
                                                    int32_t* length, bool* untrusted);

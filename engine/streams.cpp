@@ -114,7 +114,9 @@ bool IsStandard(int32_t d) { return d == kStdoutDescriptor || d == kStderrDescri
 // Descriptor 5 is the memory buffer wherever a write ends up, also as a
 // redirection target.
 [[nodiscard]] StatusCode WriteOnce(EngineContext* ctx, int32_t d, const WriteRequest& w) {
-  return d == kMemoryDescriptor ? WriteToMemory(ctx, w) : WalkWriters(ctx, d, w);
+  if (d == kMemoryDescriptor) return WriteToMemory(ctx, w);
+  ++ctx->sideEffects;
+  return WalkWriters(ctx, d, w);
 }
 
 [[nodiscard]] StatusCode Write(EngineContext* ctx, int32_t d, const WriteRequest& w) {
@@ -186,6 +188,7 @@ StatusCode SetDescriptorBuffering(EngineContext* ctx, int32_t descriptor, int32_
 
 StatusCode ControlDescriptor(EngineContext* ctx, int32_t descriptor, int32_t code, int32_t argument, int32_t* position,
                              bool* atEnd) {
+  ++ctx->sideEffects;
   int cursor = -1;
   while (const NativeFunctionRecord* r = FindNextNamedRecord(ctx, "+iocontrol", &cursor, nullptr)) {
     int32_t value = argument;
@@ -202,6 +205,7 @@ StatusCode ControlDescriptor(EngineContext* ctx, int32_t descriptor, int32_t cod
 
 StatusCode ReadFromDescriptor(EngineContext* ctx, int32_t descriptor, char* buffer, int32_t capacity, bool lineMode,
                               int32_t* count) {
+  ++ctx->sideEffects;
   int32_t unused = 0;
   if (count == nullptr) count = &unused;
   *count = 0;
@@ -238,6 +242,7 @@ int32_t AllocateDescriptorRange(EngineContext* ctx, int32_t n) {
 }
 
 StatusCode CloseDescriptor(EngineContext* ctx, int32_t descriptor) {
+  ++ctx->sideEffects;
   if (descriptor == kAllDescriptors)
     ctx->crPendingCount = 0;
   else

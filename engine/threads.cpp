@@ -452,8 +452,10 @@ StatusCode ThreadNewNative(EngineContext* ctx, int nargin, int nargout, void*) {
     if (StatusCode st = GetRealOption(ctx, position, "Priority", kThreadOptions, 0, &priority); st != kOk) return st;
     if (StatusCode st = GetBooleanOption(ctx, position, "Sandbox", kThreadOptions, false, &sandbox); st != kOk)
       return st;
-    (void)DropArgsUnderResults(ctx, position, 1);
     arguments = nargin - 2;
+    // The options go under the function, where a failed creation finds them.
+    (void)RotateValues(ctx, arguments + 2, 1);
+    (void)RotateValues(ctx, arguments + 1, arguments);
   }
   // Sizes beyond the heap fail as a full heap; NaN counts as no request.
   const int32_t size = stackSize >= INT32_MAX ? INT32_MAX : stackSize > 0 ? static_cast<int32_t>(stackSize) : 0;
@@ -461,8 +463,14 @@ StatusCode ThreadNewNative(EngineContext* ctx, int nargin, int nargout, void*) {
   const auto stored = static_cast<int32_t>(std::clamp<double>(level, kLowestPriority, kHighestPriority));
   int32_t id = 0;
   if (StatusCode st = CreateInterpreterThread(ctx, size, GetCurrentLibraryIndex(ctx), arguments, sandbox, stored, &id);
-      st != kOk)
+      st != kOk) {
+    if (nargin >= 2) {
+      (void)RotateValues(ctx, arguments + 1, 1);
+      (void)RotateValues(ctx, arguments + 2, arguments + 1);
+    }
     return st;
+  }
+  if (nargin >= 2) PopValue(ctx);
   return nargout != 0 ? PushRealScalar(ctx, id) : kOk;
 }
 

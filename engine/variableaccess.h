@@ -81,6 +81,9 @@ void Abandon(EngineContext* ctx, Reference* r);
 // back.
 [[nodiscard]] StatusCode ChangeElement(EngineContext* ctx, Reference* r, int64_t x, int64_t at, int64_t remove,
                                        int64_t insert, bool final, Cell** gap);
+// Whether a final ChangeElement by delta cells would find its room, so that a
+// step that cannot be undone is only taken when the store after it succeeds.
+bool HasRoomToChange(EngineContext* ctx, const Reference* r, int64_t delta);
 // The designated element takes the value d with its cells; it keeps its name.
 [[nodiscard]] StatusCode ReplaceDesignated(EngineContext* ctx, Reference* r, const ValueDescriptor& d,
                                            const Cell* data);

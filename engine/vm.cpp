@@ -11,6 +11,7 @@
 #include "engine/bytecode.h"
 #include "engine/dispatch.h"
 #include "engine/errors.h"
+#include "engine/growth.h"
 #include "engine/heap.h"
 #include "engine/instructions.h"
 #include "engine/objects.h"
@@ -326,6 +327,7 @@ StatusCode RunInterpreter(EngineContext* ctx, uint8_t pollAtBackwardJumps) {
   int32_t passes = 0;
   const int16_t* ins = ip;
   StatusCode st = kOk;
+  uint64_t effects = ctx->sideEffects;  // before the instruction that runs
 
   for (;;) {
     // The outer pass.
@@ -470,6 +472,7 @@ StatusCode RunInterpreter(EngineContext* ctx, uint8_t pollAtBackwardJumps) {
     }
 
     // Handlers: the position after the instruction is stored first.
+    effects = ctx->sideEffects;
     if (static_cast<uint16_t>(*ins) < kOpcodeCount) {
       SetProgramCounter(ctx, ins + InstructionLength(ins));
       st = kHandlers[static_cast<uint16_t>(*ins)](ctx, ins);
@@ -477,6 +480,8 @@ StatusCode RunInterpreter(EngineContext* ctx, uint8_t pollAtBackwardJumps) {
       st = RunNativeOpcode(ctx, ins);
     }
     if (st != kOk) goto control_result;
+    // The instructions run inline have no side effects of their own.
+    effects = ctx->sideEffects;
     ip = GetProgramCounter(ctx);
     goto regular_ending;
 
@@ -549,6 +554,22 @@ StatusCode RunInterpreter(EngineContext* ctx, uint8_t pollAtBackwardJumps) {
       continue;
     }
     if (st == kSuspended || (st >= kWouldBlock && st <= kDebugStop)) goto control_result;
+    // Short of room, the instruction left everything as it was: after the
+    // host grew the block it runs again. Output it wrote, input it read or a
+    // thread switch would happen twice, and a nested run belongs to an
+    // instruction of an outer run that holds addresses into the block.
+    if (IsGrowableRoomCode(st) && !nested && ctx->sideEffects == effects) {
+      const ProgramCounter failed = ctx->pc;
+      SetProgramCounter(ctx, ins);
+      const BlockGrowth growth = OfferBlockGrowth(ctx, st);
+      if (growth == BlockGrowth::kGrown) {
+        (void)ClearError(ctx);
+        ip = GetProgramCounter(ctx);
+        continue;
+      }
+      ctx->pc = failed;
+      if (growth == BlockGrowth::kOutOfMemory) st = RaiseOutOfMemory(ctx, st);
+    }
     NoteFailingOperation(ctx, ins, st);
     if (!CatchOrReport(ctx, st, nested)) return Leave(ctx, wasRunning, st);
     ip = GetProgramCounter(ctx);

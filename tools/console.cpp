@@ -12,28 +12,25 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <memory>
-#include <new>
 #include <string>
 #include <thread>
 
 #include "corelib/corelib.h"
 #include "engine/engine.h"
 #include "engine/searchpath.h"
+#include "platform/reservedblock.h"
 
 namespace {
 
 // The block starts at 64 MiB (RVO_BLOCK_BYTES gives another start, for
-// tests) and grows by half after a command that ran out of room, up to 1 GiB.
+// tests) and grows where it lies whenever the engine runs short of room, up
+// to RVO_MAX_BYTES or else the smaller of 3/4 of the physical memory and the
+// largest block the engine's 32-bit offsets address.
 constexpr size_t kDefaultBlockBytes = size_t{64} << 20;
-constexpr size_t kMaxBlockBytes = size_t{1} << 30;
+constexpr size_t kLargestEngineBlock = size_t{INT32_MAX} & ~size_t{7};
 
 // The host's block; the engine's context is its start.
-struct HostBlock {
-  std::unique_ptr<uint64_t[]> cells;
-  size_t bytes = 0;
-};
-HostBlock gBlock;
+ReservedBlock gBlock;
 
 constexpr int kExitError = 1;
 constexpr int kExitBreak = 130;
@@ -72,8 +69,8 @@ bool TakeBreak(void*) {
 }
 
 // The search path's file reader. Without a buffer it only tells whether the
-// file exists. A file larger than the buffer is not read at all: cut short,
-// it would compile as a different program.
+// file exists. A file larger than the buffer is not read at all (cut short,
+// it would compile as a different program): the engine grows and asks again.
 [[nodiscard]] StatusCode ReadSourceFile(const char* candidate, bool, char* buffer, int32_t size, int32_t* length) {
   if (buffer != nullptr && size < 0) return kNotMine;
   std::FILE* file = std::fopen(candidate, "rb");
@@ -84,8 +81,7 @@ bool TakeBreak(void*) {
     if (std::ferror(file)) {
       st = kNotMine;
     } else if (n == static_cast<size_t>(size) && std::fgetc(file) != EOF) {
-      std::fprintf(stderr, "rvo: %s is too large to read\n", candidate);
-      st = kNotMine;
+      st = kDataStackFull;
     } else {
       *length = static_cast<int32_t>(n);
     }
@@ -158,7 +154,7 @@ const NativeFunctionRecord kConsoleNatives[] = {
 };
 
 [[nodiscard]] StatusCode StartEngine(void* block, EngineContext** out) {
-  if (StatusCode st = InitEngineContext(block, gBlock.bytes, out); st != kOk) return st;
+  if (StatusCode st = InitEngineContext(block, gBlock.bytes(), out); st != kOk) return st;
   EngineContext* ctx = *out;
   if (StatusCode st = InstallCoreLibrary(ctx, GetCoreLibraryTable()); st != kOk) return st;
   if (StatusCode st = InstallNativeLibrary(ctx, kEngineMessageTables, false); st != kOk) return st;
@@ -245,26 +241,25 @@ int FinishThreads(EngineContext* ctx, int status) {
   return st;
 }
 
-// Failures for lack of room in a region: the stacks, the heap, the code
-// area, the compiler's room and the function table.
-bool IsRoomError(StatusCode st) {
-  return (st >= kDescStackFull && st <= kCodeOverflow) || st == kCompOutOfMemory || st == kTooManyUserFun;
+// Grows the block where it lies, by half or by what the failing operation
+// asked for and an eighth to spare, up to the limit. A request larger than
+// the limit is out of memory at once.
+BlockGrowth GrowBlock(EngineContext* ctx, StatusCode st, int64_t asked, void*) {
+  const size_t have = gBlock.bytes();
+  if (asked > 0 && static_cast<uint64_t>(asked) > gBlock.limit()) return BlockGrowth::kOutOfMemory;
+  size_t want = have + have / 2;
+  if (asked > 0) want = std::max(want, have + static_cast<size_t>(asked) + have / 8);
+  want = std::min(want, gBlock.limit()) & ~size_t{7};
+  if (want <= have || !gBlock.GrowTo(want)) return BlockGrowth::kOutOfMemory;
+  MakeContextPointersRelative(ctx);
+  RelocateEngineContext(ctx, static_cast<int64_t>(want), st);
+  return BlockGrowth::kGrown;
 }
 
-// After a command that ran out of room the block grows by half, the failing
-// region taking the growth. The failed command was reported and is not run
-// again, so growth happens once per failure and never loops; at the largest
-// size the error stands.
-void GrowBlockAfter(StatusCode st, EngineContext** ctx) {
-  if (!IsRoomError(st) || gBlock.bytes >= kMaxBlockBytes) return;
-  const size_t bytes = std::min(gBlock.bytes + gBlock.bytes / 2, kMaxBlockBytes) & ~size_t{7};
-  std::unique_ptr<uint64_t[]> cells(new (std::nothrow) uint64_t[bytes / sizeof(uint64_t)]);
-  if (cells == nullptr) return;
-  MakeContextPointersRelative(*ctx);
-  std::memcpy(cells.get(), gBlock.cells.get(), gBlock.bytes);
-  gBlock = HostBlock{std::move(cells), bytes};
-  *ctx = reinterpret_cast<EngineContext*>(gBlock.cells.get());
-  RelocateEngineContext(*ctx, static_cast<int64_t>(bytes), st);
+// After a command that failed for room without being repeated (the failure
+// came after output, or inside a nested run), the next one finds more room.
+void GrowBlockAfter(StatusCode st, EngineContext* ctx) {
+  if (st >= kDescStackFull && st <= kCodeOverflow) (void)GrowBlock(ctx, st, -1, nullptr);
 }
 
 // One evaluation with a fresh break request.
@@ -272,18 +267,18 @@ int Evaluate(EngineContext** ctx, const char* text, size_t length) {
   gBreakRequested = 0;
   const StatusCode st = EvaluateText(*ctx, text, length);
   std::fflush(stdout);
-  GrowBlockAfter(st, ctx);
+  GrowBlockAfter(st, *ctx);
   return ExitStatusOf(st);
 }
 
-// The starting size: RVO_BLOCK_BYTES when set, else the default; 0 when the
-// variable holds no size the engine accepts.
-size_t StartingBlockBytes() {
-  const char* text = std::getenv("RVO_BLOCK_BYTES");
-  if (text == nullptr) return kDefaultBlockBytes;
+// A byte count from the environment: fallback when the variable is unset, 0
+// when it holds no size from low to high.
+size_t BytesFromEnvironment(const char* name, size_t fallback, size_t low, size_t high) {
+  const char* text = std::getenv(name);
+  if (text == nullptr) return fallback;
   char* end = nullptr;
   const unsigned long long bytes = std::strtoull(text, &end, 10);
-  if (end == text || *end != 0 || bytes < kMinEngineBlockBytes || bytes > kMaxBlockBytes) return 0;
+  if (end == text || *end != 0 || bytes < low || bytes > high) return 0;
   return static_cast<size_t>(bytes) & ~size_t{7};
 }
 
@@ -327,18 +322,32 @@ int main(int argc, char** argv) {
     PrintUsage();
     return 2;
   }
-  gBlock.bytes = StartingBlockBytes();
-  if (gBlock.bytes == 0) {
-    std::fprintf(stderr, "rvo: RVO_BLOCK_BYTES must be a byte count from %zu to %zu\n", size_t{kMinEngineBlockBytes},
-                 kMaxBlockBytes);
+  const size_t physical = ThreeQuartersOfPhysicalMemory();
+  const size_t limit = BytesFromEnvironment(
+      "RVO_MAX_BYTES", physical > 0 ? std::min(physical, kLargestEngineBlock) : kLargestEngineBlock,
+      kMinEngineBlockBytes, kLargestEngineBlock);
+  if (limit == 0) {
+    std::fprintf(stderr, "rvo: RVO_MAX_BYTES must be a byte count from %zu to %zu\n", size_t{kMinEngineBlockBytes},
+                 kLargestEngineBlock);
     return 2;
   }
-  gBlock.cells.reset(new uint64_t[gBlock.bytes / sizeof(uint64_t)]);
+  const size_t start =
+      BytesFromEnvironment("RVO_BLOCK_BYTES", std::min(kDefaultBlockBytes, limit), kMinEngineBlockBytes, limit);
+  if (start == 0) {
+    std::fprintf(stderr, "rvo: RVO_BLOCK_BYTES must be a byte count from %zu to %zu\n", size_t{kMinEngineBlockBytes},
+                 limit);
+    return 2;
+  }
+  if (!gBlock.Reserve(start, limit)) {
+    std::fprintf(stderr, "rvo: cannot reserve %zu bytes of memory\n", limit);
+    return kExitError;
+  }
   EngineContext* ctx = nullptr;
-  if (StatusCode st = StartEngine(gBlock.cells.get(), &ctx); st != kOk) {
+  if (StatusCode st = StartEngine(gBlock.data(), &ctx); st != kOk) {
     std::fprintf(stderr, "rvo: the engine did not start (%d)\n", st);
     return kExitError;
   }
+  SetBlockGrowthCallback(ctx, &GrowBlock, nullptr);
   std::signal(SIGINT, &OnInterrupt);
   if (argc == 3) {
     const int status = Evaluate(&ctx, argv[2], std::strlen(argv[2]));

@@ -206,6 +206,9 @@ void CommitRecord(Pass& s, StatementRecord* r) {
 
 [[nodiscard]] StatusCode AddName(Pass& s, const char* text, int length, int* p, bool declaring, int32_t* index,
                                  int* marker) {
+  // A function's names live in the room of its code: no room for any is a
+  // full table, not a name that is unknown.
+  if (s.functionMode && s.capacity <= 0) return kVarTableOverflow;
   return FindOrAddVariable(text, length, p, s.names, &s.count, s.capacity, declaring, index, marker, s.ctx);
 }
 
@@ -849,6 +852,8 @@ StatusCode SplitStatements(EngineContext* ctx, int32_t* scratch, int32_t scratch
     // Raising an error places it by the call frames; a compile error belongs
     // to the statement being read.
     ctx->errorPosition = s.statementLine;
+    // A function's names are kept in its code's room.
+    if (st == kVarTableOverflow && functionMode) ctx->roomRegion = kCodeOverflow;
     return st;
   }
 

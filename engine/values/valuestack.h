@@ -26,10 +26,13 @@ inline int64_t FreeDataCells(const EngineContext* ctx) { return int64_t{ctx->dat
 // the last cell.
 enum class Room { kStrict, kAll };
 
-[[nodiscard]] inline StatusCode CheckRoom(const EngineContext* ctx, int64_t cells, Room room) {
+[[nodiscard]] inline StatusCode CheckRoom(EngineContext* ctx, int64_t cells, Room room) {
   if (ctx->descLength + 3 >= ctx->descCapacity) return kDescStackFull;
   const int64_t free = FreeDataCells(ctx);
-  if (room == Room::kStrict ? cells >= free : cells > free) return kDataStackFull;
+  if (room == Room::kStrict ? cells >= free : cells > free) {
+    ctx->roomAsked = (cells + 1) * int64_t{sizeof(Cell)};
+    return kDataStackFull;
+  }
   return kOk;
 }
 

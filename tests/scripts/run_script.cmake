@@ -4,10 +4,26 @@
 # is one, else 1 (an uncaught error) with NAME.err and 0 without. With
 # -DLINES=ON the script is fed to the host's standard input, one command line
 # per line.
-# Use: cmake -DRVO=<host> -DSCRIPT=<dir/NAME.rvl or NAME.lines> [-DLINES=ON] -P run_script.cmake
+# With -DBLOCK=<bytes> the host starts with a block of that size and must
+# print the same, growing it as the script needs. A NAME.env file holds
+# NAME=VALUE lines set in the host's environment (after BLOCK).
+# Use: cmake -DRVO=<host> -DSCRIPT=<dir/NAME.rvl or NAME.lines> [-DLINES=ON] [-DBLOCK=<bytes>] -P run_script.cmake
 get_filename_component(dir "${SCRIPT}" DIRECTORY)
 get_filename_component(file "${SCRIPT}" NAME)
 get_filename_component(stem "${SCRIPT}" NAME_WLE)
+
+if(BLOCK)
+  set(ENV{RVO_BLOCK_BYTES} "${BLOCK}")
+endif()
+if(EXISTS "${dir}/${stem}.env")
+  file(STRINGS "${dir}/${stem}.env" assignments)
+  foreach(assignment ${assignments})
+    string(REGEX MATCH "^([A-Z_]+)=(.*)$" matched "${assignment}")
+    if(matched)
+      set(ENV{${CMAKE_MATCH_1}} "${CMAKE_MATCH_2}")
+    endif()
+  endforeach()
+endif()
 
 if(LINES)
   execute_process(COMMAND "${RVO}" INPUT_FILE "${SCRIPT}" WORKING_DIRECTORY "${dir}"

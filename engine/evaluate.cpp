@@ -191,7 +191,9 @@ StatusCode CompileTextForEvaluation(EngineContext* ctx, const char* text, int32_
   int32_t used = 0;
   int16_t* code = nullptr;
   int32_t room = 0;
-  for (int32_t free = kSlotStep;; free += kSlotStep) {
+  // Each attempt compiles the whole text again, so the free slots double:
+  // a text naming n new variables compiles about log n times, not n / 16.
+  for (int32_t free = kSlotStep;; free = free < INT32_MAX / 2 ? 2 * free : INT32_MAX) {
     // The table in use: the base frame's or the new frame's, which grow, or
     // the names of the frame in scope.
     NameTable t;

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <new>
 #include <string>
 #include <thread>
 
@@ -163,6 +164,8 @@ const NativeFunctionRecord kConsoleNatives[] = {
   ClockNow(&gClockStates[0], 0, 1);
   ClockNow(&gClockStates[1], 1, 1);
   SetBreakPollCallback(ctx, &TakeBreak, nullptr);
+  // Sources, output and input are UTF-8, as the terminal's are.
+  SetTextCharset(ctx, 'u');
   // Line markers give errors their location and trace; full optimisation.
   SetLineInfoFlag(ctx, 1);
   SetCodeOptions(ctx, 4, 0);
@@ -218,6 +221,8 @@ int ExitStatusOf(StatusCode st) {
     }
     if (TakeBreak(nullptr)) return TakeBreakWhileRunning(ctx);
     const StatusCode st = RunReadyCode(ctx);
+    // What the threads printed shows as they run, not at exit.
+    std::fflush(stdout);
     if (st == kHalted) return st;
     if (result == kOk) result = st;
   }
@@ -282,20 +287,41 @@ size_t BytesFromEnvironment(const char* name, size_t fallback, size_t low, size_
   return static_cast<size_t>(bytes) & ~size_t{7};
 }
 
-bool ReadWholeFile(const char* name, std::string* text) {
+// The longest source text the engine can take: it is compiled in the block.
+size_t SourceLimit() { return std::min(gBlock.limit(), size_t{INT32_MAX}); }
+
+// A UTF-8 byte-order mark before a source is no part of it.
+size_t ByteOrderMark(const std::string& text) { return text.starts_with("\xEF\xBB\xBF") ? 3 : 0; }
+
+// Reads a file of at most limit bytes: false, with the reason told, when it
+// cannot be read or is longer (which is known before all of it is read).
+bool ReadSourceText(const char* name, size_t limit, std::string* text) {
   std::FILE* file = std::fopen(name, "rb");
-  if (file == nullptr) return false;
+  if (file == nullptr) {
+    std::fprintf(stderr, "rvo: cannot read %s\n", name);
+    return false;
+  }
   char chunk[65536];
   size_t n = 0;
-  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text->append(chunk, n);
-  const bool ok = !std::ferror(file);
+  while (text->size() <= limit && (n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text->append(chunk, n);
+  const bool failed = std::ferror(file) != 0;
   std::fclose(file);
-  return ok;
+  if (failed) {
+    std::fprintf(stderr, "rvo: cannot read %s\n", name);
+    return false;
+  }
+  if (text->size() > limit) {
+    std::fprintf(stderr, "rvo: %s is longer than the %zu bytes a source may have\n", name, limit);
+    return false;
+  }
+  return true;
 }
 
 int RunLines(EngineContext** ctx) {
   const bool prompt = isatty(STDIN_FILENO) != 0;
+  const size_t limit = SourceLimit();
   int status = EXIT_SUCCESS;
+  bool first = true;
   std::string line;
   for (;;) {
     if (ResumeThreads(*ctx, true) == kHalted) status = kExitBreak;
@@ -305,9 +331,15 @@ int RunLines(EngineContext** ctx) {
     }
     line.clear();
     int c = 0;
-    while ((c = std::getchar()) != EOF && c != '\n') line += static_cast<char>(c);
+    while ((c = std::getchar()) != EOF && c != '\n' && line.size() <= limit) line += static_cast<char>(c);
+    if (line.size() > limit) {
+      std::fprintf(stderr, "rvo: a line of the input is longer than the %zu bytes a source may have\n", limit);
+      return kExitError;
+    }
     if (c == EOF && line.empty()) break;
-    status = Evaluate(ctx, line.data(), line.size());
+    const size_t mark = first ? ByteOrderMark(line) : 0;
+    first = false;
+    status = Evaluate(ctx, line.data() + mark, line.size() - mark);
     if (c == EOF) break;
   }
   return FinishThreads(*ctx, status);
@@ -315,9 +347,15 @@ int RunLines(EngineContext** ctx) {
 
 void PrintUsage() { std::fputs("usage: rvo FILE | rvo -e TEXT | rvo < LINES\n", stderr); }
 
-}  // namespace
+// Output kept in the buffer must reach its file: a full disk or a closed
+// output fails the run.
+int FlushedStatus(int status) {
+  if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) return status;
+  std::fputs("rvo: the output could not be written\n", stderr);
+  return kExitError;
+}
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   if (argc > 3 || (argc == 3 && std::strcmp(argv[1], "-e") != 0) || (argc == 2 && argv[1][0] == '-')) {
     PrintUsage();
     return 2;
@@ -355,12 +393,21 @@ int main(int argc, char** argv) {
   }
   if (argc == 2) {
     std::string text;
-    if (!ReadWholeFile(argv[1], &text)) {
-      std::fprintf(stderr, "rvo: cannot read %s\n", argv[1]);
-      return kExitError;
-    }
-    const int status = Evaluate(&ctx, text.data(), text.size());
+    if (!ReadSourceText(argv[1], SourceLimit(), &text)) return kExitError;
+    const size_t mark = ByteOrderMark(text);
+    const int status = Evaluate(&ctx, text.data() + mark, text.size() - mark);
     return FinishThreads(ctx, status);
   }
   return RunLines(&ctx);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return FlushedStatus(Run(argc, argv));
+  } catch (const std::bad_alloc&) {
+    std::fputs("rvo: out of memory\n", stderr);
+    return kExitError;
+  }
 }

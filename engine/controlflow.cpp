@@ -263,16 +263,15 @@ void EmptyIntegerRange(const IntegerRange& r) {
     if (v.count != 1) return kNonScalarArg;
     b[n == 2 && k == 1 ? 2 : k] = RealElement(v, 0);
   }
-  int64_t count = 0;
-  if (!RangeElementCount(b[0], b[1], b[2], &count)) return kObjTooLarge;
+  const double count = LoopElementCount(b[0], b[1], b[2]);
   const int cells = single ? kSingleLoopRangeCells : n;
   (void)DropArgsUnderResults(ctx, 0, n);
   double* re = nullptr;
   if (StatusCode st = PushDoubleMatrix(ctx, 1, cells, &re, nullptr); st != kOk) return st;
   re[0] = b[0];
-  re[cells - 1] = single ? 1.0 : static_cast<double>(count);
+  re[cells - 1] = single ? 1.0 : count;
   if (cells >= 3) re[1] = b[1];
-  if (single) re[2] = static_cast<double>(count);
+  if (single) re[2] = count;
   return kOk;
 }
 
@@ -373,12 +372,10 @@ StatusCode OpRangeIterator(EngineContext* ctx, const int16_t* ins) {
   // the start (and step) stay where they are.
   Cell* r = DataAt(ctx, n - 1);
   const double start = r[0].f, step = n == 3 ? r[1].f : 1.0, stop = r[n - 1].f;
-  int64_t count = 0;
-  if (!RangeElementCount(start, step, stop, &count)) return kObjTooLarge;
   ctx->dataTop -= end.cells - 1;
   ctx->descLength -= 3 * (n - 1);
   *DescriptorAt(ctx, 0) = ValueDescriptor{0, n, n};
-  r[n - 1].f = static_cast<double>(count);
+  r[n - 1].f = LoopElementCount(start, step, stop);
   return kOk;
 }
 
@@ -389,6 +386,12 @@ StatusCode OpRangeLastValue(EngineContext* ctx, const int16_t* ins) {
     const Cell* r = TopData(ctx);
     const int remainingAt = d.cells == kSingleLoopRangeCells ? 2 : d.cells - 1;
     const double remaining = r[remainingAt].f;
+    if (remaining > 0x1p53) {
+      // A loop without end that does nothing runs until it is broken: this
+      // instruction again, the break polled between.
+      SetProgramCounter(ctx, ins);
+      return kOk;
+    }
     if (remaining >= 1) {
       empty = false;
       const double last = RangeElement(r[0].f, d.cells == 2 ? 1.0 : r[1].f, static_cast<int64_t>(remaining) - 1);

@@ -38,6 +38,13 @@ inline bool RangeElementCount(double start, double step, double stop, int64_t* c
   return true;
 }
 
+// The same count without colon's limit, for a for loop, which steps without
+// building the row: as a double, +Inf for a range without end.
+inline double LoopElementCount(double start, double step, double stop) {
+  const double nudged = std::floor((stop - start + step) / step * (1.0 + 1000.0 * 0x1p-52));
+  return nudged >= 1 ? nudged : 0;
+}
+
 namespace doublemath_detail {
 
 // x as m * 2^e with m an odd integer (x finite and non-zero).
@@ -67,9 +74,9 @@ inline double RangeElement(double start, double step, int64_t k) {
     doublemath_detail::SplitDyadic(step, &tm, &te);
     const int e = start != 0 && se < te ? se : te;
     const int shiftStart = start != 0 ? se - e : 0, shiftStep = te - e;
-    if (shiftStart < 53 && shiftStep < 53 && k < (int64_t{1} << 32)) {
-      // Both ends below 2^53 units means |t * k| below 2^54: larger steps fail
-      // before the product can overflow.
+    if (shiftStart < 53 && shiftStep < 53 && k < (int64_t{1} << 53)) {
+      // The step below 2^54 units and k below 2^53 keep t * k below 2^107;
+      // larger steps fail the test below.
       const __int128 limit = static_cast<__int128>(1) << 53;
       const __int128 s = static_cast<__int128>(sm) << shiftStart;
       const __int128 t = static_cast<__int128>(tm) << shiftStep;

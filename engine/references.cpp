@@ -319,7 +319,8 @@ StatusCode ReshapeStructsAtReference(EngineContext* ctx, Reference* r, const Com
   e = c.first;
   int32_t subs[kMaxDims];
   int64_t taken = 0;
-  for (int64_t q = 0; q < total; ++q) {
+  // Structures without fields have no elements to place.
+  for (int64_t q = 0; q < total && (c.fields > 0 || add != 0); ++q) {
     LinearIndexToSubscripts(nd, dims, q, subs);
     bool old = taken < c.count;
     for (int j = 0; j < nd && old; ++j) old = subs[j] < (j < c.ndims ? c.dims[j] : 1);

@@ -37,11 +37,14 @@ constexpr int kExitError = 1;
 constexpr int kExitBreak = 130;
 
 volatile std::sig_atomic_t gBreakRequested = 0;
+volatile std::sig_atomic_t gEngineRunning = 0;
 
-// A second Ctrl-C before the engine took the first ends the process, so that
-// code which never asks the break test cannot hold the console.
+// A second Ctrl-C while the engine runs and has not taken the first ends the
+// process, so that code which never asks the break test cannot hold the
+// console. At the prompt a Ctrl-C only waits for the next command, which
+// starts without it.
 void OnInterrupt(int) {
-  if (gBreakRequested != 0) std::signal(SIGINT, SIG_DFL);
+  if (gBreakRequested != 0 && gEngineRunning != 0) std::signal(SIGINT, SIG_DFL);
   gBreakRequested = 1;
 }
 
@@ -220,7 +223,9 @@ int ExitStatusOf(StatusCode st) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     if (TakeBreak(nullptr)) return TakeBreakWhileRunning(ctx);
+    gEngineRunning = 1;
     const StatusCode st = RunReadyCode(ctx);
+    gEngineRunning = 0;
     // What the threads printed shows as they run, not at exit.
     std::fflush(stdout);
     if (st == kHalted) return st;
@@ -270,7 +275,9 @@ void GrowBlockAfter(StatusCode st, EngineContext* ctx) {
 // One evaluation with a fresh break request.
 int Evaluate(EngineContext** ctx, const char* text, size_t length) {
   gBreakRequested = 0;
+  gEngineRunning = 1;
   const StatusCode st = EvaluateText(*ctx, text, length);
+  gEngineRunning = 0;
   std::fflush(stdout);
   GrowBlockAfter(st, *ctx);
   return ExitStatusOf(st);

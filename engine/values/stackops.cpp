@@ -18,7 +18,10 @@ int64_t CellsOfTop(EngineContext* ctx, int n) {
 }  // namespace
 
 StatusCode GetScratchAtDataEnd(EngineContext* ctx, int64_t n, Cell** pointer) {
-  if (n > FreeDataCells(ctx)) return kDataStackFull;
+  if (n > FreeDataCells(ctx)) {
+    ctx->roomAsked = n * int64_t{sizeof(Cell)};
+    return kDataStackFull;
+  }
   if (pointer) *pointer = ctx->dataBase + ctx->dataCapacity - n;
   return kOk;
 }

@@ -16,3 +16,26 @@ for loop in "while true, end" "for k = 1:Inf, end"; do
   [ "$status" -eq 130 ] || { echo "$loop: exit status $status, expected 130"; exit 1; }
   [ "$message" = "Execution halted" ] || { echo "$loop: stderr: '$message', expected 'Execution halted'"; exit 1; }
 done
+
+# Ctrl-C at the prompt, however often, neither ends the session nor breaks
+# the next command: its variables are still there.
+fifo=$(mktemp -u)
+mkfifo "$fifo"
+out=$(mktemp)
+"$rvo" <"$fifo" >"$out" 2>&1 &
+pid=$!
+exec 3>"$fifo"
+echo "x = 5;" >&3
+sleep 0.5
+for k in 1 2 3; do
+  kill -INT "$pid"
+  sleep 0.2
+done
+echo "disp(x)" >&3
+exec 3>&-
+wait "$pid"
+status=$?
+printed=$(cat "$out")
+rm -f "$fifo" "$out"
+[ "$status" -eq 0 ] || { echo "idle Ctrl-C: exit status $status, expected 0 ($printed)"; exit 1; }
+[ "$printed" = "         5" ] || { echo "idle Ctrl-C: printed '$printed', expected x"; exit 1; }

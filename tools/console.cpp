@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -324,29 +325,105 @@ bool ReadSourceText(const char* name, size_t limit, std::string* text) {
   return true;
 }
 
+// Whether a command read line by line goes on in the next line: a line that
+// ends in "...", a bracket left open, or a block (if, for, while, switch,
+// repeat, try, function) not yet closed. Strings and comments are passed
+// over; a quote after a value is a transpose.
+bool GoesOn(const std::string& text) {
+  int brackets = 0, blocks = 0;
+  bool statementStart = true, continued = false;
+  char previous = 0;  // the last significant character
+  for (size_t p = 0; p < text.size();) {
+    const char c = text[p];
+    if (c == '\n') {
+      if (!continued) statementStart = brackets == 0;
+      continued = false;
+      previous = 0;
+      ++p;
+      continue;
+    }
+    if (c == ' ' || c == '\t' || c == '\r') {
+      ++p;
+      continue;
+    }
+    if (c == '%' || c == '#') {
+      while (p < text.size() && text[p] != '\n') ++p;
+      continue;
+    }
+    if (text.compare(p, 3, "...") == 0) {
+      continued = true;
+      while (p < text.size() && text[p] != '\n') ++p;
+      continue;
+    }
+    const bool value = std::isalnum(static_cast<unsigned char>(previous)) || previous == '_' || previous == ')' ||
+                       previous == ']' || previous == '}' || previous == '\'' || previous == '.';
+    if (c == '"' || (c == '\'' && !value)) {
+      // A string ends at its unpaired quote or, unclosed, at the line's end.
+      for (++p; p < text.size() && text[p] != '\n'; ++p) {
+        if (text[p] != c) continue;
+        if (p + 1 < text.size() && text[p + 1] == c) {
+          ++p;
+          continue;
+        }
+        break;
+      }
+      if (p < text.size() && text[p] == c) ++p;
+      previous = c;
+      statementStart = false;
+      continue;
+    }
+    if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
+      size_t end = p;
+      while (end < text.size() && (std::isalnum(static_cast<unsigned char>(text[end])) || text[end] == '_')) ++end;
+      const std::string word = text.substr(p, end - p);
+      if (statementStart && brackets == 0) {
+        if (word == "if" || word == "for" || word == "while" || word == "switch" || word == "repeat" || word == "try" ||
+            word == "function")
+          ++blocks;
+        else if ((word == "end" || word == "until" || word == "endfunction") && blocks > 0)
+          --blocks;
+      }
+      statementStart = false;
+      previous = text[end - 1];
+      p = end;
+      continue;
+    }
+    if (c == '(' || c == '[' || c == '{') ++brackets;
+    if ((c == ')' || c == ']' || c == '}') && brackets > 0) --brackets;
+    if ((c == ',' || c == ';') && brackets == 0) statementStart = true;
+    previous = c;
+    ++p;
+  }
+  return continued || brackets > 0 || blocks > 0;
+}
+
 int RunLines(EngineContext** ctx) {
   const bool prompt = isatty(STDIN_FILENO) != 0;
   const size_t limit = SourceLimit();
   int status = EXIT_SUCCESS;
   bool first = true;
-  std::string line;
+  std::string command;
   for (;;) {
     if (ResumeThreads(*ctx, true) == kHalted) status = kExitBreak;
     if (prompt) {
       std::fputs(">> ", stdout);
       std::fflush(stdout);
     }
-    line.clear();
+    // A command spans the lines that continue it; the end of the input ends it.
+    command.clear();
     int c = 0;
-    while ((c = std::getchar()) != EOF && c != '\n' && line.size() <= limit) line += static_cast<char>(c);
-    if (line.size() > limit) {
-      std::fprintf(stderr, "rvo: a line of the input is longer than the %zu bytes a source may have\n", limit);
+    do {
+      if (!command.empty()) command += '\n';
+      while ((c = std::getchar()) != EOF && c != '\n' && command.size() <= limit) command += static_cast<char>(c);
+    } while (c != EOF && command.size() <= limit && GoesOn(command));
+    if (command.size() > limit) {
+      std::fprintf(stderr, "rvo: a command of the input is longer than the %zu bytes a source may have\n", limit);
       return kExitError;
     }
-    if (c == EOF && line.empty()) break;
-    const size_t mark = first ? ByteOrderMark(line) : 0;
+    if (c == EOF && command.empty()) break;
+    const size_t mark = first ? ByteOrderMark(command) : 0;
     first = false;
-    status = Evaluate(ctx, line.data() + mark, line.size() - mark);
+    status = Evaluate(ctx, command.data() + mark, command.size() - mark);
     if (c == EOF) break;
   }
   return FinishThreads(*ctx, status);

@@ -11,7 +11,7 @@ expect() {  # status, expected stderr, actual stderr
 message=$(RVO_MAX_BYTES=1000000 "$rvo" /dev/zero 2>&1 >/dev/null)
 expect $? "rvo: /dev/zero is longer than the 1000000 bytes a source may have" "$message"
 message=$(RVO_MAX_BYTES=1000000 "$rvo" 2>&1 >/dev/null </dev/zero)
-expect $? "rvo: a line of the input is longer than the 1000000 bytes a source may have" "$message"
+expect $? "rvo: a command of the input is longer than the 1000000 bytes a source may have" "$message"
 if [ -w /dev/full ]; then
   message=$("$rvo" -e "disp(1)" 2>&1 >/dev/full)
   expect $? "rvo: the output could not be written" "$message"

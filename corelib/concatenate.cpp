@@ -494,7 +494,7 @@ StatusCode ConformStructFields(EngineContext* ctx, const SymbolId* names, int co
     }
     for (int32_t h = 0; h < fields; ++h) e = NextElement(e);
   }
-  if (cells > kMaxPlainCells) return kDataStackFull;
+  if (cells > kMaxPlainCells) return kObjTooLarge;
   Cell* out = nullptr;
   if (StatusCode st = PushValue(ctx, kComposite, cells, kStructArray, Room::kStrict, &out); st != kOk) return st;
   dims[nd] = count;

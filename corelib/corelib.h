@@ -174,3 +174,53 @@ using SymbolId = int32_t;
 [[nodiscard]] StatusCode ConvertTopToFloatClass(EngineContext* ctx, bool toSingle);
 // The builtin opcodes double and single.
 [[nodiscard]] StatusCode FloatClassOpcode(EngineContext* ctx, const int16_t* ins);
+
+// ---------------------------------------------------------------------------
+// Arrays from sizes and constants, and size queries. Inputs are the top
+// nargin values (the last on top); one result takes their place. Sizes: no
+// argument is 1 x 1; one scalar n is n x n (109 above 16383); one vector
+// lists the dimensions (109 for more than 16); several real scalars are one
+// dimension each (104 otherwise). A size not above 0 (NaN included) makes the
+// builder's empty value; more than 2^31 - 1 elements is 109.
+
+struct RandomGeneratorState;
+
+// Selectors 'c' cell, 'z' zeros, 'o' ones, 'e' eye, 'r' rand, 'n' randn.
+// zeros, ones and eye take a class name last (108 for an unknown one).
+[[nodiscard]] StatusCode BuildFilledArray(EngineContext* ctx, char selector, int nargin);
+// 't' true, 'f' false.
+[[nodiscard]] StatusCode BuildLogicalArray(EngineContext* ctx, char selector, int nargin);
+// 'i' inf, 'n' nan, 'm' realmin, 'M' realmax; a last "double" or "single"
+// chooses the class. Size arguments of another kind answer 43.
+[[nodiscard]] StatusCode BuildSpecialValueArray(EngineContext* ctx, char selector, int nargin);
+// The spacing of doubles (singles) at each element, with the element's sign;
+// or eps('double'), eps('single'). 43 for other values.
+[[nodiscard]] StatusCode eps(EngineContext* ctx, int nargin);
+// a + i b of two double arrays, scalars expanded; complex even when b is 0.
+[[nodiscard]] StatusCode complex(EngineContext* ctx);
+[[nodiscard]] StatusCode imag(EngineContext* ctx);
+[[nodiscard]] StatusCode ndims(EngineContext* ctx);
+// size(x), [d1, d2, ...] = size(x) and size(x, dim).
+[[nodiscard]] StatusCode size(EngineContext* ctx, int nargin, int nargout);
+[[nodiscard]] StatusCode ComputeLengthOrNumel(EngineContext* ctx, bool length);
+// One list of the elements of n lists and cell arrays, in order.
+[[nodiscard]] StatusCode join(EngineContext* ctx, int n);
+[[nodiscard]] StatusCode ArrayBuilderOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode SizeQueryOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode ComplexOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode ImagOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode JoinOpcode(EngineContext* ctx, const int16_t* ins);
+
+// ---------------------------------------------------------------------------
+// Random numbers from the running thread's two generators, {0, 1} in a fresh
+// engine and in every new thread.
+
+// One step: the next uniform number in [0, 1), a whole multiple of 2^-32.
+double StepRandomGenerator(RandomGeneratorState* state);
+// 'n': a normally distributed number from the normal state (two steps, more
+// only when the first is 0); any other kind a uniform one.
+double DrawRandomNumber(EngineContext* ctx, char kind);
+// rand('s') / randn('s'): the state as a column [lcg; xorshift];
+// rand('s', v): v's one or two elements set it (21 for another count, 43
+// for a value that is not a double matrix, 124 for a third input).
+[[nodiscard]] StatusCode AccessRandomState(EngineContext* ctx, char kind, int nargin);

@@ -233,9 +233,9 @@ struct CompositeElementHeader {
 };
 static_assert(sizeof(CompositeElementHeader) == 2 * sizeof(Cell));
 
-constexpr int64_t kMaxIntegerElements = 100'000'000;       // integer, char, logical; status 3 beyond
+constexpr int64_t kMaxIntegerElements = 100'000'000;       // integer, char, logical; status 109 beyond
 constexpr int64_t kMaxFloatArrayElements = 1'073'741'823;  // boxed double/single; status 109 beyond
-constexpr int64_t kMaxPlainCells = 2'147'483'647;          // plain double matrix; status 3 beyond
+constexpr int64_t kMaxPlainCells = 2'147'483'647;          // plain double matrix; status 109 beyond
 constexpr int kMaxDims = 32;
 
 // Bytes one element of a class takes (real and imaginary part together).

@@ -787,7 +787,7 @@ StatusCode GatherCompositeElements(EngineContext* ctx, int position, int32_t* fi
     dims[entries++] = f;
   }
   const int64_t head = subtype == kStruct ? 0 : DimsElementCells(entries);
-  if (head + cells > kMaxPlainCells) return kDataStackFull;
+  if (head + cells > kMaxPlainCells) return kObjTooLarge;
   Cell* out = nullptr;
   if (StatusCode st = PushValue(ctx, kComposite, head + cells, subtype, Room::kStrict, &out); st != kOk) return st;
   if (head > 0) WriteDimsElement(out, dims, entries);

@@ -196,7 +196,7 @@ StatusCode GrowCellArrayAtReference(EngineContext* ctx, Reference* r, const Comp
   int64_t oldCells = 0;
   for (int64_t i = 0; i < c.count; ++i, e = NextElement(e)) oldCells += ElementSpan(e);
   cells += oldCells + (total - c.count) * kElementHeaderCells;
-  if (cells > kMaxPlainCells) return kHeapFull;
+  if (cells > kMaxPlainCells) return kObjTooLarge;
   Cell* scratch = nullptr;
   if (StatusCode st = GetScratchAtDataEnd(ctx, cells, &scratch); st != kOk) return st;
   Cell* w = scratch;
@@ -309,7 +309,7 @@ StatusCode ReshapeStructsAtReference(EngineContext* ctx, Reference* r, const Com
   for (int64_t i = 0; i < c.count * std::max(c.fields, 0); ++i, e = NextElement(e)) oldCells += ElementSpan(e);
   const int64_t cells = DimsElementCells(nd + 1) + oldCells + (total - c.count) * std::max(c.fields, 0) * 2 +
                         (add != 0 ? total * kElementHeaderCells : 0);
-  if (cells > kMaxPlainCells) return kHeapFull;
+  if (cells > kMaxPlainCells) return kObjTooLarge;
   Cell* scratch = nullptr;
   if (StatusCode st = GetScratchAtDataEnd(ctx, cells, &scratch); st != kOk) return st;
   int32_t entries[kMaxDims + 1];

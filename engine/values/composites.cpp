@@ -189,7 +189,7 @@ StatusCode PushEmptyCellArray(EngineContext* ctx, int ndims, const int32_t* dims
   int64_t cellsCount = 1;
   for (int j = 0; j < k; ++j) cellsCount *= d[j];
   const int64_t cells = DimsElementCells(k) + kElementHeaderCells * cellsCount;
-  if (cells > kMaxPlainCells) return kDataStackFull;
+  if (cells > kMaxPlainCells) return kObjTooLarge;
   Cell* data = nullptr;
   if (StatusCode st = PushValue(ctx, kComposite, cells, kCellArray, Room::kStrict, &data); st != kOk) return st;
   WriteDimsElement(data, d, k);

@@ -148,7 +148,7 @@ StatusCode PushCopiedValue(EngineContext* ctx, const double* copy) {
   const auto kind = static_cast<uint32_t>(copy[0]);
   const auto cells = static_cast<int64_t>(copy[1]);
   const auto extra = static_cast<int32_t>(copy[2]);
-  if (cells < 0 || cells > kMaxPlainCells) return kDataStackFull;
+  if (cells < 0 || cells > kMaxPlainCells) return kObjTooLarge;
   Cell* data = nullptr;
   if (StatusCode st = PushValue(ctx, kind, cells, extra, Room::kStrict, &data); st != kOk) return st;
   std::memcpy(data, copy + 3, cells * sizeof(Cell));

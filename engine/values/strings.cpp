@@ -32,7 +32,7 @@ void ShrinkTopCharRow(EngineContext* ctx, int64_t n) {
 
 [[nodiscard]] StatusCode ReserveRow(EngineContext* ctx, int64_t* length, uint16_t** codes) {
   if (StatusCode st = ReserveLength(ctx, length); st != kOk) return st;
-  if (*length > kMaxIntegerElements) return kDataStackFull;
+  if (*length > kMaxIntegerElements) return kObjTooLarge;
   return PushCharRow(ctx, static_cast<int32_t>(*length), codes);
 }
 
@@ -103,7 +103,7 @@ void DecodeInto(Decoder decode, const char* text, int length, uint16_t* out) {
 
 StatusCode PushStringFromBytes(EngineContext* ctx, int64_t length, const char* text) {
   if (length < 0) length = static_cast<int64_t>(std::strlen(text));
-  if (length > kMaxIntegerElements) return kDataStackFull;
+  if (length > kMaxIntegerElements) return kObjTooLarge;
   uint16_t* codes = nullptr;
   if (StatusCode st = PushCharRow(ctx, static_cast<int32_t>(length), &codes); st != kOk) return st;
   const auto* bytes = reinterpret_cast<const uint8_t*>(text);
@@ -116,7 +116,7 @@ StatusCode PushStringFromWideText(EngineContext* ctx, int64_t length, const uint
     length = 0;
     while (text[length] != 0) ++length;
   }
-  if (length > kMaxIntegerElements) return kDataStackFull;
+  if (length > kMaxIntegerElements) return kObjTooLarge;
   uint16_t* codes = nullptr;
   if (StatusCode st = PushCharRow(ctx, static_cast<int32_t>(length), &codes); st != kOk) return st;
   std::memcpy(codes, text, length * sizeof(uint16_t));
@@ -232,7 +232,7 @@ StatusCode EncodeCharArg(EngineContext* ctx, int position, bool addNul, uint8_t*
   const int64_t total = m + (addNul ? 1 : 0);
   uint8_t* out = nullptr;
   const int32_t dims[] = {total > 0 ? 1 : 0, static_cast<int32_t>(total)};
-  if (total > kMaxIntegerElements) st = kDataStackFull;
+  if (total > kMaxIntegerElements) st = kObjTooLarge;
   if (st == kOk) st = PushIntegerArray(ctx, 2, dims, 1, true, reinterpret_cast<void**>(&out));
   if (st == kOk) {
     codes = reinterpret_cast<const uint16_t*>(ReadArray(DataAt(ctx, 1)).data);

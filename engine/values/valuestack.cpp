@@ -18,7 +18,7 @@ constexpr int64_t kCountCap = int64_t{1} << 62;  // saturates products of dimens
   int64_t count = 0;
   const int n = NormalizeCallerDims(ndims, dims, d, &count);
   if (n < 0) return kOutOfRangeArg;
-  if (count > kMaxIntegerElements) return kDataStackFull;
+  if (count > kMaxIntegerElements) return kObjTooLarge;
   Cell* elements = nullptr;
   const uint32_t cls = static_cast<uint32_t>(bytes) + (isUnsigned ? 128 : 0);
   if (StatusCode st = PushArray(ctx, subtype, cls, d, n, &elements); st != kOk) return st;
@@ -204,7 +204,7 @@ StatusCode PushComplexScalar(EngineContext* ctx, double re, double im) {
 StatusCode PushZeroMatrix(EngineContext* ctx, int32_t m, int32_t n, bool complex) {
   if (m <= 0 || n <= 0) return PushEmptyMatrix(ctx);
   const int64_t cells = int64_t{m} * n * (complex ? 2 : 1);
-  if (cells > kMaxPlainCells) return kDataStackFull;
+  if (cells > kMaxPlainCells) return kObjTooLarge;
   Cell* c = nullptr;
   if (StatusCode st = PushValue(ctx, complex ? uint32_t{kComplex} : 0u, cells, n, Room::kStrict, &c); st != kOk)
     return st;
@@ -216,7 +216,7 @@ StatusCode PushDoubleMatrix(EngineContext* ctx, int32_t m, int32_t n, double** r
   if (m < 1 || n < 1) m = n = 0;
   const int64_t count = int64_t{m} * n;
   const int64_t cells = count * (im ? 2 : 1);
-  if (cells > kMaxPlainCells) return kDataStackFull;
+  if (cells > kMaxPlainCells) return kObjTooLarge;
   const uint32_t kind = im && count > 0 ? uint32_t{kComplex} : 0u;
   Cell* c = nullptr;
   if (StatusCode st = PushValue(ctx, kind, cells, n, Room::kAll, &c); st != kOk) return st;
@@ -275,7 +275,7 @@ StatusCode PushLogicalArray(EngineContext* ctx, int ndims, const int32_t* dims, 
 StatusCode PushBoxedValue(EngineContext* ctx, int32_t subtype, int64_t bytes, void** payload) {
   if (bytes < 0) bytes = 0;
   const int64_t cells = (bytes + 7) / 8;
-  if (cells > kMaxPlainCells) return kDataStackFull;
+  if (cells > kMaxPlainCells) return kObjTooLarge;
   Cell* c = nullptr;
   if (StatusCode st = PushValue(ctx, kBoxed, cells, subtype, Room::kStrict, &c); st != kOk) return st;
   if (bytes % 8 != 0) c[cells - 1].u = 0;

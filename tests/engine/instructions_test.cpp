@@ -215,7 +215,12 @@ TEST_F(InstructionsTest, ConstantsAndTexts) {
   EXPECT_EQ(scalar({W(Op::Eps), 0}).first, 0x1p-52);
   EXPECT_EQ(scalar({W(Op::True), 0}).first, 1);
   // Sized forms belong to the core library's array builders.
-  EXPECT_EQ(Run(OpSpecialValue, {W(Op::Nan), 2}), kNotSupported);
+  ASSERT_EQ(PushRealScalar(ctx, 2), kOk);
+  ASSERT_EQ(PushStringFromBytes(ctx, -1, "single"), kOk);
+  ASSERT_EQ(Run(OpSpecialValue, {W(Op::Nan), 2}), kOk);
+  EXPECT_EQ(TopRow().size(), 4u);
+  EXPECT_TRUE(std::isnan(TopRow()[3]));
+  PopValue(ctx);
 
   ASSERT_EQ(Run(OpPushLiteral, {W(Op::Info)}), kOk);
   EXPECT_EQ(TopString(), "RVO 5.1");
@@ -773,12 +778,31 @@ TEST_F(InstructionsTest, ErrorFamilyRaisesAndReports) {
 // The builtin dispatch point
 
 TEST_F(InstructionsTest, BuiltinsWithoutHandlersAnswerNotSupported) {
-  for (Op op : {Op::Mtimes, Op::Sum, Op::Any, Op::Join, Op::Colon}) {
+  for (Op op : {Op::Mtimes, Op::Sum, Op::Any, Op::Colon}) {
     ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
     const Snapshot before = Take();
     EXPECT_EQ(Run(RunOpcodeHandler, {W(op), 1, 1}), kNotSupported) << OpcodeMnemonic(static_cast<int>(op));
     EXPECT_TRUE(Take() == before);
     PopValue(ctx);
+  }
+}
+
+// A list literal ending in a list: the values before it lead, then its elements.
+TEST_F(InstructionsTest, JoinValuesToListPutsTheValuesBeforeTheList) {
+  ASSERT_EQ(PushRealScalar(ctx, 1), kOk);
+  ASSERT_EQ(PushRealScalar(ctx, 2), kOk);
+  ASSERT_EQ(PushRealScalar(ctx, 3), kOk);
+  ASSERT_EQ(PushRealScalar(ctx, 4), kOk);
+  ASSERT_EQ(MakeListFromValues(ctx, 2, false, nullptr, 0), kOk);
+  ASSERT_EQ(Run(OpJoinValuesToList, {W(Op::JoinValuesToList), 3}), kOk);
+  EXPECT_EQ(ValuesAboveFrame(), 1);
+  int32_t count = 0;
+  ASSERT_EQ(ExplodeTopList(ctx, &count), kOk);
+  ASSERT_EQ(count, 4);
+  for (double want : {4.0, 3.0, 2.0, 1.0}) {
+    double x = 0;
+    ASSERT_EQ(PopRealScalar(ctx, &x), kOk);
+    EXPECT_EQ(x, want);
   }
 }
 

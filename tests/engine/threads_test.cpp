@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "corelib/corelib.h"
 #include "engine/heap.h"
 #include "engine/values/valuestack.h"
 #include "engine/vm.h"
@@ -241,6 +243,23 @@ TEST_F(ThreadsTest, ThreadsRunAfterTheCommandAndEndOnTheirOwn) {
   EXPECT_EQ(ctx->threadListHead, 0);
   EXPECT_EQ(ctx->currentThread, 0);
   EXPECT_EQ(ctx->nextThreadId, 3);
+}
+
+// Each thread draws from its own generator, started at {0, 1}, however the
+// draws interleave; the main thread's state stays its own.
+TEST_F(ThreadsTest, EachThreadDrawsItsOwnStreamFromTheStart) {
+  RandomGeneratorState s = {0, 1};
+  const double x = StepRandomGenerator(&s);
+  const double y = StepRandomGenerator(&s);
+  char program[512];
+  std::snprintf(program, sizeof program,
+                "function w(x, y)\ndisp(double(rand == x))\nthreadsleep(0.02)\ndisp(double(rand == y))\n"
+                "endfunction\nrand; rand; threadnew('w', [], %.17g, %.17g); threadnew('w', [], %.17g, %.17g);",
+                x, y, x, y);
+  EXPECT_EQ(Command(program), kOk) << output.err;
+  EXPECT_EQ(output.out, "         1\n         1\n         1\n         1\n");
+  EXPECT_EQ(ctx->uniformRandom.a, s.a);
+  EXPECT_EQ(ctx->uniformRandom.b, s.b);
 }
 
 TEST_F(ThreadsTest, TheTimeSliceInterleavesThreadsThatNeverSleep) {

@@ -346,7 +346,9 @@ StatusCode GetIntegerScalarArg(EngineContext* ctx, int position, int32_t* i) {
   if (IsFloatClass(v.cls)) {
     const double re = RealElement(v, 0);
     if (ImagElement(v, 0) != 0.0) return kWrongTypeInternal;
-    if (re != std::trunc(re) || re < INT32_MIN || re > INT32_MAX) return kNonIntArg;
+    if (re != std::trunc(re)) return kNonIntArg;
+    // An integer too large is out of range, as it is for the integer classes.
+    if (re < INT32_MIN || re > INT32_MAX) return kOutOfRangeArg;
     if (i) *i = static_cast<int32_t>(re);
     return kOk;
   }

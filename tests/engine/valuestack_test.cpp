@@ -126,7 +126,9 @@ TEST_F(ValueStack, IntegerScalarArguments) {
   };
   const Case kCases[] = {
       {"2.5", [](EngineContext* c) { ASSERT_EQ(PushRealScalar(c, 2.5), kOk); }, kNonIntArg, 0},
-      {"3e9", [](EngineContext* c) { ASSERT_EQ(PushRealScalar(c, 3e9), kOk); }, kNonIntArg, 0},
+      {"3e9", [](EngineContext* c) { ASSERT_EQ(PushRealScalar(c, 3e9), kOk); }, kOutOfRangeArg, 0},
+      {"-Inf", [](EngineContext* c) { ASSERT_EQ(PushRealScalar(c, -HUGE_VAL), kOk); }, kOutOfRangeArg, 0},
+      {"NaN", [](EngineContext* c) { ASSERT_EQ(PushRealScalar(c, std::nan("")), kOk); }, kNonIntArg, 0},
       {"-7", [](EngineContext* c) { ASSERT_EQ(PushRealScalar(c, -7), kOk); }, kOk, -7},
       {"uint8 200", [](EngineContext* c) { PushInteger<uint8_t>(c, 200); }, kOk, 200},
       {"int8 -3", [](EngineContext* c) { PushInteger<int8_t>(c, -3); }, kOk, -3},

@@ -40,7 +40,6 @@ BlockGrowth OfferBlockGrowth(EngineContext* ctx, StatusCode st) {
   if (ctx->blockGrowth == nullptr || !IsGrowableRoomCode(st)) return BlockGrowth::kDeclined;
   const int64_t before = RegionBytes(ctx);
   const int64_t asked = ctx->roomAsked;
-  ctx->roomAsked = -1;
   // The function table lies at the start of the code area.
   StatusCode region = st == kTooManyUserFun                                    ? kCodeOverflow
                       : st == kVarTableOverflow || st == kTooManyNestedSubexpr ? kDescStackFull
@@ -49,9 +48,10 @@ BlockGrowth OfferBlockGrowth(EngineContext* ctx, StatusCode st) {
   if (st > kCodeOverflow && ctx->roomRegion != 0) region = ctx->roomRegion;
   ctx->roomRegion = 0;
   const BlockGrowth answer = ctx->blockGrowth(ctx, region, asked, ctx->blockGrowthData);
+  // Out of memory names the size; otherwise the next failure tells its own.
+  if (answer != BlockGrowth::kOutOfMemory) ctx->roomAsked = -1;
   // A block that did not grow would fail the same way again, for ever.
   if (answer == BlockGrowth::kGrown && RegionBytes(ctx) <= before) return BlockGrowth::kDeclined;
-  if (answer == BlockGrowth::kOutOfMemory) ctx->roomAsked = asked;
   return answer;
 }
 

@@ -77,23 +77,30 @@ int32_t HeapBlockCells(const EngineContext* ctx, int32_t index) {
   return static_cast<int32_t>(ctx->heapBase[index - 1].w[0] & kHeapCountMask);
 }
 
-bool HasRoomAfterHeapBlock(const EngineContext* ctx, int32_t index, int32_t cells) {
+namespace {
+
+// The cell after the free blocks that follow a block, looking only until it
+// reaches want.
+int64_t EndOfFreeRunAfter(const EngineContext* ctx, int32_t index, int64_t want) {
   const Cell* heap = ctx->heapBase;
-  const int64_t want = int64_t{index} + cells;
   int64_t next = index + int64_t{heap[index - 1].w[0] & kHeapCountMask};
   while (next < want && next < ctx->heapSize && IsFree(heap[next].w[0])) next += 1 + (heap[next].w[0] & kHeapCountMask);
-  return next >= want && cells <= static_cast<int32_t>(kHeapCountMask);
+  return next;
+}
+
+}  // namespace
+
+bool HasRoomAfterHeapBlock(const EngineContext* ctx, int32_t index, int32_t cells) {
+  return EndOfFreeRunAfter(ctx, index, int64_t{index} + cells) >= int64_t{index} + cells &&
+         cells <= static_cast<int32_t>(kHeapCountMask);
 }
 
 bool ExtendHeapBlock(EngineContext* ctx, int32_t index, int32_t cells) {
   Cell* heap = ctx->heapBase;
-  const int64_t end = ctx->heapSize;
   const int64_t want = int64_t{index} + cells;  // the cell after the grown block
-  int64_t next = index + int64_t{HeaderWord(heap, index - 1) & kHeapCountMask};
-  if (want <= next) return true;
+  if (want <= index + int64_t{HeaderWord(heap, index - 1) & kHeapCountMask}) return true;
   // Only look until the free run suffices, so that a failure writes nothing.
-  while (next < want && next < end && IsFree(HeaderWord(heap, next)))
-    next += 1 + (HeaderWord(heap, next) & kHeapCountMask);
+  const int64_t next = EndOfFreeRunAfter(ctx, index, want);
   if (next < want || cells > static_cast<int32_t>(kHeapCountMask)) return false;
   if (next > want) WriteHeader(heap, want, static_cast<uint32_t>(next - want - 1));
   HeaderWord(heap, index - 1) = (HeaderWord(heap, index - 1) & ~kHeapCountMask) | static_cast<uint32_t>(cells);

@@ -245,10 +245,12 @@ bool GrownDims(const CompositeView& c, int32_t subtype, int n, const int32_t* su
     if (!GrownDims(c, d.extra, n, subs, &nd, dims, &st))
       return Fail(ctx, r, RaiseError(ctx, st, v, 0, st == kWrongNumInd ? n : beyond, nullptr));
     if (stored != nullptr) {
-      int32_t eff[kMaxIndexDims];
-      for (int j = 0; j < n; ++j) eff[j] = j < nd ? dims[j] : 1;
-      for (int j = n; j < nd; ++j) eff[n - 1] *= dims[j];
-      const GrowthToStore g{nd, dims, SubscriptsToLinearIndex(n, eff, n, subs), field ? s : 0, stored->d, stored->data};
+      // The item's number among the grown items, as ItemNumber gives it after growth.
+      CompositeView larger = c;
+      larger.ndims = nd;
+      larger.count = 1;
+      for (int j = 0; j < nd; ++j) larger.count *= larger.dims[j] = dims[j];
+      const GrowthToStore g{nd, dims, ItemNumber(larger, n, subs, &beyond), field ? s : 0, stored->d, stored->data};
       bool taken = false;
       st = AppendItemsAtReference(ctx, r, c, g, &taken);
       if (taken) return st == kOk ? kOk : Fail(ctx, r, st);
@@ -302,10 +304,11 @@ StatusCode AppendItemByParentheses(EngineContext* ctx, int n, uint32_t colonMask
   CompositeView c;
   if (!ReadDesignatedComposite(ctx, r, &c)) return kOk;
   int64_t beyond = 0;
-  int nd2 = 0;
+  int grownNd = 0;
   int32_t dims[kMaxDims];
-  if (ItemNumber(c, n, subs, &beyond) >= 0 || !GrownDims(c, d.extra, n, subs, &nd2, dims, &st)) return kOk;
-  const GrowthToStore g{nd2, dims, subs[0], 0, DescriptorOf(nv.first), ElementData(nv.first)};
+  if (ItemNumber(c, n, subs, &beyond) >= 0 || !GrownDims(c, d.extra, n, subs, &grownNd, dims, &st)) return kOk;
+  // One index: the item is the subscript itself.
+  const GrowthToStore g{grownNd, dims, subs[0], 0, DescriptorOf(nv.first), ElementData(nv.first)};
   if (st = AppendItemsAtReference(ctx, r, c, g, taken); st != kOk) return Fail(ctx, r, st);
   if (!*taken) return kOk;
   Commit(ctx, r);
@@ -380,11 +383,13 @@ namespace {
   StatusCode st = kOk;
   if (ScalarSubscripts(ctx, n, colonMask, subs, &st)) {
     if (st != kOk) return Fail(ctx, r, RaiseError(ctx, st, r->variable, 0, -1, nullptr));
-    Target stored{nullptr, {}, nullptr, -1};
-    if (storeFollows && r->mode == 1 && k + 1 < CountFrameValues(ctx))
-      stored = {nullptr, *DescriptorAt(ctx, k + 1), DataAt(ctx, k + 1), -1};
-    if (st = BracesAtReference(ctx, r, n, subs, field, s, stored.data != nullptr ? &stored : nullptr); st != kOk)
-      return st;
+    Target next{};
+    const Target* stored = nullptr;
+    if (storeFollows && r->mode == 1 && k + 1 < CountFrameValues(ctx)) {
+      next = {nullptr, *DescriptorAt(ctx, k + 1), DataAt(ctx, k + 1), -1};
+      stored = &next;
+    }
+    if (st = BracesAtReference(ctx, r, n, subs, field, s, stored); st != kOk) return st;
     (void)DropArgsUnderResults(ctx, 0, k);
     return kOk;
   }

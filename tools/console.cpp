@@ -15,6 +15,7 @@
 #include <ctime>
 #include <new>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "corelib/corelib.h"
@@ -325,77 +326,77 @@ bool ReadSourceText(const char* name, size_t limit, std::string* text) {
   return true;
 }
 
-// Whether a command read line by line goes on in the next line: a line that
-// ends in "...", a bracket left open, or a block (if, for, while, switch,
-// repeat, try, function) not yet closed. Strings and comments are passed
-// over; a quote after a value is a transpose.
-bool GoesOn(const std::string& text) {
-  int brackets = 0, blocks = 0;
-  bool statementStart = true, continued = false;
-  char previous = 0;  // the last significant character
-  for (size_t p = 0; p < text.size();) {
-    const char c = text[p];
-    if (c == '\n') {
-      if (!continued) statementStart = brackets == 0;
-      continued = false;
-      previous = 0;
-      ++p;
-      continue;
+// What a command read line by line leaves open at the end of a line: a line
+// that ends in "...", a bracket, or a block (if, for, while, switch, repeat,
+// try, function) not yet closed. The lines are read one at a time, so a long
+// command is scanned once. Strings and comments end with their line; a quote
+// after a value is a transpose.
+class OpenConstructs {
+ public:
+  bool Open() const { return continued_ || brackets_ > 0 || blocks_ > 0; }
+
+  void ReadLine(std::string_view line) {
+    if (lines_++ > 0) {
+      if (!continued_) statementStart_ = brackets_ == 0;
+      continued_ = false;
     }
-    if (c == ' ' || c == '\t' || c == '\r') {
-      ++p;
-      continue;
-    }
-    if (c == '%' || c == '#') {
-      while (p < text.size() && text[p] != '\n') ++p;
-      continue;
-    }
-    if (text.compare(p, 3, "...") == 0) {
-      continued = true;
-      while (p < text.size() && text[p] != '\n') ++p;
-      continue;
-    }
-    const bool value = std::isalnum(static_cast<unsigned char>(previous)) || previous == '_' || previous == ')' ||
-                       previous == ']' || previous == '}' || previous == '\'' || previous == '.';
-    if (c == '"' || (c == '\'' && !value)) {
-      // A string ends at its unpaired quote or, unclosed, at the line's end.
-      for (++p; p < text.size() && text[p] != '\n'; ++p) {
-        if (text[p] != c) continue;
-        if (p + 1 < text.size() && text[p + 1] == c) {
-          ++p;
-          continue;
+    char previous = 0;  // the last significant character
+    for (size_t p = 0; p < line.size();) {
+      const char c = line[p];
+      if (c == ' ' || c == '\t' || c == '\r') {
+        ++p;
+        continue;
+      }
+      if (c == '%' || c == '#') return;  // a comment to the line's end
+      if (line.compare(p, 3, "...") == 0) {
+        continued_ = true;
+        return;
+      }
+      const bool value = std::isalnum(static_cast<unsigned char>(previous)) || previous == '_' || previous == ')' ||
+                         previous == ']' || previous == '}' || previous == '\'' || previous == '.';
+      if (c == '"' || (c == '\'' && !value)) {
+        // A string ends at its unpaired quote or, unclosed, at the line's end.
+        for (++p; p < line.size(); ++p) {
+          if (line[p] != c) continue;
+          if (p + 1 < line.size() && line[p + 1] == c) {
+            ++p;
+            continue;
+          }
+          break;
         }
-        break;
+        if (p < line.size() && line[p] == c) ++p;
+        previous = c;
+        statementStart_ = false;
+        continue;
       }
-      if (p < text.size() && text[p] == c) ++p;
+      if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
+        size_t end = p;
+        while (end < line.size() && (std::isalnum(static_cast<unsigned char>(line[end])) || line[end] == '_')) ++end;
+        const std::string_view word = line.substr(p, end - p);
+        if (statementStart_ && brackets_ == 0) {
+          if (word == "if" || word == "for" || word == "while" || word == "switch" || word == "repeat" ||
+              word == "try" || word == "function")
+            ++blocks_;
+          else if ((word == "end" || word == "until" || word == "endfunction") && blocks_ > 0)
+            --blocks_;
+        }
+        statementStart_ = false;
+        previous = line[end - 1];
+        p = end;
+        continue;
+      }
+      if (c == '(' || c == '[' || c == '{') ++brackets_;
+      if ((c == ')' || c == ']' || c == '}') && brackets_ > 0) --brackets_;
+      if ((c == ',' || c == ';') && brackets_ == 0) statementStart_ = true;
       previous = c;
-      statementStart = false;
-      continue;
+      ++p;
     }
-    if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
-      size_t end = p;
-      while (end < text.size() && (std::isalnum(static_cast<unsigned char>(text[end])) || text[end] == '_')) ++end;
-      const std::string word = text.substr(p, end - p);
-      if (statementStart && brackets == 0) {
-        if (word == "if" || word == "for" || word == "while" || word == "switch" || word == "repeat" || word == "try" ||
-            word == "function")
-          ++blocks;
-        else if ((word == "end" || word == "until" || word == "endfunction") && blocks > 0)
-          --blocks;
-      }
-      statementStart = false;
-      previous = text[end - 1];
-      p = end;
-      continue;
-    }
-    if (c == '(' || c == '[' || c == '{') ++brackets;
-    if ((c == ')' || c == ']' || c == '}') && brackets > 0) --brackets;
-    if ((c == ',' || c == ';') && brackets == 0) statementStart = true;
-    previous = c;
-    ++p;
   }
-  return continued || brackets > 0 || blocks > 0;
-}
+
+ private:
+  int brackets_ = 0, blocks_ = 0, lines_ = 0;
+  bool statementStart_ = true, continued_ = false;
+};
 
 int RunLines(EngineContext** ctx) {
   const bool prompt = isatty(STDIN_FILENO) != 0;
@@ -411,11 +412,14 @@ int RunLines(EngineContext** ctx) {
     }
     // A command spans the lines that continue it; the end of the input ends it.
     command.clear();
+    OpenConstructs open;
     int c = 0;
     do {
       if (!command.empty()) command += '\n';
+      const size_t from = command.size();
       while ((c = std::getchar()) != EOF && c != '\n' && command.size() <= limit) command += static_cast<char>(c);
-    } while (c != EOF && command.size() <= limit && GoesOn(command));
+      open.ReadLine(std::string_view(command).substr(from));
+    } while (c != EOF && command.size() <= limit && open.Open());
     if (command.size() > limit) {
       std::fprintf(stderr, "rvo: a command of the input is longer than the %zu bytes a source may have\n", limit);
       return kExitError;

@@ -25,24 +25,22 @@ inline double DoubleSign(double x) {
 
 constexpr int64_t kMaxRangeElements = 2147483647;
 
-// The number of elements of the real range start:step:stop. The quotient is
-// nudged up by 1000 units in the last place so that ranges such as 0:0.1:0.7,
-// whose quotient falls a hair short of an integer, keep their last element.
-// False when the range would hold more than kMaxRangeElements; a NaN quotient
-// is an empty range.
-inline bool RangeElementCount(double start, double step, double stop, int64_t* count) {
-  const double c = (stop - start + step) / step;
-  if (c > static_cast<double>(kMaxRangeElements)) return false;
-  const double nudged = std::floor(c * (1.0 + 1000.0 * 0x1p-52));
-  *count = nudged >= 1 ? static_cast<int64_t>(nudged) : 0;
-  return true;
-}
-
-// The same count without colon's limit, for a for loop, which steps without
-// building the row: as a double, +Inf for a range without end.
+// The number of elements of the real range start:step:stop, as a double:
+// +Inf for a range without end, which a for loop may step through. The
+// quotient is nudged up by 1000 units in the last place so that ranges such
+// as 0:0.1:0.7, whose quotient falls a hair short of an integer, keep their
+// last element; a NaN quotient is an empty range.
 inline double LoopElementCount(double start, double step, double stop) {
   const double nudged = std::floor((stop - start + step) / step * (1.0 + 1000.0 * 0x1p-52));
   return nudged >= 1 ? nudged : 0;
+}
+
+// The same count for colon, which builds the row: false when the range would
+// hold more than kMaxRangeElements.
+inline bool RangeElementCount(double start, double step, double stop, int64_t* count) {
+  if ((stop - start + step) / step > static_cast<double>(kMaxRangeElements)) return false;
+  *count = static_cast<int64_t>(LoopElementCount(start, step, stop));
+  return true;
 }
 
 namespace doublemath_detail {

@@ -61,7 +61,7 @@ int32_t GrowNameTable(EngineContext* ctx, CallFrame* f, int32_t free) {
   const int32_t capacity = f->nameCapacity;
   const int32_t wanted = f->variableCount + free - capacity;
   const int32_t room = (ctx->descCapacity - ctx->descLength - kKeepFreeWords) / kSlotWords;
-  const int32_t add = std::min(wanted, room);
+  const int32_t add = std::min({wanted, room, kMaxVariableSlots - capacity});
   if (add <= 0) return 0;
   int32_t* slots = FrameSlots(f);
   int32_t* valuesStart = slots + FrameSlotCount(f) + (capacity > 0 ? 8 * capacity : 0);

@@ -30,6 +30,8 @@ static_assert(sizeof(CompiledFunctionHeader) == 8);
 static_assert(alignof(CompiledFunctionHeader) == 2);
 
 constexpr int kVariableNameBytes = 32;
+// Instructions name a variable by a 16-bit word, and headers count them in one.
+constexpr int32_t kMaxVariableSlots = 32767;
 
 inline const int16_t* InputVariables(const CompiledFunctionHeader* h) {
   return reinterpret_cast<const int16_t*>(h + 1);

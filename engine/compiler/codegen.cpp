@@ -643,6 +643,7 @@ StatusCode CompileSource(EngineContext* ctx, int32_t library, const char* text, 
   char* names = options.names;
   int32_t* valueCount = options.valueCount;
   std::memset(ctx->failingName, 0, sizeof ctx->failingName);
+  ForgetVariableNameIndex();
   ctx->errorFunction = function;
   const bool functionMode = function != -1;
   *used = 0;

@@ -78,8 +78,11 @@ struct ExpressionOptions {
 [[nodiscard]] StatusCode EmitStringLiteral(const char* text, int32_t length, int16_t* code, int32_t codeRoom,
                                            int32_t* codePosition);
 
-// Index of the name in a table of 32-byte slots, or -1.
+// Index of the name in a table of 32-byte slots, or -1. Large tables are
+// hashed; a compile may only append to a table between lookups, and starts by
+// forgetting what was hashed before.
 int32_t FindVariableName(const char* names, int32_t count, const char* name, int32_t length);
+void ForgetVariableNameIndex();
 
 // Position (0-based) of the name among the parameters of the open anonymous
 // functions of stack[0, top), innermost first, or -1.

@@ -1147,15 +1147,6 @@ StatusCode EmitStringLiteral(const char* text, int32_t length, int16_t* code, in
   return kOk;
 }
 
-int32_t FindVariableName(const char* names, int32_t count, const char* name, int32_t length) {
-  if (names == nullptr || length <= 0 || length > kVariableNameBytes) return -1;
-  for (int32_t i = 0; i < count; ++i) {
-    const char* slot = names + kVariableNameBytes * i;
-    if (std::memcmp(slot, name, length) == 0 && (length == kVariableNameBytes || slot[length] == 0)) return i;
-  }
-  return -1;
-}
-
 int32_t FindAnonymousParameter(const char* text, const OperatorStackEntry* stack, int32_t top, const char* name,
                                int32_t length) {
   for (int32_t k = top - 1; k >= 0; --k) {

@@ -1,8 +1,10 @@
 // Pass 1 of the compiler: a source text split into statement records with
 // normalised texts, the table of variable names, and the function header
 // with its outputs, inputs and the statements of default input values.
+#include <algorithm>
 #include <cstring>
 
+#include "engine/compiler/compiler.h"
 #include "engine/compiler/scanner.h"
 #include "engine/values/textformat.h"
 
@@ -619,13 +621,10 @@ StatusCode FindOrAddVariable(const char* text, int length, int* position, char* 
   std::memcpy(name, text + p, n);
   if (names == nullptr) return RaiseError(ctx, kVarNotFound, -1, 0, n, name);
 
-  for (int32_t i = 0; i < *count; ++i) {
-    const char* slot = names + kVariableNameBytes * i;
-    if (std::memcmp(slot, name, n) == 0 && (n == kVariableNameBytes || slot[n] == 0)) {
-      *index = i;
-      *position = p + n;
-      return declaring ? kReusedVarName : kOk;
-    }
+  if (const int32_t i = FindVariableName(names, *count, name, n); i >= 0) {
+    *index = i;
+    *position = p + n;
+    return declaring ? kReusedVarName : kOk;
   }
   if (capacity <= 0) return RaiseError(ctx, kVarNotFound, -1, 0, n, name);
   if (*count >= capacity) return kVarTableOverflow;
@@ -824,8 +823,7 @@ StatusCode SplitStatements(EngineContext* ctx, int32_t* scratch, int32_t scratch
   s.skipMode = skipFunctionsAndDefinitions;
   if (functionMode) {
     // Room for the header, capacity input numbers and capacity names.
-    s.capacity = outputWords / 17 - 5;
-    if (s.capacity < 0) s.capacity = 0;
+    s.capacity = std::clamp(outputWords / 17 - 5, 0, kMaxVariableSlots);
     s.names = reinterpret_cast<char*>(header + 4 + s.capacity);
   } else {
     s.names = names;

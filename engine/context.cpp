@@ -27,6 +27,7 @@ void InitHeader(EngineContext* ctx, uint8_t* regions, const RegionSizes& r) {
   ctx->descCapacity = r.descWords;
   ctx->descLength = 0;
   ctx->frameIndex = -1;
+  ForgetScopeFrame(ctx);
 
   ctx->codeBase = reinterpret_cast<int16_t*>(ctx->descBase + r.descWords);
   ctx->codeSize = r.codeWords;

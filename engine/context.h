@@ -262,6 +262,15 @@ struct EngineContext {
     int64_t cells;
     int64_t elements;
   } counted;
+  // The frame SkipPlainFrames last found for a plain frame (an eval's):
+  // nested evals would otherwise walk every frame between on each variable
+  // access. Frames between the two are plain. It holds until a frame
+  // at or below `frame` is popped (FrameIndexDropped follows it down) or the
+  // stacks are replaced (ForgetScopeFrame). Header only, never saved.
+  struct {
+    int32_t frame;  // -1: nothing known
+    int32_t scope;
+  } scopeFrame;
 };
 static_assert(offsetof(EngineContext, services) == 0);
 
@@ -275,6 +284,9 @@ inline void ClearDebuggerState(EngineContext* ctx) {
   ctx->echo = -1;
   ctx->breakEntersDebugger = 0;
 }
+
+// What FindScopeFrame keeps: the stacks were replaced.
+inline void ForgetScopeFrame(EngineContext* ctx) { ctx->scopeFrame = {-1, -1}; }
 
 // What the header takes of the block; regions start right after it.
 constexpr size_t kContextHeaderBytes = (sizeof(EngineContext) + 7) & ~size_t{7};

@@ -120,12 +120,7 @@ NameTable ScopeNames(EngineContext* ctx) {
   NameTable t;
   // A function's frame is the scope even when it has no variables: eval
   // inside it must not reach the variables of its callers.
-  CallFrame* f = CurrentFrame(ctx);
-  while (f != nullptr && f->variableCount < 1 && f->nameTable == 0 && f->function < 0) {
-    CallFrame* below = PreviousFrame(ctx, f);
-    if (below == nullptr) break;
-    f = below;
-  }
+  CallFrame* f = SkipPlainFrames(ctx);
   if (f == nullptr) return t;
   t.count = f->variableCount;
   t.capacity = t.count;
@@ -162,9 +157,11 @@ StatusCode CompileTextForEvaluation(EngineContext* ctx, const char* text, int32_
   const ProgramCounter caller = ctx->pc;
   int32_t codeFrame = -1;
   auto fail = [&](StatusCode st) {
-    // Nothing half-built may run, and no frame of this compile stays.
+    // Nothing half-built may run, and no frame of this compile stays. The
+    // caller's position stays too: an eval instruction short of room runs
+    // again once the block has grown.
     if (codeFrame > 0 && ctx->frameIndex >= codeFrame) (void)UnwindFrames(ctx, codeFrame);
-    ctx->pc.space = kNoCode;
+    ctx->pc = caller;
     return st;
   };
   auto pushFrame = [&]() -> StatusCode {
@@ -391,22 +388,45 @@ StatusCode DiscardEvalFrame(EngineContext* ctx) {
 
 StatusCode OpEval(EngineContext* ctx, const int16_t* ins) {
   int32_t nargout = ins[1];
+  if (!IsCharArg(ctx, 0)) return ReportedStatus(kWrongTypeInternal);
+  // The argument's cells go to the far end of the data stack first: short of
+  // room, the instruction puts it back and runs again once the block grew.
+  const ValueDescriptor argument = *DescriptorAt(ctx, 0);
+  Cell* saved = ctx->dataBase + ctx->dataCapacity - argument.cells;
+  if (saved < ctx->dataBase + ctx->dataTop) return kDataStackFull;
+  std::memmove(saved, TopData(ctx), sizeof(Cell) * argument.cells);
+  const int32_t end = ctx->dataCapacity;
+  ctx->dataCapacity -= argument.cells;
+  auto giveBack = [&](StatusCode st) {
+    ctx->dataCapacity = end;
+    if (!IsGrowableRoomCode(st)) return st;
+    Cell* data = nullptr;
+    if (PushValue(ctx, argument.kind, argument.cells, argument.extra, Room::kStrict, &data) == kOk)
+      std::memmove(data, saved, sizeof(Cell) * argument.cells);
+    return st;
+  };
+
   uint8_t* bytes = nullptr;
   int64_t length = 0;
-  if (StatusCode st = EncodeCharArg(ctx, 0, false, &bytes, &length); st != kOk) return ReportedStatus(st);
-  // The text moves to the far end of the data stack, out of the compiler's
-  // way, and the end is lowered past it while the compiler runs.
+  if (StatusCode st = EncodeCharArg(ctx, 0, false, &bytes, &length); st != kOk) {
+    ctx->dataCapacity = end;
+    return ReportedStatus(st);
+  }
+  // The text moves below the saved argument, out of the compiler's way, and
+  // the end is lowered past it while the compiler runs.
   const int64_t cells = (length + 7) / 8;
   const Cell* top = ctx->dataBase + ctx->dataTop;
   Cell* copy = ctx->dataBase + ctx->dataCapacity - cells;
-  if (length > INT32_MAX || copy < top) return kDataStackFull;
+  if (length > INT32_MAX || copy < top) {
+    ctx->dataCapacity = end;
+    return kDataStackFull;
+  }
   std::memmove(copy, bytes, length);
   PopValue(ctx);
   if (nargout < 0) {
-    if (StatusCode st = PushValue(ctx, kVoid, 0, 0, Room::kAll, nullptr); st != kOk) return st;
+    if (StatusCode st = PushValue(ctx, kVoid, 0, 0, Room::kAll, nullptr); st != kOk) return giveBack(st);
     nargout = 0;
   }
-  const int32_t end = ctx->dataCapacity;
   ctx->dataCapacity -= static_cast<int32_t>(cells);
   const StatusCode st = CompileTextForEvaluation(ctx, reinterpret_cast<const char*>(copy), static_cast<int32_t>(length),
                                                  {.outputs = nargout,
@@ -414,8 +434,12 @@ StatusCode OpEval(EngineContext* ctx, const int16_t* ins) {
                                                   .ans = nargout == 0,
                                                   .skipDefinitions = true,
                                                   .linkToCaller = true});
-  ctx->dataCapacity = end;
-  return st;
+  if (st == kOk) {
+    ctx->dataCapacity = end;
+    return kOk;
+  }
+  if (ins[1] < 0 && IsGrowableRoomCode(st)) PopValue(ctx);
+  return giveBack(st);
 }
 
 StatusCode CompileTextInCallerScope(EngineContext* ctx, const char* text, int32_t length, int32_t* results) {

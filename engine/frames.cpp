@@ -49,7 +49,7 @@ void PopFrame(EngineContext* ctx, CallFrame* f) {
   ctx->dataTop -= static_cast<int32_t>(CellsOfDescriptors(ctx, position + FrameExtent(f), ctx->descLength));
   FreeFrameVariables(ctx, f);
   ctx->descLength = position;
-  ctx->frameIndex = f->link > 0 ? position - f->link : -1;
+  FrameIndexDropped(ctx, f->link > 0 ? position - f->link : -1);
 }
 
 void RestoreCallerPosition(EngineContext* ctx, const CallFrame* f) {
@@ -185,14 +185,42 @@ CallFrame* PreviousFrame(EngineContext* ctx, CallFrame* f) {
   return position < 0 ? nullptr : FrameAt(ctx, position);
 }
 
+namespace {
+
+bool IsPlainFrame(const CallFrame* f) { return f->variableCount < 1 && f->nameTable == 0 && f->function < 0; }
+
+}  // namespace
+
+CallFrame* SkipPlainFrames(EngineContext* ctx) {
+  CallFrame* top = CurrentFrame(ctx);
+  CallFrame* f = top;
+  while (f != nullptr && IsPlainFrame(f)) {
+    if (FramePosition(ctx, f) == ctx->scopeFrame.frame) {
+      f = FrameAt(ctx, ctx->scopeFrame.scope);
+      break;
+    }
+    CallFrame* below = PreviousFrame(ctx, f);
+    if (below == nullptr) break;
+    f = below;
+  }
+  if (f != top) ctx->scopeFrame = {FramePosition(ctx, top), FramePosition(ctx, f)};
+  return f;
+}
+
 CallFrame* FindScopeFrame(EngineContext* ctx) {
-  CallFrame* f = CurrentFrame(ctx);
+  CallFrame* f = SkipPlainFrames(ctx);
   while (f != nullptr && f->variableCount < 1) {
     CallFrame* below = PreviousFrame(ctx, f);
     if (below == nullptr) break;
     f = below;
   }
   return f;
+}
+
+void FrameIndexDropped(EngineContext* ctx, int32_t frameIndex) {
+  ctx->frameIndex = frameIndex;
+  // Every frame between the one kept and the one popped is plain.
+  if (frameIndex < ctx->scopeFrame.frame) ctx->scopeFrame.frame = frameIndex > ctx->scopeFrame.scope ? frameIndex : -1;
 }
 
 // ---------------------------------------------------------------------------
@@ -476,7 +504,7 @@ StatusCode ReturnFromFunction(EngineContext* ctx) {
   RestoreCallerPosition(ctx, f);
   ctx->dataTop -= static_cast<int32_t>(valueCells);
   ctx->descLength = position;
-  ctx->frameIndex = f->link > 0 ? position - f->link : -1;
+  FrameIndexDropped(ctx, f->link > 0 ? position - f->link : -1);
   for (int32_t i = 0; i < slotCount; ++i) FreeHeapBlock(ctx, slots[i]);
 
   // Last output first, so that output 0 ends on top.
@@ -515,7 +543,7 @@ StatusCode ReturnFromFrameKeepingValues(EngineContext* ctx) {
   std::memmove(ctx->descBase + position, ctx->descBase + ctx->descLength - 3 * kept,
                3 * int64_t{kept} * sizeof(int32_t));
   ctx->descLength = position + 3 * kept;
-  ctx->frameIndex = previous;
+  FrameIndexDropped(ctx, previous);
 
   if (reenter) return CallNativeForReentry(ctx, kept);
   return kOk;
@@ -576,7 +604,7 @@ bool UnwindToCatch(EngineContext* ctx, bool securityError, ProgramCounter* catch
   const int32_t keep = std::clamp(stop->catchKeep + stop->functionValue, 0, (end - valuesStart) / 3);
   ctx->dataTop -= static_cast<int32_t>(CellsOfDescriptors(ctx, valuesStart + 3 * keep, end));
   ctx->descLength = valuesStart + 3 * keep;
-  ctx->frameIndex = position;
+  FrameIndexDropped(ctx, position);
 
   catchPosition->space = static_cast<uint32_t>(stop->catchSpace);
   catchPosition->safe = 0;
@@ -694,6 +722,7 @@ void ResetStackRegisters(EngineContext* ctx) {
   ctx->descLength = 0;
   ctx->dataTop = 0;
   ctx->frameIndex = -1;
+  ForgetScopeFrame(ctx);
   ctx->uniformRandom = {0, 1};
   ctx->normalRandom = {0, 1};
   ctx->pc.space = kNoCode;

@@ -65,6 +65,13 @@ CallFrame* PreviousFrame(EngineContext* ctx, CallFrame* f);
 // The frame whose variables are in scope: the nearest with variables, else
 // the bottom frame; null without a frame.
 CallFrame* FindScopeFrame(EngineContext* ctx);
+// The nearest frame with variables, names or a function of its own (the
+// frames of eval and code fragments have none), else the bottom frame; null
+// without a frame. Nested evals make this walk long, so its answer is kept.
+CallFrame* SkipPlainFrames(EngineContext* ctx);
+// Every pop of a frame sets the current frame through this, and every
+// change of the whole stack calls ForgetScopeFrame.
+void FrameIndexDropped(EngineContext* ctx, int32_t frameIndex);
 
 // Length of a name of a 32-byte table: it stops at its NUL or at 32.
 inline int VariableNameLength(const char* name) {

@@ -149,6 +149,7 @@ void WriteVariableDescriptor(EngineContext* ctx, int32_t block, const ValueDescr
 
 void MarkReachableHeapBlocks(EngineContext* ctx) {
   ctx->frameIndex = -1;
+  ForgetScopeFrame(ctx);
   ctx->descLength = 0;
   ctx->dataTop = 0;
   ctx->lastErrorRecord = -1;

@@ -153,6 +153,7 @@ bool ReadSection(EngineStateReader read, void* userData, void* to, int64_t bytes
 void EmptyState(EngineContext* ctx) {
   ctx->descLength = 0;
   ctx->frameIndex = -1;
+  ForgetScopeFrame(ctx);
   ctx->dataTop = 0;
   ctx->pc = ProgramCounter{};
   ctx->heapBase[0].u = 0;
@@ -461,6 +462,7 @@ StatusCode LoadEngineState(EngineContext* ctx, EngineStateReader read, void* use
   if (!mainRunning) SwitchInterpreterThread(ctx, 0);
 
   ctx->frameIndex = ReadI32(h + 24);
+  ForgetScopeFrame(ctx);
   ctx->pc.space = ReadU32(h + 28);
   ctx->pc.safe = h[32];
   ctx->pc.offset = ReadI32(h + 36);

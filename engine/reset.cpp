@@ -24,6 +24,7 @@ StatusCode ResetEngineToBaseFrame(EngineContext* ctx) {
   std::fill(FrameSlots(f), FrameSlots(f) + kBaseFrameNames, -1);
   std::memcpy(FrameNames(f), "ans", 3);
   ctx->frameIndex = 0;
+  ForgetScopeFrame(ctx);
   ctx->descLength = kBaseFrameWords;
   return kOk;
 }

@@ -53,6 +53,7 @@ void LoadRegisters(EngineContext* ctx, const ThreadRecord* r) {
   ctx->descCapacity = r->descCapacity;
   ctx->descLength = r->descLength;
   ctx->frameIndex = r->frameIndex;
+  ForgetScopeFrame(ctx);
   ctx->dataBase = AtOffset<Cell>(ctx, r->dataBase);
   ctx->dataCapacity = r->dataCapacity;
   ctx->dataTop = r->dataTop;

@@ -557,8 +557,10 @@ StatusCode RunInterpreter(EngineContext* ctx, uint8_t pollAtBackwardJumps) {
     // Short of room, the instruction left everything as it was: after the
     // host grew the block it runs again. Output it wrote, input it read or a
     // thread switch would happen twice, and a nested run belongs to an
-    // instruction of an outer run that holds addresses into the block.
-    if (IsGrowableRoomCode(st) && !nested && ctx->sideEffects == effects) {
+    // instruction of an outer run that holds addresses into the block. An
+    // instruction that left no code to return to cannot run again.
+    if (IsGrowableRoomCode(st) && !nested && ctx->sideEffects == effects &&
+        CodeSpaceBase(ctx, ctx->pc.space) != nullptr) {
       const ProgramCounter failed = ctx->pc;
       SetProgramCounter(ctx, ins);
       const BlockGrowth growth = OfferBlockGrowth(ctx, st);

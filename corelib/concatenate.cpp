@@ -44,13 +44,6 @@ struct JoinTarget {
   uint8_t* im;
 };
 
-// Float elements become integers truncated toward zero; NaN, infinities and
-// magnitudes from 2^63 on give -2^63, whose low bits are kept like any other.
-int64_t TruncateToInt64(double x) {
-  if (!(std::fabs(x) < 9223372036854775808.0)) return INT64_MIN;
-  return static_cast<int64_t>(x);
-}
-
 // Element k of s written at j of t, converted to t's class. A logical target
 // holds only 0 and 1: any non-zero value (NaN counts as zero) gives 1.
 void WriteElement(const JoinTarget& t, int64_t j, const NumericView& s, int64_t k) {

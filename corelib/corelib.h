@@ -168,12 +168,38 @@ using SymbolId = int32_t;
 [[nodiscard]] StatusCode LogicalOpcode(EngineContext* ctx, const int16_t* ins);
 
 // ---------------------------------------------------------------------------
-// Conversions to a floating class, in place on the top value. 44 for a value
-// that is not a numeric, char or logical array.
+// Type tests and conversions. An array here is a numeric, char or logical
+// array; conversions to an integer class keep the low bytes of the value
+// truncated toward zero (TruncateToInt64) and never fail on range.
 
+// The class tests take any value and answer a logical scalar in its place.
+// isinteger counts char and logical arrays as integers.
+[[nodiscard]] StatusCode ischar(EngineContext* ctx);
+[[nodiscard]] StatusCode islogical(EngineContext* ctx);
+[[nodiscard]] StatusCode isnumeric(EngineContext* ctx);
+[[nodiscard]] StatusCode isfloat(EngineContext* ctx);
+[[nodiscard]] StatusCode isinteger(EngineContext* ctx);
+// One element; two dimensions with at most one row or column ([] counts).
+// 44 for a value that is not an array.
+[[nodiscard]] StatusCode isscalar(EngineContext* ctx);
+[[nodiscard]] StatusCode isvector(EngineContext* ctx);
+// In place on the top value. 44 for a value that is not an array.
 [[nodiscard]] StatusCode ConvertTopToFloatClass(EngineContext* ctx, bool toSingle);
-// The builtin opcodes double and single.
+// char of the top n values (setstr: n = 1): one keeps its shape; several
+// two-dimensional ones (21 otherwise) stack their rows, padded with blanks.
+[[nodiscard]] StatusCode ConvertToChar(EngineContext* ctx, int n);
+// Operands (value, class name); typecast 1 reads the bytes as the named class
+// (21 when they do not divide). 108 for a name it does not know.
+[[nodiscard]] StatusCode CastValue(EngineContext* ctx, int typecast);
+// Reverses each element's bytes in place; complex values lose their imaginary part.
+[[nodiscard]] StatusCode swapbytes(EngineContext* ctx);
+// The builtin opcodes: the seven tests, double and single, char and setstr,
+// cast and typecast, swapbytes.
+[[nodiscard]] StatusCode TypeTestOpcode(EngineContext* ctx, const int16_t* ins);
 [[nodiscard]] StatusCode FloatClassOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode CharOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode CastOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode SwapbytesOpcode(EngineContext* ctx, const int16_t* ins);
 
 // ---------------------------------------------------------------------------
 // Arrays from sizes and constants, and size queries. Inputs are the top

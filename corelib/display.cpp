@@ -82,7 +82,7 @@ bool AllSmallIntegers(const Numbers& n, int64_t count, double bound) {
 
 // A double to a 64-bit integer by truncation, saturating so that NaN and
 // values out of range never reach an undefined conversion.
-int64_t TruncateToInt64(double x) {
+int64_t SaturateToInt64(double x) {
   if (std::isnan(x)) return 0;
   if (x >= 9223372036854775807.0) return INT64_MAX;
   if (x <= -9223372036854775808.0) return INT64_MIN;
@@ -106,7 +106,7 @@ void AppendElement(Line& l, const Numbers& n, int64_t k, int precision, char let
   const int width = precision + 5;
   AppendChars(l.buf, &l.pos, " ", 1, l.size);
   if (integerLetters) {
-    const int64_t v = TruncateToInt64(n.Re(k));
+    const int64_t v = SaturateToInt64(n.Re(k));
     switch (letter) {
       case 'd':
       case 'u':

@@ -437,6 +437,10 @@ bool IsObjectArg(EngineContext* ctx, int position);
 [[nodiscard]] StatusCode ConvertArgsToFloat(EngineContext* ctx, int position, bool toSingle, bool* converted);
 [[nodiscard]] StatusCode ConvertArgToIntegerClass(EngineContext* ctx, int position, int elementBytes, bool isUnsigned,
                                                   bool check);
+// The integer a float element becomes before an integer conversion keeps its
+// low bytes: truncated toward zero; NaN, infinities and magnitudes from 2^63
+// on give -2^63. Whoever turns a double into an integer calls this, never a cast.
+int64_t TruncateToInt64(double x);
 [[nodiscard]] StatusCode ConvertArgToLogical(EngineContext* ctx, int position);
 
 // Strings: character arrays hold 16-bit codes; 8-bit text is widened byte by

@@ -135,4 +135,53 @@ TEST_F(ConvertTest, NoRoomLeavesTheValue) {
   EXPECT_EQ(DataCells(), before);
 }
 
+// The builders of new values put their result above the operands before any
+// operand goes, so two free cells make each of them fail with nothing moved.
+TEST_F(ConvertTest, BuildersShortOfRoomLeaveTheOperands) {
+  struct Case {
+    const char* what;
+    Push push;
+    StatusCode (*run)(EngineContext*);
+  };
+  const Case kCases[] = {
+      {"ischar(1)", [](ConvertTest* t) { t->Scalar(1); }, ischar},
+      {"isvector('ab')", [](ConvertTest* t) { t->Text("ab"); }, isvector},
+      {"char('ab', 'cde')",
+       [](ConvertTest* t) {
+         t->Text("ab");
+         t->Text("cde");
+       },
+       [](EngineContext* c) { return ConvertToChar(c, 2); }},
+      {"char(int8 row)",
+       [](ConvertTest* t) {
+         t->Integers(kInt8, {72, 105, 33});
+       },
+       [](EngineContext* c) { return ConvertToChar(c, 1); }},
+      {"cast(int8 row, 'double')",
+       [](ConvertTest* t) {
+         t->Integers(kInt8, {1, 2, 3, 4, 5, 6, 7, 8});
+         t->Text("double");
+       },
+       [](EngineContext* c) { return CastValue(c, 0); }},
+      {"typecast(1, 'uint8')",
+       [](ConvertTest* t) {
+         t->Scalar(1);
+         t->Text("uint8");
+       },
+       [](EngineContext* c) { return CastValue(c, 1); }},
+  };
+  for (const Case& c : kCases) {
+    const int64_t before = FreeDataCells(ctx);
+    c.push(this);
+    const int64_t used = before - FreeDataCells(ctx);
+    Reset();
+    FillData(used + 2);
+    c.push(this);
+    const Snapshot kept = Take();
+    EXPECT_EQ(c.run(ctx), kDataStackFull) << c.what;
+    EXPECT_TRUE(Take() == kept) << c.what;
+    Reset();
+  }
+}
+
 }  // namespace

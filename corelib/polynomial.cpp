@@ -69,11 +69,11 @@ void Add(double* re, double* im, int64_t k, Complex v) {
 }
 
 // Makes the value at a position complex without moving the others.
-[[nodiscard]] StatusCode MakeComplexAt(EngineContext* ctx, int position, int above) {
+[[nodiscard]] StatusCode MakeComplexAt(EngineContext* ctx, int position) {
   const int n = position + 1;
-  (void)RotateValues(ctx, n, above);
-  const StatusCode st = MakeTopComplex(ctx, nullptr);
   (void)RotateValues(ctx, n, 1);
+  const StatusCode st = MakeTopComplex(ctx, nullptr);
+  (void)RotateValues(ctx, n, n - 1);
   return st;
 }
 
@@ -139,7 +139,7 @@ StatusCode deconv(EngineContext* ctx, int nargout) {
   const int32_t la = static_cast<int32_t>(a.count);
   const bool column = y.m > 1;
   if (a.im && !y.im)
-    if (StatusCode st = MakeComplexAt(ctx, 1, 1); st != kOk) return st;
+    if (StatusCode st = MakeComplexAt(ctx, 1); st != kOk) return st;
   const bool complex = a.im != nullptr || y.im != nullptr;
   const int32_t lq = ly - la + 1, lr = la - 1;
   auto push = [&](int32_t length) {
@@ -207,7 +207,7 @@ StatusCode filter(EngineContext* ctx, int nargin, int nargout) {
   if (a.re[0] != 1 || (a.im && a.im[0] != 0)) {
     if (a.im) {
       if (!b.im)
-        if (StatusCode st = MakeComplexAt(ctx, nargin - 1, nargin - 1); st != kOk) return st;
+        if (StatusCode st = MakeComplexAt(ctx, nargin - 1); st != kOk) return st;
       b = MatrixAt(ctx, nargin - 1), a = MatrixAt(ctx, nargin - 2);
       const Complex s = Reciprocal(At(a.re, a.im, 0));
       for (int32_t k = 1; k < a.n; ++k) Put(a.re, a.im, k, At(a.re, a.im, k) * s);
@@ -228,7 +228,8 @@ StatusCode filter(EngineContext* ctx, int nargin, int nargout) {
     double x = 0;
     if (StatusCode st = PopRealScalar(ctx, &x); st != kOk) return st == kWrongTypeInternal ? kWrongType : st;
     if (!(x >= 1)) return kBadDim;
-    d = x > ndims ? ndims : static_cast<int>(x) - 1;
+    const double t = std::trunc(x);
+    d = t > ndims ? ndims : static_cast<int>(t) - 1;
   } else {
     d = 0;
     while (d < ndims && dims[d] == 1) ++d;
@@ -334,7 +335,7 @@ StatusCode addpol(EngineContext* ctx) {
   if (into >= 0) {
     const Matrix& big = into == 1 ? p : q;
     if (complex && !big.im)
-      if (StatusCode st = MakeComplexAt(ctx, into, into); st != kOk) return st;
+      if (StatusCode st = MakeComplexAt(ctx, into); st != kOk) return st;
   } else {
     if (StatusCode st = PushZeroMatrix(ctx, std::max(p.m, q.m), std::max(p.n, q.n), complex); st != kOk) return st;
   }

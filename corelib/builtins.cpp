@@ -89,6 +89,17 @@ constexpr CoreBinding kCoreBuiltins[] = {
     {Op::Complex, ComplexOpcode},
     {Op::Imag, ImagOpcode},
     {Op::Join, JoinOpcode},
+    {Op::Mtimes, MatrixOperatorOpcode},
+    {Op::Mrdivide, MatrixOperatorOpcode},
+    {Op::Mldivide, MatrixOperatorOpcode},
+    {Op::Mpower, MatrixOperatorOpcode},
+    {Op::Inv, MatrixOperatorOpcode},
+    {Op::Det, MatrixOperatorOpcode},
+    {Op::Conv, PolynomialOpcode},
+    {Op::Conv2, PolynomialOpcode},
+    {Op::Deconv, PolynomialOpcode},
+    {Op::Filter, PolynomialOpcode},
+    {Op::Addpol, PolynomialOpcode},
 };
 
 constexpr bool EveryBindingIsTheLibrarys() {

@@ -250,3 +250,40 @@ double DrawRandomNumber(EngineContext* ctx, char kind);
 // rand('s', v): v's one or two elements set it (21 for another count, 43
 // for a value that is not a double matrix, 124 for a third input).
 [[nodiscard]] StatusCode AccessRandomState(EngineContext* ctx, char kind, int nargin);
+
+// ---------------------------------------------------------------------------
+// Matrix operators on the top two values (inv and det: the top value); one
+// result takes their place. Non-square divisions call the native "pinv"
+// (26 without one); a singular matrix gives Inf or NaN, never an error.
+
+// C = A B, row by row, each C(i, j) summed over increasing k; C (m x p) need
+// not be cleared. Complex operands are a real block followed by an imaginary one.
+void MultiplyRealMatrices(int m, int n, int p, const double* a, const double* b, double* c);
+void MultiplyComplexMatrices(int m, int n, int p, const double* a, const double* b, double* c);
+[[nodiscard]] StatusCode mtimes(EngineContext* ctx);
+[[nodiscard]] StatusCode mrdivide(EngineContext* ctx);
+[[nodiscard]] StatusCode mldivide(EngineContext* ctx);
+[[nodiscard]] StatusCode mpower(EngineContext* ctx);
+[[nodiscard]] StatusCode inv(EngineContext* ctx);
+[[nodiscard]] StatusCode det(EngineContext* ctx);
+// The builtin opcodes mtimes, mrdivide, mldivide, mpower, inv and det.
+[[nodiscard]] StatusCode MatrixOperatorOpcode(EngineContext* ctx, const int16_t* ins);
+
+// ---------------------------------------------------------------------------
+// Polynomials and filters over double vectors and matrices; the inputs are
+// the top nargin values, the first output ends on top.
+
+// conv(u, v [, dim]): 34 for a dim other than 1 or 2, 20 for operands that
+// do not match across the dimension.
+[[nodiscard]] StatusCode conv(EngineContext* ctx, int nargin);
+// conv2(A, B [, shape]): "full", "same", "valid" or 'f', 's', 'v' (108 else);
+// polls for a break after each result row (501).
+[[nodiscard]] StatusCode conv2(EngineContext* ctx, int nargin);
+// [q, r] = deconv(y, a) by long division in y's storage.
+[[nodiscard]] StatusCode deconv(EngineContext* ctx, int nargout);
+// [y, zf] = filter(b, a, x [, zi [, dim]]), transposed direct form II.
+[[nodiscard]] StatusCode filter(EngineContext* ctx, int nargin, int nargout);
+// Sum of two polynomials aligned on their last row and column.
+[[nodiscard]] StatusCode addpol(EngineContext* ctx);
+// The builtin opcodes conv, conv2, deconv, filter and addpol.
+[[nodiscard]] StatusCode PolynomialOpcode(EngineContext* ctx, const int16_t* ins);

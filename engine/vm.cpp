@@ -230,8 +230,9 @@ inline bool StoreScalarVariable(EngineContext* ctx, int v) {
   return true;
 }
 
-// Elementwise arithmetic of two real double scalars, the powers aside: the
-// first operand's cell lies just below the second's and takes the result.
+// Elementwise arithmetic of two real double scalars, the powers aside, and the
+// matrix product and divisions, which agree with it on scalars: the first
+// operand's cell lies just below the second's and takes the result.
 inline bool ScalarArithmetic(EngineContext* ctx, uint16_t op) {
   if (ctx->descLength < 6 || !IsRealScalar(*DescriptorAt(ctx, 0)) || !IsRealScalar(*DescriptorAt(ctx, 1))) return false;
   Cell* b = TopData(ctx);
@@ -244,12 +245,14 @@ inline bool ScalarArithmetic(EngineContext* ctx, uint16_t op) {
       a->f = a->f - b->f;
       break;
     case Op::Times:
+    case Op::Mtimes:
       a->f = a->f * b->f;
       break;
     case Op::Rdivide:
+    case Op::Mrdivide:
       a->f = a->f / b->f;
       break;
-    default:  // Op::Ldivide
+    default:  // Op::Ldivide, Op::Mldivide
       a->f = b->f / a->f;
       break;
   }
@@ -418,6 +421,9 @@ StatusCode RunInterpreter(EngineContext* ctx, uint8_t pollAtBackwardJumps) {
       case static_cast<uint16_t>(Op::Times):
       case static_cast<uint16_t>(Op::Rdivide):
       case static_cast<uint16_t>(Op::Ldivide):
+      case static_cast<uint16_t>(Op::Mtimes):
+      case static_cast<uint16_t>(Op::Mrdivide):
+      case static_cast<uint16_t>(Op::Mldivide):
         if (!ScalarArithmetic(ctx, static_cast<uint16_t>(*ins))) break;
         ++ip;
         goto fetch;

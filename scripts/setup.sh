@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make libgtest-dev libbenchmark-dev zlib1g-dev ccache
-  liblapack-dev libopenblas-dev clang libclang-rt-14-dev lua5.4)
+  liblapack-dev libopenblas-dev clang libclang-rt-14-dev lua5.4 python3-numpy)
 
 missing=()
 for p in "${packages[@]}"; do

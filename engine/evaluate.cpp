@@ -428,7 +428,7 @@ StatusCode OpEval(EngineContext* ctx, const int16_t* ins) {
     nargout = 0;
   }
   ctx->dataCapacity -= static_cast<int32_t>(cells);
-  const StatusCode st = CompileTextForEvaluation(ctx, reinterpret_cast<const char*>(copy), static_cast<int32_t>(length),
+  StatusCode st = CompileTextForEvaluation(ctx, reinterpret_cast<const char*>(copy), static_cast<int32_t>(length),
                                                  {.outputs = nargout,
                                                   .library = GetCurrentLibraryIndex(ctx),
                                                   .ans = nargout == 0,
@@ -439,6 +439,14 @@ StatusCode OpEval(EngineContext* ctx, const int16_t* ins) {
     return kOk;
   }
   if (ins[1] < 0 && IsGrowableRoomCode(st)) PopValue(ctx);
+  // Too few values from a text that starts with no name of its own: eval is
+  // the function that gave too few.
+  if (st == kIncorrectNargout && nargout > 0) {
+    const auto* text = reinterpret_cast<const char*>(copy);
+    int64_t q = 0;
+    while (q < length && IsBlank(text[q])) ++q;
+    if (q >= length || !IsNameStart(text[q])) st = RaiseError(ctx, kIncorrectNargout, -1, 0, nargout, "eval");
+  }
   return giveBack(st);
 }
 

@@ -43,12 +43,19 @@ namespace {
 
 // Interns the field name on top, leaving it there.
 [[nodiscard]] StatusCode ReadFieldName(EngineContext* ctx, SymbolId* s) {
-  char name[kVariableNameBytes + 1];
-  int64_t length = 0;
-  const StatusCode st = CopyStringArgToBuffer(ctx, 0, name, sizeof name, &length);
-  if (st == kWrongTypeInternal) return kWrongType;
-  // A longer name cannot name a field.
-  if (st != kOk || length > kVariableNameBytes || length == 0) return RaiseError(ctx, kUndefField, -1, 0, -1, nullptr);
+  if (!IsCharArg(ctx, 0)) return kWrongType;
+  const ArrayView a = ReadArray(DataAt(ctx, 0));
+  if (a.count == 0) return RaiseError(ctx, kNullName, -1, 0, -1, nullptr);
+  // A name too long to be a field's shows in the message by its start.
+  constexpr int kShown = 48;
+  char name[kShown + 4];
+  const int64_t length = std::min<int64_t>(a.count, kShown);
+  const auto* codes = reinterpret_cast<const uint16_t*>(a.data);
+  for (int64_t k = 0; k < length; ++k) name[k] = static_cast<char>(codes[k] & 0xFF);
+  if (a.count > kVariableNameBytes) {
+    if (a.count > kShown) std::memcpy(name + kShown, "...", 3);
+    return RaiseError(ctx, kNameTooLong, -1, 0, a.count > kShown ? kShown + 3 : length, name);
+  }
   return InternSymbol(ctx, name, static_cast<int>(length), kVariableNameBytes, s);
 }
 

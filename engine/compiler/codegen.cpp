@@ -580,6 +580,15 @@ const char* ConstructKeyword(int32_t kind) {
   return Emit(g, {W(Op::EndOfCode)});
 }
 
+// The error belongs to the statement being compiled, in this function.
+void LocateCompileError(Gen& g) {
+  g.ctx->errorPosition = g.line;
+  if (CallFrame* f = CurrentFrame(g.ctx)) {
+    f->line = g.line;
+    f->function = g.function;
+  }
+}
+
 [[nodiscard]] StatusCode StatementCode(Gen& g, const int32_t* records, int32_t recordWords) {
   for (int32_t w = 0; w + kStatementRecordWords <= recordWords;) {
     const auto* r = reinterpret_cast<const StatementRecord*>(records + w);
@@ -591,7 +600,9 @@ const char* ConstructKeyword(int32_t kind) {
     w += StatementRecordWords(r);
   }
   if (const ControlStackEntry* e = Top(g)) {
+    // The message is composed now, at the construct's opening line.
     g.line = e->line;
+    LocateCompileError(g);
     return RaiseError(g.ctx, kUnboundedConstruct, -1, 0, -1, ConstructKeyword(e->kind));
   }
   return Emit(g, {W(g.function != -1 ? Op::Return : Op::EndOfCode)});
@@ -626,14 +637,7 @@ StatusCode GenerateStatementCode(EngineContext* ctx, int32_t library, const int3
                             ? ValueCode(g, records, recordWords, expectedValues, valueCount)
                             : StatementCode(g, records, recordWords);
   *codePosition = g.pos;
-  if (st != kOk) {
-    // The error belongs to the statement being compiled, in this function.
-    ctx->errorPosition = g.line;
-    if (CallFrame* f = CurrentFrame(ctx)) {
-      f->line = g.line;
-      f->function = function;
-    }
-  }
+  if (st != kOk) LocateCompileError(g);
   return st;
 }
 

@@ -440,7 +440,13 @@ StatusCode ExpressionCompiler::Run(int32_t* produced, int16_t** last) {
   if (expectOperand_) return kIncompleteExpr;
   if (StatusCode st = Reduce(0); st != kOk) return st;
   if (top_ > 0) return kIncompleteExpr;
-  if (produced_ < wanted_) return RaiseError(u_.ctx, kIncorrectNargout, -1, 0, wanted_, nullptr);
+  if (produced_ < wanted_) {
+    // Named by what the expression starts with: «[a, b] = eval(t)» names eval.
+    int32_t q = expressionStart_;
+    while (q < end_ && IsBlank(u_.text[q])) ++q;
+    const char* name = q < end_ && IsNameStart(u_.text[q]) ? u_.text + q : nullptr;
+    return RaiseError(u_.ctx, kIncorrectNargout, -1, 0, wanted_, name);
+  }
 
   if (wholeAssert_ && u_.ctx->discardAssert) {
     *u_.cp = start_;

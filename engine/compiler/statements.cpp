@@ -705,6 +705,9 @@ StatusCode CopyStatementText(EngineContext* ctx, const char* text, int length, i
       continue;
     }
 
+    // A NUL byte is no token, and parts of the compiler read it as an end.
+    if (c == 0) return RaiseError(ctx, kUnrecognizedToken, -1, 0, 0, nullptr);
+
     if (c == ',' || c == ';') {
       if (depth == 0) break;
       if (inner == '[' && out.last == ';') {  // «;,» and «;;» are one «;»

@@ -52,10 +52,17 @@ StatusCode PushComplexRange(EngineContext* ctx, double startRe, double startIm, 
     const int64_t capacity = ctx->dataCapacity;
     count = 0;
     double pr = startRe, pi = startIm;
-    while (Projection(pr - startRe, pi - startIm, dr, di, norm) <= 1 && 2 * count < capacity) {
+    bool within = true;
+    while ((within = Projection(pr - startRe, pi - startIm, dr, di, norm) <= 1) && 2 * count < capacity) {
       ++count;
       pr += stepRe;
       pi += stepIm;
+    }
+    if (within) {
+      // The walk reached the end of the data stack, not of the range: a
+      // row cut there would be a wrong answer, so the host grows and repeats.
+      ctx->roomAsked = static_cast<int64_t>(2 * (std::floor(1 / a) + 1) + 1) * int64_t{sizeof(Cell)};
+      return kDataStackFull;
     }
     if (count == 0) return PushEmptyMatrix(ctx);
     if (count > kMaxComplexRangeElements) return kObjTooLarge;

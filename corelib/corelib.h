@@ -287,3 +287,53 @@ void MultiplyComplexMatrices(int m, int n, int p, const double* a, const double*
 [[nodiscard]] StatusCode addpol(EngineContext* ctx);
 // The builtin opcodes conv, conv2, deconv, filter and addpol.
 [[nodiscard]] StatusCode PolynomialOpcode(EngineContext* ctx, const int16_t* ins);
+
+// Reductions along a dimension. Inputs are the top nargin values (x deepest);
+// one result takes their place. A dimension argument is 1-based (34 below 1);
+// without one the first dimension longer than 1 is reduced, else the rows.
+// Everything but double arrays is refused with 44 (any and all also take the
+// integer classes, char and logical).
+
+// Selectors 's' sum, 'p' prod, 'm' mean, 'v' var, 't' std, 'M' moment,
+// 'e' skewness, 'k' kurtosis. var and std take (x, normalise, dim), moment
+// (x, order, dim).
+[[nodiscard]] StatusCode ReduceAlongDimension(EngineContext* ctx, char selector, int nargin);
+// cumsum (product 0) and cumprod (1), in place on x.
+[[nodiscard]] StatusCode AccumulateAlongDimension(EngineContext* ctx, int product, int nargin);
+// A logical result; an x without elements gives a scalar whatever its dims.
+[[nodiscard]] StatusCode ReduceAnyAll(EngineContext* ctx, bool all, int nargin);
+[[nodiscard]] StatusCode cov(EngineContext* ctx, int nargin);
+[[nodiscard]] StatusCode trace(EngineContext* ctx);
+[[nodiscard]] StatusCode ReductionOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode TraceOpcode(EngineContext* ctx, const int16_t* ins);
+
+// ---------------------------------------------------------------------------
+// min and max (max 0 or 1) of one array along a dimension, (x, [], dim), or of
+// two arrays elementwise; find (x [, n [, 'first'|'last']]) and nnz. Several
+// outputs are pushed last first, so the first ends on top.
+
+[[nodiscard]] StatusCode FindMinOrMax(EngineContext* ctx, int max, int nargin, int nargout);
+[[nodiscard]] StatusCode find(EngineContext* ctx, int nargin, int nargout);
+[[nodiscard]] StatusCode nnz(EngineContext* ctx);
+[[nodiscard]] StatusCode MinMaxOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode FindOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode NnzOpcode(EngineContext* ctx, const int16_t* ins);
+
+// ---------------------------------------------------------------------------
+// colon over every numeric class (integer ranges counted in 128 bits, 104 for
+// non-scalar integer or single bounds, 43 for other non-scalar ones), the
+// transposes (N-D values, cells and structure arrays through permute),
+// isempty, magic, cross and dot (real double arrays only).
+
+[[nodiscard]] StatusCode colon(EngineContext* ctx, int nargin);
+[[nodiscard]] StatusCode transpose(EngineContext* ctx);
+[[nodiscard]] StatusCode ctranspose(EngineContext* ctx);
+[[nodiscard]] StatusCode isempty(EngineContext* ctx);
+[[nodiscard]] StatusCode magic(EngineContext* ctx);
+[[nodiscard]] StatusCode cross(EngineContext* ctx, int nargin);
+[[nodiscard]] StatusCode dot(EngineContext* ctx, int nargin);
+[[nodiscard]] StatusCode ColonOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode TransposeOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode IsemptyOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode MagicOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode VectorProductOpcode(EngineContext* ctx, const int16_t* ins);

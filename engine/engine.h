@@ -501,6 +501,14 @@ int64_t TruncateToInt64(double x);
 [[nodiscard]] StatusCode DuplicateValues(EngineContext* ctx, int d, int k);
 [[nodiscard]] StatusCode TransposeTopMatrix(EngineContext* ctx);
 
+// Ranges: a 1 x count row from start by repeated addition of step, single
+// with the flag. The real count is colon's (109 beyond 2^31 - 1 elements, a
+// count not above 0 giving []); a complex range counts the points whose
+// projection onto stop - start stays within it (109 beyond 2^30 - 1).
+[[nodiscard]] StatusCode PushRange(EngineContext* ctx, double start, double stop, double step, bool single);
+[[nodiscard]] StatusCode PushComplexRange(EngineContext* ctx, double startRe, double startIm, double stopRe,
+                                          double stopIm, double stepRe, double stepIm, bool single);
+
 // Descriptors: writing and reading through the hooks.
 
 constexpr int32_t kStdinDescriptor = 0;

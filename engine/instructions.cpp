@@ -9,7 +9,6 @@
 #include "engine/dispatch.h"
 #include "engine/errors.h"
 #include "engine/frames.h"
-#include "engine/values/doublemath.h"
 #include "engine/values/valuestack.h"
 #include "engine/vm.h"
 
@@ -24,18 +23,6 @@ double OperandDouble(const int16_t* ins) {
 }
 
 uint32_t Unsigned16(int16_t w) { return static_cast<uint16_t>(w); }
-
-// The real range of opcode 31: colon's count and its elements by repeated addition.
-[[nodiscard]] StatusCode PushSmallRange(EngineContext* ctx, double start, double stop, double step) {
-  int64_t count = 0;
-  if (!RangeElementCount(start, step, stop, &count)) return kObjTooLarge;
-  if (count == 0) return PushEmptyMatrix(ctx);
-  double* re = nullptr;
-  if (StatusCode st = PushDoubleMatrix(ctx, 1, static_cast<int32_t>(count), &re, nullptr); st != kOk) return st;
-  double x = start;
-  for (int64_t k = 0; k < count; ++k, x += step) re[k] = x;
-  return kOk;
-}
 
 bool IsFreeList(const ValueDescriptor& d) { return d.kind == kComposite && d.extra == kFreeList; }
 
@@ -118,7 +105,7 @@ StatusCode OpPushLiteral(EngineContext* ctx, const int16_t* ins) {
       return PushIntegerScalar(ctx, static_cast<Op>(ins[0]) == Op::PushInt64Wide ? kInt64 : kUint64, v);
     }
     case Op::PushSmallRange:
-      return PushSmallRange(ctx, ins[1], ins[2], ins[3]);
+      return PushRange(ctx, ins[1], ins[2], ins[3], false);
     case Op::PushVoid:
       return PushVoidValue(ctx);
     case Op::PushEmpty:

@@ -165,3 +165,14 @@ bool ComputeComplexSvd(double* ar, double* ai, int m, int n, double* s, double* 
 // diagonal and upper triangle only. False when A is not positive definite.
 bool FactorRealCholesky(double* a, int n);
 bool FactorComplexCholesky(double* ar, double* ai, int n);
+
+// ---------------------------------------------------------------------------
+// Magic squares.
+
+// The n x n block at m (n >= 1) becomes a magic square of 1 .. n^2: for n >= 3
+// every row, column and both diagonals sum to n(n^2 + 1)/2; n = 2 gives the
+// non-magic [1 3; 4 2].
+void FillMagicSquare(double* m, int n);
+// The odd square of order k into the k x k block at m whose rows are stride
+// doubles apart.
+void FillOddMagicSquare(double* m, int k, int stride);

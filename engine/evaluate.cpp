@@ -429,11 +429,11 @@ StatusCode OpEval(EngineContext* ctx, const int16_t* ins) {
   }
   ctx->dataCapacity -= static_cast<int32_t>(cells);
   StatusCode st = CompileTextForEvaluation(ctx, reinterpret_cast<const char*>(copy), static_cast<int32_t>(length),
-                                                 {.outputs = nargout,
-                                                  .library = GetCurrentLibraryIndex(ctx),
-                                                  .ans = nargout == 0,
-                                                  .skipDefinitions = true,
-                                                  .linkToCaller = true});
+                                           {.outputs = nargout,
+                                            .library = GetCurrentLibraryIndex(ctx),
+                                            .ans = nargout == 0,
+                                            .skipDefinitions = true,
+                                            .linkToCaller = true});
   if (st == kOk) {
     ctx->dataCapacity = end;
     return kOk;

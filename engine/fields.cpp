@@ -45,7 +45,7 @@ namespace {
 [[nodiscard]] StatusCode ReadFieldName(EngineContext* ctx, SymbolId* s) {
   if (!IsCharArg(ctx, 0)) return kWrongType;
   const ArrayView a = ReadArray(DataAt(ctx, 0));
-  if (a.count == 0) return RaiseError(ctx, kNullName, -1, 0, -1, nullptr);
+  if (a.count == 0) return RaiseError(ctx, kUndefField, -1, 0, -1, nullptr);
   // A name too long to be a field's shows in the message by its start.
   constexpr int kShown = 48;
   char name[kShown + 4];

@@ -3,6 +3,8 @@
 // count for each run of recursive calls.
 #include "engine/trace.h"
 
+#include <algorithm>
+
 #include "engine/errors.h"
 #include "engine/function.h"
 #include "engine/heap.h"
@@ -14,7 +16,6 @@ namespace {
 constexpr StatusCode kSilentCancel = 402;
 constexpr int32_t kMaxTraceFrames = 1000000;
 constexpr int32_t kInlineFunction = -2;
-constexpr int32_t kNoFunction = -1;
 
 // The trace follows a failure: a write that fails has no one left to tell.
 void Write(EngineContext* ctx, const char* text, int32_t length = -1) { (void)WriteToDescriptor(ctx, 2, text, length); }
@@ -57,30 +58,87 @@ void WriteFrameLine(EngineContext* ctx, const CallFrame* f) {
   (void)WriteNewlineToDescriptor(ctx, 2);
 }
 
-// Frames of one recursion (same function, same line) are written once, the
-// size of the run after them.
-struct RecursionRun {
-  int32_t function = kNoFunction;
-  int32_t line = 0;
-  int32_t frames = 0;
+// A recursion, one function calling itself or a cycle of up to kMaxCycle
+// functions calling each other, is written once: the frames of one turn, then
+// the number of frames of the whole run. A frame is held back until it is
+// known not to begin a repetition; the shortest cycle is taken first.
+class RecursionFolder {
+ public:
+  explicit RecursionFolder(EngineContext* ctx) : ctx_(ctx) {}
 
-  void Close(EngineContext* ctx) {
-    if (frames >= 2) {
-      (void)WriteNumberToDescriptor(ctx, 2, frames);
-      Write(ctx, " recursive calls");
-      (void)WriteNewlineToDescriptor(ctx, 2);
+  void Add(const CallFrame* f) {
+    if (period_ > 0) {
+      if (SameCall(f, cycle_[phase_])) {
+        if (++phase_ == period_) phase_ = 0;
+        ++frames_;
+        return;
+      }
+      // The turn broken off part way was never written: it goes through
+      // again, ahead of this frame.
+      const CallFrame* partial[kMaxCycle];
+      const int32_t count = phase_;
+      for (int32_t k = 0; k < count; ++k) partial[k] = cycle_[k];
+      CloseRun();
+      for (int32_t k = 0; k < count; ++k) Hold(partial[k]);
     }
-    frames = 0;
+    Hold(f);
   }
-  void Add(EngineContext* ctx, const CallFrame* f) {
-    if (frames > 0 && f->function == function && f->line == line) {
-      ++frames;
+
+  void Finish() {
+    CloseRun();
+    for (int32_t k = 0; k < held_; ++k) WriteFrameLine(ctx_, pending_[k]);
+    held_ = 0;
+  }
+
+ private:
+  static constexpr int32_t kMaxCycle = 8;
+
+  static bool SameCall(const CallFrame* a, const CallFrame* b) {
+    return a->function == b->function && a->line == b->line;
+  }
+
+  void Hold(const CallFrame* f) {
+    if (held_ == 2 * kMaxCycle) {
+      WriteFrameLine(ctx_, pending_[0]);
+      std::copy(pending_ + 1, pending_ + held_, pending_);
+      --held_;
+    }
+    pending_[held_++] = f;
+    for (int32_t p = 1; 2 * p <= held_; ++p) {
+      const CallFrame* const* second = pending_ + held_ - p;
+      const CallFrame* const* first = second - p;
+      bool repeats = true;
+      for (int32_t k = 0; k < p && repeats; ++k) repeats = SameCall(first[k], second[k]);
+      if (!repeats) continue;
+      // Everything up to the first turn is written; the second is counted.
+      for (const CallFrame* const* q = pending_; q < second; ++q) WriteFrameLine(ctx_, *q);
+      std::copy(first, second, cycle_);
+      period_ = p;
+      phase_ = 0;
+      frames_ = 2 * p;
+      held_ = 0;
       return;
     }
-    Close(ctx);
-    WriteFrameLine(ctx, f);
-    function = f->function, line = f->line, frames = 1;
   }
+
+  void CloseRun() {
+    if (period_ > 0) {
+      (void)WriteNumberToDescriptor(ctx_, 2, frames_ - phase_);
+      Write(ctx_, " recursive calls");
+      (void)WriteNewlineToDescriptor(ctx_, 2);
+    }
+    period_ = 0;
+    phase_ = 0;
+    frames_ = 0;
+  }
+
+  EngineContext* ctx_;
+  const CallFrame* pending_[2 * kMaxCycle] = {};
+  int32_t held_ = 0;
+  const CallFrame* cycle_[kMaxCycle] = {};
+  int32_t period_ = 0;  // 0: no run open
+  int32_t phase_ = 0;   // frames of the current turn matched so far
+  int32_t frames_ = 0;  // frames of the run in whole turns and the current one
 };
 
 // The thread the error happened in is removed; the main thread runs on.
@@ -104,16 +162,16 @@ void PrintErrorTrace(EngineContext* ctx, StatusCode code) {
   // The links are only trusted as far as they lead downward inside the
   // stack: a damaged chain ends the trace instead of looping or reading
   // outside it.
-  RecursionRun run;
+  RecursionFolder run(ctx);
   for (int32_t walked = 0; walked < kMaxTraceFrames; ++walked) {
     if (f->callerSpace == kNoCode || f->link <= 0) break;
     const int32_t below = position - f->link;
     if (below < 0 || below > position - kFrameHeaderWords) break;
     position = below;
     f = FrameAt(ctx, position);
-    if (HasLineInformation(ctx, f)) run.Add(ctx, f);
+    if (HasLineInformation(ctx, f)) run.Add(f);
   }
-  run.Close(ctx);
+  run.Finish();
 }
 
 bool CatchOrReport(EngineContext* ctx, StatusCode code, bool nested) {

@@ -149,6 +149,33 @@ NameTable ScopeNames(EngineContext* ctx) {
   return kOk;
 }
 
+// A scope that takes no new names (a function's) fails a text at its first
+// new name, before the compiler reads what follows; a syntax error there is
+// the better answer. So the text is compiled once more against a copy of the
+// names with room for new ones: another error is the answer, else the first
+// failure is raised again.
+template <typename Compile>
+StatusCode SyntaxErrorFirst(EngineContext* ctx, const NameTable& t, int32_t length, StatusCode first,
+                            Compile& compile) {
+  // A name and what separates it from the next take two bytes at least.
+  const int32_t capacity =
+      static_cast<int32_t>(std::min<int64_t>(t.count + int64_t{length} / 2 + 1, kMaxVariableSlots));
+  const int64_t cells = int64_t{capacity} * kVariableNameBytes / sizeof(Cell);
+  if (FreeDataCells(ctx) < 2 * cells) return first;
+  char* names = reinterpret_cast<char*>(ctx->dataBase + ctx->dataTop);
+  std::memset(names, 0, cells * sizeof(Cell));
+  if (t.count > 0) std::memcpy(names, t.names, int64_t{t.count} * kVariableNameBytes);
+  ctx->dataTop += static_cast<int32_t>(cells);
+  int32_t count = t.count;
+  (void)StoreLastErrorMessage(ctx, 0, nullptr, 0, false, nullptr);  // the first failure's text goes
+  const StatusCode other = compile(names, &count, capacity);
+  ctx->dataTop -= static_cast<int32_t>(cells);
+  if (other != kOk && other != kVarNotFound && other != kVarTableOverflow) return other;
+  count = t.count;
+  const StatusCode again = compile(t.names, &count, t.capacity);
+  return again != kOk ? again : first;
+}
+
 }  // namespace
 
 StatusCode CompileTextForEvaluation(EngineContext* ctx, const char* text, int32_t length,
@@ -213,26 +240,32 @@ StatusCode CompileTextForEvaluation(EngineContext* ctx, const char* text, int32_
 
     // The code is written at the data-stack top; the compiler's records go
     // above the half of the free space kept for it.
-    const int64_t freeCells = FreeDataCells(ctx);
-    if (freeCells < 2) return fail(kDataStackFull);
-    code = reinterpret_cast<int16_t*>(ctx->dataBase + ctx->dataTop);
-    room = static_cast<int32_t>(std::min<int64_t>(2 * freeCells, INT32_MAX / 2));
-    const int32_t reserved = room / 4;
-    ctx->pc.space = kDataStackCode;
-    ctx->pc.safe = 0;
-    ctx->pc.offset = ctx->dataTop * static_cast<int32_t>(sizeof(Cell));
+    auto compile = [&](char* names, int32_t* count, int32_t capacity) {
+      const int64_t freeCells = FreeDataCells(ctx);
+      if (freeCells < 2) return kDataStackFull;
+      code = reinterpret_cast<int16_t*>(ctx->dataBase + ctx->dataTop);
+      room = static_cast<int32_t>(std::min<int64_t>(2 * freeCells, INT32_MAX / 2));
+      const int32_t reserved = room / 4;
+      ctx->pc.space = kDataStackCode;
+      ctx->pc.safe = 0;
+      ctx->pc.offset = ctx->dataTop * static_cast<int32_t>(sizeof(Cell));
+      ctx->dataTop += reserved;
+      const StatusCode st =
+          CompileSource(ctx, options.library, text, length, code, room - (options.returnVariables ? 2 : 0), &used,
+                        {.names = names,
+                         .nameCount = count,
+                         .nameCapacity = capacity,
+                         .expectedValues = options.outputs > 0 ? options.outputs : 0,
+                         .storeInAns = options.ans && options.outputs <= 0,
+                         .createFunctions = createFunctions,
+                         .skipFunctions = options.skipDefinitions});
+      ctx->dataTop -= reserved;
+      return st;
+    };
     int32_t count = t.count;
-    ctx->dataTop += reserved;
-    StatusCode st =
-        CompileSource(ctx, options.library, text, length, code, room - (options.returnVariables ? 2 : 0), &used,
-                      {.names = t.names,
-                       .nameCount = &count,
-                       .nameCapacity = t.capacity,
-                       .expectedValues = options.outputs > 0 ? options.outputs : 0,
-                       .storeInAns = options.ans && options.outputs <= 0,
-                       .createFunctions = createFunctions,
-                       .skipFunctions = options.skipDefinitions});
-    ctx->dataTop -= reserved;
+    StatusCode st = compile(t.names, &count, t.capacity);
+    if ((st == kVarNotFound || st == kVarTableOverflow) && !(baseMode || options.newFrame))
+      st = SyntaxErrorFirst(ctx, t, length, st, compile);
     if (st == kOk && t.owner != nullptr) t.owner->variableCount = count;
     if (st == kOk && options.returnVariables) st = AppendVariablesResult(code, &used, room);
     if (st == kOk) break;

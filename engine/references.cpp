@@ -92,7 +92,7 @@ StatusCode ChangeElement(EngineContext* ctx, Reference* r, int64_t x, int64_t at
   const int64_t total = kVariableHeaderCells + int64_t{base[0].iw[1]};
   const int64_t delta = insert - remove;
   const int64_t grown = total + delta;
-  if (grown > kHeapCountMask) return kHeapFull;
+  if (grown > kHeapCountMask) return kObjTooLarge;  // no block holds it, however large
   // A value that grows keeps room to spare inside its block, so that growth
   // by one element at a time costs amortised constant time. Free room after
   // the block would not do: the next allocation of another value takes it.

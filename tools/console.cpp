@@ -46,7 +46,10 @@ volatile std::sig_atomic_t gEngineRunning = 0;
 // console. At the prompt a Ctrl-C only waits for the next command, which
 // starts without it.
 void OnInterrupt(int) {
-  if (gBreakRequested != 0 && gEngineRunning != 0) std::signal(SIGINT, SIG_DFL);
+  if (gBreakRequested != 0 && gEngineRunning != 0) {
+    std::signal(SIGINT, SIG_DFL);
+    std::raise(SIGINT);
+  }
   gBreakRequested = 1;
 }
 

@@ -1,7 +1,9 @@
 // A structure array and the cell array of the same element order: relabelling
 // seeded random cells both ways is the identity, and struct2cell puts field k
 // of element (i, j) where the relabelling promises it.
+#include <algorithm>
 #include <random>
+#include <string>
 
 #include "corelib/corelib.h"
 #include "tests/corelib/stack_values.h"
@@ -101,6 +103,54 @@ TEST_F(StructsTest, Struct2cellPutsFieldKOfElementIJAtKIJ) {
             const int64_t at = ((int64_t{p} * sdims[1] + j) * f + k) * sdims[0] + i;
             EXPECT_EQ(ElementValue(ctx, at), static_cast<double>(structure * f + k)) << "trial " << trial;
           }
+  }
+}
+
+// A list of structures becomes a column structure array: equal field lists
+// in place, different ones through the vertical join, which gives every
+// structure the union of the fields (the join's order: the last operand's
+// first), [] where missing.
+TEST_F(StructsTest, ListsOfStructuresWithEqualOrDifferentFieldsBecomeColumns) {
+  struct Case {
+    const char* what;
+    std::vector<const char*> first, second;
+    std::vector<const char*> want;
+  };
+  const Case kCases[] = {
+      {"equal", {"a", "b"}, {"a", "b"}, {"a", "b"}},
+      {"other order", {"a", "b"}, {"b", "a"}, {"b", "a"}},
+      {"disjoint", {"a"}, {"b"}, {"b", "a"}},
+      {"fewer", {"a", "b"}, {"b"}, {"b", "a"}},
+  };
+  for (const Case& c : kCases) {
+    SetUp();
+    double value = 1;
+    for (const auto* names : {&c.first, &c.second}) {
+      ASSERT_EQ(PushValue(ctx, kComposite, 0, kStruct, Room::kStrict, nullptr), kOk);
+      for (const char* name : *names) {
+        Scalar(value++);
+        ASSERT_EQ(MakeListFromValues(ctx, 1, true, name, 1), kOk);
+      }
+    }
+    ASSERT_EQ(MakeListFromValues(ctx, 2, false, nullptr, 0), kOk);
+    ASSERT_EQ(ConvertTopToStructArray(ctx), kOk) << c.what;
+    EXPECT_EQ(CompositeDims(ctx), (std::vector<int32_t>{2, 1, static_cast<int32_t>(c.want.size())})) << c.what;
+    for (int32_t s = 1; s <= 2; ++s) {
+      ASSERT_EQ(PushListElement(ctx, 0, s), kOk);
+      const std::vector<const char*>& had = s == 1 ? c.first : c.second;
+      for (size_t k = 0; k < c.want.size(); ++k) {
+        const char* name = nullptr;
+        int length = 0;
+        ASSERT_EQ(GetStructFieldName(ctx, 0, static_cast<int32_t>(k + 1), &name, &length), kOk);
+        EXPECT_EQ(std::string(name, length), c.want[k]) << c.what;
+        ASSERT_EQ(PushStructField(ctx, 0, c.want[k], 1), kOk);
+        const bool present = std::find_if(had.begin(), had.end(),
+                                          [&](const char* h) { return std::string(h) == c.want[k]; }) != had.end();
+        EXPECT_EQ(DescriptorAt(ctx, 0)->cells == 0, !present) << c.what << " " << c.want[k];
+        PopValue(ctx);
+      }
+      PopValue(ctx);
+    }
   }
 }
 

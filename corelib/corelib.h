@@ -337,3 +337,60 @@ void MultiplyComplexMatrices(int m, int n, int p, const double* a, const double*
 [[nodiscard]] StatusCode IsemptyOpcode(EngineContext* ctx, const int16_t* ins);
 [[nodiscard]] StatusCode MagicOpcode(EngineContext* ctx, const int16_t* ins);
 [[nodiscard]] StatusCode VectorProductOpcode(EngineContext* ctx, const int16_t* ins);
+
+// ---------------------------------------------------------------------------
+// Lists, cell arrays and structures. Inputs are the top nargin values (the
+// last on top); the result takes their place. Field names are interned
+// (204 empty, 205 beyond 32 bytes); a name given twice is 107.
+
+// An r x c structure array of f fields has the element order of a c x f x r
+// cell array (rows stored first): flag 0 relabels the cell array on top as
+// that structure array, flag 1 back, without moving an element; N-d: cell
+// [e1 e2 e3 e4 ...] is structure [e3 e1 e4 ...] of e2 fields. 43 for a value
+// of another kind.
+[[nodiscard]] StatusCode RelabelCellAsStructArray(EngineContext* ctx, int flag);
+// Elements (or the pieces spanning the dims listed) of an array as a cell
+// array of its shape; num2list: a list, or the slabs along dim.
+[[nodiscard]] StatusCode num2cell(EngineContext* ctx, int nargin);
+[[nodiscard]] StatusCode num2list(EngineContext* ctx, int nargin);
+[[nodiscard]] StatusCode list2num(EngineContext* ctx);
+// islist (flag 0): a list; iscell (1): a list or a cell array.
+[[nodiscard]] StatusCode TestListOrCell(EngineContext* ctx, int flag);
+[[nodiscard]] StatusCode replist(EngineContext* ctx);
+// struct(), struct(s) and struct(name, value, ...); structarray(name, values, ...).
+[[nodiscard]] StatusCode struct_(EngineContext* ctx, int nargin);
+[[nodiscard]] StatusCode structarray(EngineContext* ctx, int nargin);
+// A structure's f fields as an f x 1 cell; a d1 x d2 x ... structure array's
+// as an f x d1 x d2 x ... cell array.
+[[nodiscard]] StatusCode struct2cell(EngineContext* ctx);
+[[nodiscard]] StatusCode cell2struct(EngineContext* ctx, int nargin);
+[[nodiscard]] StatusCode isstruct(EngineContext* ctx);
+[[nodiscard]] StatusCode isfield(EngineContext* ctx);
+[[nodiscard]] StatusCode getfield(EngineContext* ctx);
+[[nodiscard]] StatusCode setfield(EngineContext* ctx);
+[[nodiscard]] StatusCode rmfield(EngineContext* ctx);
+[[nodiscard]] StatusCode fieldnames(EngineContext* ctx);
+// Two outputs: the structure on top, the f x 1 permutation below it.
+[[nodiscard]] StatusCode orderfields(EngineContext* ctx, int nargin, int nargout);
+[[nodiscard]] StatusCode StructOpcode(EngineContext* ctx, const int16_t* ins);
+
+// ---------------------------------------------------------------------------
+// Array rearrangement. Lists, cells and structures are flipped, rotated and
+// tiled through their element position tables. Result sizes are counted in
+// 64 bits: beyond 2^31 - 1 elements is 109, before anything is pushed.
+
+// diff(x [, n [, dim]]): n passes of first differences of a double array;
+// n from its length on gives [].
+[[nodiscard]] StatusCode diff(EngineContext* ctx, int nargin);
+[[nodiscard]] StatusCode kron(EngineContext* ctx);
+// Flag 0 flipdim (the dimension on top), 1 flipud, 2 fliplr.
+[[nodiscard]] StatusCode FlipAlongDimension(EngineContext* ctx, int flag);
+[[nodiscard]] StatusCode rot90(EngineContext* ctx, int nargin);
+[[nodiscard]] StatusCode diag(EngineContext* ctx, int nargin);
+// tril (upper false) and triu, in place.
+[[nodiscard]] StatusCode TriangularPart(EngineContext* ctx, bool upper, int nargin);
+// repmat(A, m, n) or (A, counts): a count below 1 (NaN too) gives an empty value.
+[[nodiscard]] StatusCode repmat(EngineContext* ctx, int nargin);
+// ndgrid (mesh false) and meshgrid; the first output ends on top.
+[[nodiscard]] StatusCode BuildGridArrays(EngineContext* ctx, bool mesh, int nargin, int nargout);
+[[nodiscard]] StatusCode RearrangeOpcode(EngineContext* ctx, const int16_t* ins);

@@ -4,7 +4,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/bytecode.h"
 #include "engine/values/valuestack.h"
+
+// The core library's handler of an opcode (engine/dispatch.h).
+[[nodiscard]] StatusCode RunCoreBuiltin(EngineContext* ctx, const int16_t* ins);
 
 namespace {
 
@@ -47,6 +51,29 @@ Cell* CloseUpElements(CompositeElementHeader* e, int64_t n, Cell* write, ValueDe
     e = next;
   }
   return write;
+}
+
+// Structures of different field lists are stacked by the core library's
+// vertical join, which gives them one field list (a field one lacks holds
+// []). The join works on a copy, so a failure leaves the list as it was.
+[[nodiscard]] StatusCode StackStructsOfDifferentFields(EngineContext* ctx) {
+  if (ctx->core == nullptr) return kIncompSize;
+  if (StatusCode st = DuplicateValues(ctx, 0, 1); st != kOk) return st;
+  int32_t n = 0;
+  if (StatusCode st = ExplodeTopList(ctx, &n); st != kOk) {
+    PopValue(ctx);
+    return st;
+  }
+  const int16_t ins[2] = {static_cast<int16_t>(Op::Vertcat), static_cast<int16_t>(std::min<int32_t>(n, INT16_MAX))};
+  if (n > INT16_MAX) {
+    for (int32_t k = 0; k < n; ++k) PopValue(ctx);
+    return kIncompSize;
+  }
+  if (StatusCode st = RunCoreBuiltin(ctx, ins); st != kOk) {
+    for (int32_t k = 0; k < n; ++k) PopValue(ctx);
+    return st;
+  }
+  return DropArgsUnderResults(ctx, 1, 1);
 }
 
 }  // namespace
@@ -342,6 +369,7 @@ StatusCode ConvertTopToStructArray(EngineContext* ctx) {
   // Every element must be a structure with the same fields in the same order;
   // stacking such structures vertically keeps their fields as they are.
   int64_t fields = -1;
+  bool differ = false;
   CompositeElementHeader* model = nullptr;
   CompositeElementHeader* e = item;
   for (int64_t k = 0; k < count; ++k, e = NextElement(e)) {
@@ -353,11 +381,14 @@ StatusCode ConvertTopToStructArray(EngineContext* ctx) {
       fields = n;
       continue;
     }
-    if (n != fields) return kIncompSize;
+    if (n != fields) {
+      differ = true;
+      continue;
+    }
     CompositeElementHeader* g = model;
-    for (int64_t j = 0; j < n; ++j, f = NextElement(f), g = NextElement(g))
-      if (f->name != g->name) return kIncompSize;
+    for (int64_t j = 0; j < n; ++j, f = NextElement(f), g = NextElement(g)) differ = differ || f->name != g->name;
   }
+  if (differ) return StackStructsOfDifferentFields(ctx);
   const int64_t oldDims = d.extra == kCellArray ? kElementHeaderCells + first->cells : 0;
   const int64_t newDims = DimsElementCells(3);
   const int64_t delta = newDims - oldDims - kElementHeaderCells * count;

@@ -394,3 +394,59 @@ void MultiplyComplexMatrices(int m, int n, int p, const double* a, const double*
 // ndgrid (mesh false) and meshgrid; the first output ends on top.
 [[nodiscard]] StatusCode BuildGridArrays(EngineContext* ctx, bool mesh, int nargin, int nargout);
 [[nodiscard]] StatusCode RearrangeOpcode(EngineContext* ctx, const int16_t* ins);
+
+// Elementary functions of double arrays, real or complex, in place on the top
+// value (44 for any other value; 1000 for a selector the handler does not
+// know). A real array turns complex where an element leaves the real domain
+// (log, log10, log2 and sqrt below 0, asin and acos outside -1 to 1, acosh
+// below 1, atanh outside -1 to 1; NaN too). For the circular and hyperbolic
+// families a lower-case selector is the function itself and the reciprocal
+// flag inverts its result (sec, csc, cot ...); an upper-case selector is the
+// inverse function and the flag inverts its argument (asec, acsc, acot ...).
+
+[[nodiscard]] StatusCode abs(EngineContext* ctx);
+[[nodiscard]] StatusCode angle(EngineContext* ctx);
+[[nodiscard]] StatusCode sign(EngineContext* ctx);
+// 't' fix, 'f' floor, 'c' ceil, 'r' round (halves up); both parts of a complex value.
+[[nodiscard]] StatusCode RoundElements(EngineContext* ctx, char selector);
+// 'e' exp, 'E' expm1, 'l' log, '1' log10, 'L' log1p, '2' log2, 's' sqrt.
+[[nodiscard]] StatusCode ApplyExpLogFunction(EngineContext* ctx, char selector);
+// 'l' reallog, 's' realsqrt of the real parts; NaN below 0.
+[[nodiscard]] StatusCode ApplyRealLogOrSqrt(EngineContext* ctx, char selector);
+// 's' sin, 'c' cos, 't' tan, 'n' sinc (no reciprocal), 'S' asin, 'C' acos, 'T' atan.
+[[nodiscard]] StatusCode ApplyTrigFunction(EngineContext* ctx, char selector, int reciprocal);
+// 's' sinh, 'c' cosh, 't' tanh, 'S' asinh, 'C' acosh, 'T' atanh.
+[[nodiscard]] StatusCode ApplyHyperbolicFunction(EngineContext* ctx, char selector, int reciprocal);
+// atan2(y, x) of the real parts of two double arrays, a scalar expanded (20
+// for other unequal sizes); a real result replaces both.
+[[nodiscard]] StatusCode atan2(EngineContext* ctx);
+// The builtin opcodes abs ... realsqrt and atan2.
+[[nodiscard]] StatusCode ElementaryOpcode(EngineContext* ctx, const int16_t* ins);
+
+// ---------------------------------------------------------------------------
+// Character and string functions over char arrays (44 for other operands,
+// 1000 for a selector the handler does not know). Letter case is ASCII only.
+
+// The index of the first code that is (stopAtMember) or is not in the set;
+// count when there is none.
+int64_t FindCharInSet(const uint16_t* codes, int64_t count, const uint16_t* set, int64_t setCount, bool stopAtMember);
+// 'l' isletter, 'd' isdigit, 's' isspace (space, tab, LF, CR): a logical array of the same size.
+[[nodiscard]] StatusCode ClassifyCharacters(EngineContext* ctx, char kind);
+// 'u' upper, 'l' lower, in place.
+[[nodiscard]] StatusCode ChangeLetterCase(EngineContext* ctx, char direction);
+// strcmp and strcmpi (ignoreCase 1) of n = 2 or 3 operands; the third is a
+// prefix length (107 for NaN). Shapes are ignored.
+[[nodiscard]] StatusCode CompareStrings(EngineContext* ctx, int ignoreCase, int n);
+// The 1-based positions of the pattern in the text, overlaps included; [] for none.
+[[nodiscard]] StatusCode findstr(EngineContext* ctx);
+// The index of the first candidate (row of a char matrix or list element)
+// that begins with the text; a mode starting with 'e' asks for equal length
+// (108 for another mode, 43 for a list element that is not text).
+[[nodiscard]] StatusCode strmatch(EngineContext* ctx, int n);
+// [token, remainder] = strtok(text [, delimiters]); the token ends on top.
+[[nodiscard]] StatusCode strtok(EngineContext* ctx, int inputs, int outputs);
+// deblank (bothEnds 0) and strtrim (1): NUL, tab, LF, CR and space removed;
+// the result is one row.
+[[nodiscard]] StatusCode TrimBlanks(EngineContext* ctx, int bothEnds);
+// The builtin opcodes isletter ... strtok.
+[[nodiscard]] StatusCode StringOpcode(EngineContext* ctx, const int16_t* ins);

@@ -3,6 +3,7 @@
 // reference into a field, which an assignment may append.
 #include <cstring>
 
+#include "engine/bytecode.h"
 #include "engine/frames.h"
 #include "engine/objects.h"
 #include "engine/variableaccess.h"
@@ -39,6 +40,18 @@ namespace {
 [[nodiscard]] StatusCode FieldStep(EngineContext* ctx, SymbolId s) {
   if (IsReference(*DescriptorAt(ctx, 0))) return FieldAtReference(ctx, ReferenceAt(ctx, 0), s);
   return FieldOfValue(ctx, s);
+}
+
+constexpr int32_t kMaxChainDepth = 1 << 24;
+
+// 1 plus the field steps that follow, when they run to the end of the
+// assignment; else 1.
+int32_t NewFieldChainDepth(const int16_t* following) {
+  if (following == nullptr) return 1;
+  int32_t depth = 1;
+  const int16_t* q = following;
+  for (; q[0] == static_cast<int16_t>(Op::GetField) && depth < kMaxChainDepth; q += 2) ++depth;
+  return q[0] == static_cast<int16_t>(Op::EndRefAssign) ? depth : 1;
 }
 
 // Interns the field name on top, leaving it there.
@@ -83,7 +96,7 @@ StatusCode FieldOfValue(EngineContext* ctx, SymbolId s) {
   return kOk;
 }
 
-StatusCode FieldAtReference(EngineContext* ctx, Reference* r, SymbolId s) {
+StatusCode FieldAtReference(EngineContext* ctx, Reference* r, SymbolId s, const int16_t* following) {
   CompositeElementHeader* e = Designated(ctx, r);
   const bool assign = r->mode == 1;
   if (assign && r->created && e->cells == 0) {
@@ -105,11 +118,23 @@ StatusCode FieldAtReference(EngineContext* ctx, Reference* r, SymbolId s) {
     return kOk;
   }
   if (!assign) return RaiseError(ctx, kUndefField, r->variable, s, -1, nullptr);
+  // Fields made one level at a time would each add their size to every
+  // enclosing element, quadratic in the depth of «s.a.b.c… = v»: a chain of
+  // new fields running to the end of the assignment is made at once, and the
+  // steps after this one find their fields.
+  const int32_t depth = NewFieldChainDepth(following);
   const int64_t at = r->offset + kElementHeaderCells + int64_t{e->cells};
   Cell* gap = nullptr;
-  if (StatusCode st = ChangeElement(ctx, r, r->offset, at, 0, kElementHeaderCells, false, &gap); st != kOk)
+  if (StatusCode st = ChangeElement(ctx, r, r->offset, at, 0, int64_t{depth} * kElementHeaderCells, false, &gap);
+      st != kOk)
     return Fail(ctx, r, st);
-  *reinterpret_cast<CompositeElementHeader*>(gap) = {kComposite, 0, kList, s};
+  auto* chain = reinterpret_cast<CompositeElementHeader*>(gap);
+  for (int32_t k = 0; k < depth; ++k) {
+    const bool innermost = k == depth - 1;
+    const SymbolId name = k == 0 ? s : static_cast<SymbolId>(following[2 * k - 1]);
+    // The innermost is the placeholder the value replaces.
+    chain[k] = {kComposite, (depth - 1 - k) * kElementHeaderCells, innermost ? kList : kStruct, name};
+  }
   r->offset = static_cast<int32_t>(at);
   r->created = 1;
   return kOk;
@@ -124,7 +149,10 @@ StatusCode PopFieldName(EngineContext* ctx, SymbolId* s) {
 // ---------------------------------------------------------------------------
 // Opcode handlers.
 
-StatusCode OpGetField(EngineContext* ctx, const int16_t* ins) { return FieldStep(ctx, ins[1]); }
+StatusCode OpGetField(EngineContext* ctx, const int16_t* ins) {
+  if (IsReference(*DescriptorAt(ctx, 0))) return FieldAtReference(ctx, ReferenceAt(ctx, 0), ins[1], ins + 2);
+  return FieldOfValue(ctx, ins[1]);
+}
 
 StatusCode OpGetDynamicField(EngineContext* ctx, const int16_t*) {
   if (ctx->descLength < 6) return kIllegal;

@@ -218,7 +218,11 @@ inline Target TargetAt(EngineContext* ctx, int position) {
 [[nodiscard]] StatusCode FieldOfValue(EngineContext* ctx, SymbolId s);
 // Moves a reference on top into field s of the structure it designates; in
 // assignment mode a missing field is appended as a placeholder.
-[[nodiscard]] StatusCode FieldAtReference(EngineContext* ctx, Reference* r, SymbolId s);
+// With `following`, the instructions after this field step: when it creates
+// the field and nothing but field steps follow to the end of the assignment,
+// the whole chain of new fields is made at once.
+[[nodiscard]] StatusCode FieldAtReference(EngineContext* ctx, Reference* r, SymbolId s,
+                                          const int16_t* following = nullptr);
 // Interns the field name on top and pops it.
 [[nodiscard]] StatusCode PopFieldName(EngineContext* ctx, SymbolId* s);
 

@@ -125,6 +125,12 @@ constexpr CoreBinding kCoreBuiltins[] = {
     {Op::Magic, MagicOpcode},
     {Op::Cross, VectorProductOpcode},
     {Op::Dot, VectorProductOpcode},
+    {Op::Sprintf, SprintfOpcode},
+    {Op::Fprintf, FprintfOpcode},
+    {Op::Sscanf, SscanfOpcode},
+    {Op::Fscanf, FscanfOpcode},
+    {Op::Fgetl, FgetlOpcode},
+    {Op::Fgets, FgetlOpcode},
 };
 
 constexpr bool EveryBindingIsTheLibrarys() {

@@ -48,7 +48,7 @@ struct ScanState {
 // The extent [from, to) of a number in the text turned into a double by the
 // correctly rounding parser. Short texts are narrowed on the C stack, longer
 // ones in the top end of the free data space, clear of the stored values.
-[[nodiscard]] StatusCode ParseExtent(EngineContext* ctx, ScanState* s, int64_t from, int64_t to, double* out) {
+[[nodiscard]] StatusCode ParseExtent(ScanState* s, int64_t from, int64_t to, double* out) {
   const int64_t n = to - from;
   char local[kShortNumber];
   char* bytes = local;
@@ -60,7 +60,6 @@ struct ScanState {
   for (int64_t k = 0; k < n; ++k) bytes[k] = static_cast<char>(s->text[from + k]);
   int position = 0;
   if (!ParseRealNumber(bytes, static_cast<int>(n), &position, out)) *out = 0;
-  (void)ctx;
   return kOk;
 }
 
@@ -85,10 +84,9 @@ int64_t TakeDigits(ScanState* s, int base, int64_t* width, double* value) {
   return n;
 }
 
-// One numeric conversion; false when the text does not hold the number
-// (the scan then ends).
-[[nodiscard]] StatusCode ScanNumber(EngineContext* ctx, ScanState* s, uint16_t letter, int64_t width, bool* matched,
-                                    double* value) {
+// One numeric conversion; *matched false when the text does not hold the
+// number (the scan then ends, the text position where it was).
+[[nodiscard]] StatusCode ScanNumber(ScanState* s, uint16_t letter, int64_t width, bool* matched, double* value) {
   *matched = false;
   *value = 0;
   const ScanText& x = s->text;
@@ -100,7 +98,7 @@ int64_t TakeDigits(ScanState* s, int base, int64_t* width, double* value) {
       while (width > 0 && s->t < x.length && IsDecimal(x[s->t])) ++s->t, --width;
       if (s->t == digits) break;
       *matched = true;
-      return ParseExtent(ctx, s, start, s->t, value);
+      return ParseExtent(s, start, s->t, value);
     }
     case 'e':
     case 'f':
@@ -119,13 +117,13 @@ int64_t TakeDigits(ScanState* s, int base, int64_t* width, double* value) {
         while (width > 0 && s->t < x.length && IsDecimal(x[s->t])) ++s->t, --width;
       }
       *matched = true;
-      return ParseExtent(ctx, s, start, s->t, value);
+      return ParseExtent(s, start, s->t, value);
     }
     case 'i': {
       const double sign = TakeSign(s, &width);
       if (width <= 0 || s->t >= x.length || !IsDecimal(x[s->t])) break;
       int base = 10;
-      if (x[s->t] == '0' && s->t + 2 < x.length + 1 && s->t + 1 < x.length) {
+      if (x[s->t] == '0' && s->t + 1 < x.length) {
         const uint16_t p = x[s->t + 1];
         // The two-letter prefixes are not counted in the width.
         if ((p == 'x' || p == 'X') && s->t + 2 < x.length && DigitValue(x[s->t + 2]) < 16) {
@@ -165,9 +163,9 @@ int64_t TakeDigits(ScanState* s, int base, int64_t* width, double* value) {
   return kOk;
 }
 
-// The walk over format and text; *ended when a literal or a conversion did
-// not match.
-[[nodiscard]] StatusCode WalkFormat(EngineContext* ctx, ScanState* s, const uint16_t* fmt, int64_t flen) {
+// The walk over format and text; it ends without error when a literal or a
+// conversion does not match.
+[[nodiscard]] StatusCode WalkFormat(ScanState* s, const uint16_t* fmt, int64_t flen) {
   int64_t lastUnknown = 0;
   int64_t f = 0;
   int64_t passStart = s->t;
@@ -238,7 +236,7 @@ int64_t TakeDigits(ScanState* s, int base, int64_t* width, double* value) {
         while (s->t < s->text.length && IsBlank(s->text[s->t])) ++s->t;
         bool matched = false;
         double v = 0;
-        if (StatusCode st = ScanNumber(ctx, s, letter, width, &matched, &v); st != kOk) return st;
+        if (StatusCode st = ScanNumber(s, letter, width, &matched, &v); st != kOk) return st;
         if (!matched) return kOk;
         ++s->conversions;
         if (!suppress)
@@ -274,7 +272,7 @@ int64_t TakeDigits(ScanState* s, int base, int64_t* width, double* value) {
   s.cells = ctx->dataBase + ctx->dataTop;
   s.capacity = FreeDataCells(ctx) - 1;
   const ArrayView format = ReadArray(DataAt(ctx, extra));
-  StatusCode st = WalkFormat(ctx, &s, reinterpret_cast<const uint16_t*>(format.data), format.count);
+  StatusCode st = WalkFormat(&s, reinterpret_cast<const uint16_t*>(format.data), format.count);
   if (st != kOk) return restore(st);
 
   // The values are where the matrix's cells go: it is pushed over them.

@@ -208,6 +208,12 @@ constexpr CoreBinding kCoreBuiltins[] = {
     {Op::Deblank, StringOpcode},
     {Op::Strtrim, StringOpcode},
     {Op::Strtok, StringOpcode},
+    {Op::Sprintf, SprintfOpcode},
+    {Op::Fprintf, FprintfOpcode},
+    {Op::Sscanf, SscanfOpcode},
+    {Op::Fscanf, FscanfOpcode},
+    {Op::Fgetl, FgetlOpcode},
+    {Op::Fgets, FgetlOpcode},
 };
 
 constexpr bool EveryBindingIsTheLibrarys() {

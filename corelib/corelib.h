@@ -450,3 +450,26 @@ int64_t FindCharInSet(const uint16_t* codes, int64_t count, const uint16_t* set,
 [[nodiscard]] StatusCode TrimBlanks(EngineContext* ctx, int bothEnds);
 // The builtin opcodes isletter ... strtok.
 [[nodiscard]] StatusCode StringOpcode(EngineContext* ctx, const int16_t* ins);
+
+// Formatted text in and out. The scans take their format from the top value
+// (a char array, else 107) and push their results above it, the first output
+// on top: the values (a char row when only c and s conversions stored any,
+// else a column of doubles), the count of conversions, the text position
+// reached. 3 when the values do not fit; the stacks are then as they were.
+
+[[nodiscard]] StatusCode ScanFormattedText(EngineContext* ctx, const uint16_t* text, int64_t length, int nargout);
+[[nodiscard]] StatusCode ScanFormattedBytes(EngineContext* ctx, const char* text, int64_t length, int nargout);
+// Reads the rest of a line in line mode after the `already` bytes of earlier
+// attempts, up to maximum bytes in all; end of input is success with what
+// was read; strip drops a final line feed. 502 when no byte is there yet.
+[[nodiscard]] StatusCode ReadLineIntoBuffer(EngineContext* ctx, int32_t descriptor, bool strip, char* buffer,
+                                            int32_t already, int32_t maximum, int32_t* count);
+// A suspended fgetl, fgets or fscanf keeps what it read on the data stack
+// under a tagged integer (the bytes read so far) and is called again.
+[[nodiscard]] StatusCode ReadTextLine(EngineContext* ctx, int nargin, bool strip);
+// The builtin opcodes sprintf, fprintf, sscanf, fscanf, and fgetl and fgets.
+[[nodiscard]] StatusCode SprintfOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode FprintfOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode SscanfOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode FscanfOpcode(EngineContext* ctx, const int16_t* ins);
+[[nodiscard]] StatusCode FgetlOpcode(EngineContext* ctx, const int16_t* ins);

@@ -573,6 +573,21 @@ enum DescriptorControl : int32_t {
 [[nodiscard]] StatusCode ReadFromDescriptor(EngineContext* ctx, int32_t descriptor, char* buffer, int32_t capacity,
                                             bool lineMode, int32_t* count);
 
+// Formatted output. The top n values are a format (the deepest, a char
+// array: else 107) and its values, whose numeric, char and logical elements
+// the format takes, used again from its start while elements remain. Without
+// an out text the result is a 1 x length char row pushed on top; with one it
+// is encoded through the charset and left in the free data space (good until
+// the next push), *length its bytes. An input that is no such array ends the
+// text where it stands and answers 44 with the result made all the same; the
+// other failures push nothing. translate turns line feeds into the line end
+// of the first "+write" hook that answers for descriptor 1.
+[[nodiscard]] StatusCode FormatPrintfArguments(EngineContext* ctx, int n, bool translate, const char** text,
+                                               int64_t* length);
+// That line end, NUL-terminated in three bytes: LF for style 1 and when no
+// hook answers, CR LF for style 2, CR for any other style.
+void GetHookLineEnd(EngineContext* ctx, char* lineEnd);
+
 // The first number of n fresh descriptors; numbers are never given back.
 // -1 for a negative n or when the numbers would run past the 32-bit range.
 int32_t AllocateDescriptorRange(EngineContext* ctx, int32_t n);

@@ -437,15 +437,23 @@ StatusCode RaiseError(EngineContext* ctx, StatusCode code, int v, SymbolId s, in
 
 namespace {
 
-// The text a message's arguments stand for: the format alone, as written.
-// Formats with values need the formatted-output builtins.
+// The text a message's arguments stand for, formatted as sprintf does and
+// left on top as a byte row in the charset (the heap record that stores it
+// may take room from the free space). An argument of the wrong kind cuts the
+// text short but keeps it: the message is still raised or printed.
 [[nodiscard]] StatusCode FormatMessage(EngineContext* ctx, int nargs, const char** text, int64_t* length) {
   *text = "";
   *length = 0;
-  if (nargs == 0) return kOk;
-  if (nargs > 1) return kNotSupported;
-  if (!IsCharArg(ctx, 0)) return kWrongType;
-  return GetStringArg(ctx, 0, text, length);
+  StatusCode st =
+      nargs == 0 ? PushStringFromBytes(ctx, 0, "") : FormatPrintfArguments(ctx, nargs, false, nullptr, nullptr);
+  if (st != kOk && st != kWrongType) return st;
+  uint8_t* bytes = nullptr;
+  if (st = EncodeCharArg(ctx, 0, false, &bytes, length); st != kOk) {
+    PopValue(ctx);
+    return st;
+  }
+  *text = reinterpret_cast<const char*>(bytes);
+  return kOk;
 }
 
 bool IsIdentifierArgument(EngineContext* ctx, int position) {
@@ -487,15 +495,16 @@ StatusCode ErrorBuiltin(EngineContext* ctx, int nargin, bool warning) {
   const char* text = nullptr;
   int64_t length = 0;
   StatusCode st = FormatMessage(ctx, nargin, &text, &length);
-  if (st == kOk && length > 0) {
+  if (st != kOk) return st;
+  if (length > 0) {
     if (warning) {
-      st = WriteToDescriptor(ctx, 2, text, static_cast<int32_t>(length));
+      st = WriteToDescriptor(ctx, 2, text, static_cast<int32_t>(std::min<int64_t>(length, INT32_MAX)));
       if (st == kOk) st = WriteNewlineToDescriptor(ctx, 2);
     } else {
       st = StoreLastErrorMessage(ctx, result, text, length, true, nullptr);
     }
   }
-  (void)DropArgsUnderResults(ctx, 0, nargin);
+  (void)DropArgsUnderResults(ctx, 0, nargin + 1);
   if (st != kOk) return st;
   return warning || length == 0 ? kOk : result;
 }

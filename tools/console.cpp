@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -74,6 +75,24 @@ bool TakeBreak(void*) {
   if (length > 0 && std::fwrite(bytes, 1, static_cast<size_t>(length), file) != static_cast<size_t>(length))
     return kIoErr;
   if (file == stderr) std::fflush(stderr);
+  return kOk;
+}
+
+// Descriptor 0 over standard input, for a file or a text run: the engine
+// asks for one byte at a time in line mode (style byte 0), so that it ends
+// lines on LF, CR or CR LF itself. Lines typed as commands never meet it.
+[[nodiscard]] StatusCode ReadStandardInput(EngineContext*, int32_t descriptor, char* buffer, int32_t capacity,
+                                           int32_t* count, void*) {
+  if (descriptor != kStdinDescriptor) return kBadFileId;
+  *count = 0;
+  if (capacity <= 0) return kOk;
+  ssize_t n = 0;
+  do {
+    n = ::read(STDIN_FILENO, buffer, static_cast<size_t>(capacity));
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return kIoErr;
+  if (n == 0) return kEof;
+  *count = static_cast<int32_t>(n);
   return kOk;
 }
 
@@ -159,6 +178,12 @@ const NativeFunctionRecord kConsoleNatives[] = {
     Record(&SemaphoreDeleteNative, nullptr, "semaphoredelete", 1, 1, 0, 0),
     Record(&SemaphoreLockNative, nullptr, "semaphorelock", 1, 1, 0, 1),
     Record(&SemaphoreUnlockNative, nullptr, "semaphoreunlock", 1, 1, 0, 0),
+    NativeFunctionRecord{},
+};
+
+const NativeFunctionRecord kStandardInputHooks[] = {
+    Record(nullptr, nullptr, "@stdin", 0, 0, 0, 0),
+    Record(AsNativeHandler(&ReadStandardInput), nullptr, "+read", 0, 0, 0, 0),
     NativeFunctionRecord{},
 };
 
@@ -478,6 +503,10 @@ int Run(int argc, char** argv) {
   }
   SetBlockGrowthCallback(ctx, &GrowBlock, nullptr);
   std::signal(SIGINT, &OnInterrupt);
+  if (argc >= 2 && InstallNativeLibrary(ctx, kStandardInputHooks, false) != kOk) {
+    std::fputs("rvo: the engine did not start\n", stderr);
+    return kExitError;
+  }
   if (argc == 3) {
     const int status = Evaluate(&ctx, argv[2], std::strlen(argv[2]));
     return FinishThreads(ctx, status);

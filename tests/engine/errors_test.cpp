@@ -250,11 +250,27 @@ TEST_F(Errors, ErrorAndWarningBuiltins) {
   EXPECT_EQ(written, "careful\nagain\n");
   EXPECT_EQ(ctx->descLength, 0);
 
-  // Formats with values wait for the formatted-output builtins.
-  ASSERT_EQ(PushStringFromBytes(ctx, -1, "x=%d"), kOk);
-  ASSERT_EQ(PushRealScalar(ctx, 3), kOk);
-  EXPECT_EQ(ErrorBuiltin(ctx, 2, false), kNotSupported);
-  EXPECT_EQ(ctx->descLength, 0);
+  // Messages are formatted as sprintf formats, a lone format too; a value
+  // the format cannot take cuts the text there but the error is still raised.
+  struct MessageCase {
+    const char* format;
+    bool withList;
+    const char* want;
+  };
+  const MessageCase kMessages[] = {
+      {"x=%d", false, "x=3"}, {"100%%", false, "100%"}, {"a%db%dc", false, "a3b"}, {"[%d] [%d]", true, "[3] ["}};
+  for (const MessageCase& c : kMessages) {
+    ASSERT_EQ(PushStringFromBytes(ctx, -1, c.format), kOk);
+    ASSERT_EQ(PushRealScalar(ctx, 3), kOk);
+    int n = 2;
+    if (c.withList) {
+      ASSERT_EQ(MakeListFromValues(ctx, 0, false, "", 0), kOk);
+      ++n;
+    }
+    EXPECT_EQ(ErrorBuiltin(ctx, n, false), kUserError) << c.format;
+    EXPECT_EQ(Current(), c.want) << c.format;
+    EXPECT_EQ(ctx->descLength, 0) << c.format;
+  }
 }
 
 TEST_F(Errors, Rethrow) {

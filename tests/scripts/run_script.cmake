@@ -5,7 +5,8 @@
 # -DLINES=ON the script is fed to the host's standard input, one command line
 # per line.
 # With -DBLOCK=<bytes> the host starts with a block of that size and must
-# print the same, growing it as the script needs. A NAME.env file holds
+# print the same, growing it as the script needs. A NAME.in file is fed to
+# the host's standard input while NAME.rvl runs. A NAME.env file holds
 # NAME=VALUE lines set in the host's environment (after BLOCK).
 # Use: cmake -DRVO=<host> -DSCRIPT=<dir/NAME.rvl or NAME.lines> [-DLINES=ON] [-DBLOCK=<bytes>] -P run_script.cmake
 get_filename_component(dir "${SCRIPT}" DIRECTORY)
@@ -27,6 +28,9 @@ endif()
 
 if(LINES)
   execute_process(COMMAND "${RVO}" INPUT_FILE "${SCRIPT}" WORKING_DIRECTORY "${dir}"
+                  OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status)
+elseif(EXISTS "${dir}/${stem}.in")
+  execute_process(COMMAND "${RVO}" "${file}" INPUT_FILE "${dir}/${stem}.in" WORKING_DIRECTORY "${dir}"
                   OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status)
 else()
   execute_process(COMMAND "${RVO}" "${file}" WORKING_DIRECTORY "${dir}"

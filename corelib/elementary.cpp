@@ -6,6 +6,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "corelib/complexnumber.h"
 #include "corelib/corelib.h"
 #include "engine/bytecode.h"
 #include "engine/values/doublemath.h"
@@ -26,14 +27,6 @@ constexpr double kLog2Turn = 4.532360141827194;
 // overflows; tanh of it is 1 to the last bit.
 constexpr double kFlatHyperbolic = 20;
 
-struct Complex {
-  double re;
-  double im;
-};
-
-Complex operator+(Complex a, Complex b) { return {a.re + b.re, a.im + b.im}; }
-Complex operator-(Complex a, Complex b) { return {a.re - b.re, a.im - b.im}; }
-Complex operator*(Complex a, Complex b) { return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re}; }
 Complex Scale(Complex a, double s) { return {a.re * s, a.im * s}; }
 // Multiplication by i and by -i.
 Complex TimesI(Complex a) { return {-a.im, a.re}; }
@@ -62,17 +55,6 @@ Complex Sqrt(Complex z) {
   }
   const double im = std::copysign(std::sqrt((m - z.re) / 2), z.im);
   return {z.im / (2 * im), im};
-}
-
-// Smith's method: scaling by the larger part of the divisor keeps its
-// squares from overflowing.
-Complex Divide(Complex a, Complex b) {
-  if (std::fabs(b.re) >= std::fabs(b.im)) {
-    const double r = b.im / b.re, t = b.re + b.im * r;
-    return {(a.re + a.im * r) / t, (a.im - a.re * r) / t};
-  }
-  const double r = b.re / b.im, t = b.re * r + b.im;
-  return {(a.re * r + a.im) / t, (a.im * r - a.re) / t};
 }
 
 Complex Reciprocal(Complex z) {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <numbers>
 
+#include "corelib/complexnumber.h"
 #include "corelib/corelib.h"
 #include "engine/bytecode.h"
 #include "engine/indexing.h"
@@ -41,23 +42,7 @@ int ResultDims(const int32_t* dims, int nd, int dim, int32_t* out) {
   return nd;
 }
 
-struct Complex {
-  double re;
-  double im;
-};
 
-Complex Multiply(Complex a, Complex b) { return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re}; }
-
-// Divides by the larger of the divisor's parts, which keeps the squares of
-// the parts from overflowing.
-Complex Divide(Complex a, Complex b) {
-  if (std::fabs(b.re) >= std::fabs(b.im)) {
-    const double r = b.im / b.re, t = b.re + b.im * r;
-    return {(a.re + a.im * r) / t, (a.im - a.re * r) / t};
-  }
-  const double r = b.re / b.im, t = b.re * r + b.im;
-  return {(a.re * r + a.im) / t, (a.im * r - a.re) / t};
-}
 
 Complex SquareRoot(Complex z) {
   const double m = std::hypot(z.re, z.im);
@@ -117,7 +102,7 @@ Complex Statistic(const Slice& s, char selector, int order, bool normalise) {
   switch (selector) {
     case 'p': {
       Complex p{1, 0};
-      for (int64_t k = 0; k < s.n; ++k) p = s.im ? Multiply(p, {s.Re(k), s.Im(k)}) : Complex{p.re * s.Re(k), 0};
+      for (int64_t k = 0; k < s.n; ++k) p = s.im ? p * Complex{s.Re(k), s.Im(k)} : Complex{p.re * s.Re(k), 0};
       return p;
     }
     case 'm':
@@ -145,11 +130,11 @@ Complex Statistic(const Slice& s, char selector, int order, bool normalise) {
         const Complex m3 = CentralMoment(s, m, 3);
         if (!s.im) return {m3.re / std::sqrt(m2.re * m2.re * m2.re), 0};
         const Complex r = SquareRoot(m2);
-        return Divide(m3, Multiply(Multiply(r, r), r));
+        return Divide(m3, r * r * r);
       }
       const Complex m4 = CentralMoment(s, m, 4);
       if (!s.im) return {m4.re / (m2.re * m2.re), 0};
-      return Divide(m4, Multiply(m2, m2));
+      return Divide(m4, m2 * m2);
     }
     default:
       return {0, 0};
@@ -296,7 +281,7 @@ StatusCode AccumulateAlongDimension(EngineContext* ctx, int product, int nargin)
           x.re[at1] += x.re[at0];
           if (x.im) x.im[at1] += x.im[at0];
         } else if (x.im) {
-          const Complex p = Multiply({x.re[at1], x.im[at1]}, {x.re[at0], x.im[at0]});
+          const Complex p = Complex{x.re[at1], x.im[at1]} * Complex{x.re[at0], x.im[at0]};
           x.re[at1] = p.re;
           x.im[at1] = p.im;
         } else {

@@ -35,6 +35,24 @@ struct Kernel {
   ~Kernel() = default;
 };
 
+// With the rearranged position table on top and the nargin arguments under
+// it, the composite argument `d` first: its elements gathered by the table
+// take the arguments' place (a list stays a list).
+[[nodiscard]] StatusCode GatherRearranged(EngineContext* ctx, int nargin, const ValueDescriptor& d) {
+  int32_t fields = 0;
+  if (StatusCode st = GatherCompositeElements(ctx, nargin, &fields); st != kOk) {
+    PopValue(ctx);
+    return st;
+  }
+  (void)DropArgsUnderResults(ctx, 1, 1);
+  if (d.extra == kList && DescriptorAt(ctx, 0)->extra == kCellArray)
+    if (StatusCode st = ReshapeTopCellArray(ctx, 0, nullptr); st != kOk) {
+      PopValue(ctx);
+      return st;
+    }
+  return DropArgsUnderResults(ctx, 1, nargin);
+}
+
 // Runs a kernel on the value at position (the first of nargin inputs) and
 // leaves its result in place of the inputs. A composite goes through its
 // position table: the table is rearranged, the elements gathered by it, and a
@@ -52,18 +70,7 @@ struct Kernel {
     return st;
   }
   (void)DropArgsUnderResults(ctx, 1, 1);
-  int32_t fields = 0;
-  if (StatusCode st = GatherCompositeElements(ctx, nargin, &fields); st != kOk) {
-    PopValue(ctx);
-    return st;
-  }
-  (void)DropArgsUnderResults(ctx, 1, 1);
-  if (d.extra == kList && DescriptorAt(ctx, 0)->extra == kCellArray)
-    if (StatusCode st = ReshapeTopCellArray(ctx, 0, nullptr); st != kOk) {
-      PopValue(ctx);
-      return st;
-    }
-  return DropArgsUnderResults(ctx, 1, nargin);
+  return GatherRearranged(ctx, nargin, d);
 }
 
 // An order or count given as a double; NaN and infinities reach the callers
@@ -438,18 +445,7 @@ StatusCode FlipAlongDimension(EngineContext* ctx, int flag) {
   if (IsRearrangedComposite(v)) {
     if (StatusCode st = BuildElementOffsetTable(ctx, position, false); st != kOk) return st;
     FlipArrayInPlace(ctx, 0, d);
-    int32_t fields = 0;
-    if (StatusCode st = GatherCompositeElements(ctx, position + 1, &fields); st != kOk) {
-      PopValue(ctx);
-      return st;
-    }
-    (void)DropArgsUnderResults(ctx, 1, 1);
-    if (v.extra == kList && DescriptorAt(ctx, 0)->extra == kCellArray)
-      if (StatusCode st = ReshapeTopCellArray(ctx, 0, nullptr); st != kOk) {
-        PopValue(ctx);
-        return st;
-      }
-    return DropArgsUnderResults(ctx, 1, nargin);
+    return GatherRearranged(ctx, nargin, v);
   }
   if (!IsPlainMatrix(v) && !IsBoxedArray(v)) return kWrongType;
   FlipArrayInPlace(ctx, position, d);

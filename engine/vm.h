@@ -45,6 +45,9 @@ using OpcodeHandler = BuiltinHandler;
 [[nodiscard]] StatusCode OpCallFunction(EngineContext* ctx, const int16_t* ins);     // 318
 [[nodiscard]] StatusCode OpCallByValue(EngineContext* ctx, const int16_t* ins);      // 320
 [[nodiscard]] StatusCode OpFevalOrBuiltin(EngineContext* ctx, const int16_t* ins);   // 301, 302
+[[nodiscard]] StatusCode OpInline(EngineContext* ctx, const int16_t* ins);           // 303 {n}
+[[nodiscard]] StatusCode OpFun2str(EngineContext* ctx, const int16_t* ins);          // 306
+[[nodiscard]] StatusCode OpDeal(EngineContext* ctx, const int16_t* ins);             // 116 {n; m}
 [[nodiscard]] StatusCode OpReturn(EngineContext* ctx, const int16_t* ins);           // 321
 [[nodiscard]] StatusCode OpEndOfCode(EngineContext* ctx, const int16_t* ins);        // 322
 [[nodiscard]] StatusCode OpEndOfThreadCode(EngineContext* ctx, const int16_t* ins);  // 332

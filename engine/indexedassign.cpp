@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/bytecode.h"
+#include "engine/dispatch.h"
+#include "engine/evaluate.h"
 #include "engine/frames.h"
 #include "engine/indexing.h"
 #include "engine/variableaccess.h"
@@ -434,4 +437,45 @@ StatusCode OpIndexVarForAssign(EngineContext* ctx, const int16_t* ins) {
   return st;
 }
 
-StatusCode OpSubsasgn(EngineContext*, const int16_t*) { return kNotSupported; }
+StatusCode OpSubsasgn(EngineContext* ctx, const int16_t*) {
+  const ValueDescriptor d = *DescriptorAt(ctx, 2);
+  const bool subscriptable =
+      IsPlainMatrix(d) || IsBoxedArray(d) ||
+      (d.kind == kComposite && (d.extra == kList || d.extra == kCellArray || d.extra == kStruct));
+  if (!subscriptable) return kWrongType;
+  const int32_t mark = ctx->descLength;
+  auto fail = [&](StatusCode st) {
+    while (ctx->descLength > mark) PopValue(ctx);
+    return ReportedStatus(st);
+  };
+  int type = 0;
+  if (StatusCode st = ReadSubscriptStruct(ctx, 1, &type); st != kOk) return fail(st);
+  if (type == 3) {
+    // (value, name, new value) for setfield, the structure dropped.
+    (void)RotateValues(ctx, 2, 1);
+    (void)DropArgsUnderResults(ctx, 2, 1);
+    const int16_t setfield[] = {static_cast<int16_t>(Op::Setfield)};
+    return RunCoreBuiltin(ctx, setfield);
+  }
+  int n = 0;
+  uint32_t mask = 0;
+  const int32_t before = ctx->descLength;
+  if (StatusCode st = ExpandSubscripts(ctx, &n, &mask); st != kOk) return fail(st);
+  const int k = (ctx->descLength - before) / 3 + 1;  // index values
+  // The fragment runs over (new value, indices, a copy of the value): the
+  // copy becomes its variable and is changed through a reference to it.
+  if (StatusCode st = DuplicateValues(ctx, k + 2, 1); st != kOk) return fail(st);
+  (void)DropArgsUnderResults(ctx, k + 2, 2);
+  int16_t words[16];
+  int count = 0;
+  for (int16_t w : {static_cast<int16_t>(Op::StoreVar), int16_t{0}, static_cast<int16_t>(Op::RefVarForAssign),
+                    int16_t{0}, static_cast<int16_t>(Op::Rotate), static_cast<int16_t>(k + 1), static_cast<int16_t>(k)})
+    words[count++] = w;
+  words[count++] = static_cast<int16_t>(type == 1 ? Op::IndexVarForAssign : Op::CellIndexValue);
+  words[count++] = static_cast<int16_t>(n);
+  words[count++] = static_cast<int16_t>(mask);
+  if (type == 2) words[count++] = static_cast<int16_t>(Op::EndRefAssign);
+  words[count++] = static_cast<int16_t>(Op::LoadVar);
+  words[count++] = 0;
+  return EnterCodeFragment(ctx, words, count, k + 2, 1, 1, GetCurrentLibraryIndex(ctx), true);
+}

@@ -4,8 +4,10 @@
 // end and beginning of an index.
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "engine/bytecode.h"
+#include "engine/dispatch.h"
 #include "engine/frames.h"
 #include "engine/indexing.h"
 #include "engine/variableaccess.h"
@@ -549,4 +551,97 @@ StatusCode OpIndexEndOrBeginning(EngineContext* ctx, const int16_t* ins) {
   return kOk;
 }
 
-StatusCode OpSubsref(EngineContext*, const int16_t*) { return kNotSupported; }
+// ---------------------------------------------------------------------------
+// subsref: indexing described by a structure {type, subs}.
+
+namespace {
+
+// Values subsref and subsasgn index: arrays, lists, cells and structures.
+bool IsSubscriptable(const ValueDescriptor& d) {
+  if (IsPlainMatrix(d) || IsBoxedArray(d)) return true;
+  return d.kind == kComposite && (d.extra == kList || d.extra == kCellArray || d.extra == kStruct);
+}
+
+}  // namespace
+
+// Pushes the "subs" of the structure at position and answers its "type": 1
+// for "()", 2 for "{}", 3 for ".".
+StatusCode ReadSubscriptStruct(EngineContext* ctx, int position, int* type) {
+  const ValueDescriptor d = *DescriptorAt(ctx, position);
+  if (d.kind != kComposite || d.extra != kStruct) return kWrongTypeInternal;
+  char text[3] = {};
+  int64_t length = 0;
+  if (StatusCode st = PushStructField(ctx, position, "type", 4); st != kOk) return st;
+  const StatusCode read = CopyStringArgToBuffer(ctx, 0, text, 2, &length);
+  PopValue(ctx);
+  if (read == kObjTooLarge) return kUnknownOpt;
+  if (read != kOk) return read;
+  const std::string_view t(text, length);
+  *type = t == "()" ? 1 : t == "{}" ? 2 : t == "." ? 3 : 0;
+  if (*type == 0) return kUnknownOpt;
+  return PushStructField(ctx, position, "subs", 4);
+}
+
+// Replaces the list or cell of subscripts on top by its values; a ":" becomes
+// a bit of *colonMask instead. *n counts the subscripts.
+StatusCode ExpandSubscripts(EngineContext* ctx, int* n, uint32_t* colonMask) {
+  int32_t count = 0;
+  CompositeElementHeader* first = nullptr;
+  const ValueDescriptor d = *DescriptorAt(ctx, 0);
+  if (d.kind != kComposite || (d.extra != kList && d.extra != kCellArray)) return kWrongTypeInternal;
+  int64_t elements = 0;
+  (void)GetCompositeInfo(&d, reinterpret_cast<CompositeElementHeader*>(TopData(ctx)), '?', nullptr, nullptr, &elements,
+                         nullptr, &first);
+  if (elements > kMaxIndexDims) return kOutOfRangeArg;
+  count = static_cast<int32_t>(elements);
+  int pushed = 0;
+  *colonMask = 0;
+  for (int32_t j = 0; j < count; ++j) {
+    if (StatusCode st = PushListElement(ctx, pushed, j + 1); st != kOk) {
+      while (pushed-- > 0) PopValue(ctx);
+      return st;
+    }
+    if (IsCharArg(ctx, 0)) {
+      char c[2] = {};
+      int64_t length = 0;
+      const StatusCode st = CopyStringArgToBuffer(ctx, 0, c, 1, &length);
+      PopValue(ctx);
+      if (st != kOk || length != 1 || c[0] != ':') {
+        while (pushed-- > 0) PopValue(ctx);
+        return kBadIndexType;
+      }
+      *colonMask |= 1u << j;
+      continue;
+    }
+    ++pushed;
+  }
+  *n = count;
+  return DropArgsUnderResults(ctx, pushed, 1);
+}
+
+StatusCode OpSubsref(EngineContext* ctx, const int16_t*) {
+  if (!IsSubscriptable(*DescriptorAt(ctx, 1))) return kWrongType;
+  // The work is done on a copy above the inputs, so a failure pops back to them.
+  const int32_t mark = ctx->descLength;
+  auto finish = [&](StatusCode st) {
+    if (st == kOk) return DropArgsUnderResults(ctx, 1, 2);
+    while (ctx->descLength > mark) PopValue(ctx);
+    return ReportedStatus(st);
+  };
+  if (StatusCode st = DuplicateValues(ctx, 1, 1); st != kOk) return st;
+  int type = 0;
+  if (StatusCode st = ReadSubscriptStruct(ctx, 1, &type); st != kOk) return finish(st);
+  if (type == 3) {
+    const int16_t getfield[] = {static_cast<int16_t>(Op::Getfield)};
+    return finish(RunCoreBuiltin(ctx, getfield));
+  }
+  int n = 0;
+  uint32_t mask = 0;
+  if (StatusCode st = ExpandSubscripts(ctx, &n, &mask); st != kOk) return finish(st);
+  if (type == 1) {
+    const int16_t ins[] = {static_cast<int16_t>(Op::IndexValue), static_cast<int16_t>(n), static_cast<int16_t>(mask),
+                           1};
+    return finish(IndexByParentheses(ctx, ins));
+  }
+  return finish(IndexByBraces(ctx, n, mask, false, 0, false));
+}

@@ -144,3 +144,10 @@ void SpreadToLargerShape(uint8_t* part, int size, int ndims, const int32_t* dims
 // no index array and every element is taken.
 [[nodiscard]] StatusCode PushSelectedListElements(EngineContext* ctx, const CompositeElementHeader* first,
                                                   int32_t count, bool all);
+
+// subsref and subsasgn: pushes the "subs" of the {type, subs} structure at
+// position and answers its type (1 "()", 2 "{}", 3 "."; 108 for another).
+[[nodiscard]] StatusCode ReadSubscriptStruct(EngineContext* ctx, int position, int* type);
+// Replaces the list or cell of subscripts on top by its values; a ":"
+// becomes a bit of *colonMask instead (27 for another text); *n counts them.
+[[nodiscard]] StatusCode ExpandSubscripts(EngineContext* ctx, int* n, uint32_t* colonMask);

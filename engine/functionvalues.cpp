@@ -49,6 +49,10 @@ struct TextWriter {
 
 bool IsLower(char c) { return c >= 'a' && c <= 'z'; }
 
+// The wrapper's output name: "y" with underscores before it, 32 characters
+// at most as every name.
+constexpr int kMaxOutputName = 32;
+
 // The input of an expression given without names: the lone lowercase letter
 // nearest to 'x', not i or j (the imaginary unit) nor a captured name.
 char ImpliedInput(EngineContext* ctx, const char* text, int64_t length, int fieldsAt, int fields) {
@@ -175,8 +179,37 @@ StatusCode OpInline(EngineContext* ctx, const int16_t* ins) {
 
     // The wrapper is written at the data-stack top, then moved below the
     // expression's copy.
+    const char implied = names > 0 ? 0 : ImpliedInput(ctx, expression, bodyLength, last + (fields > 0 ? 1 : 0), fields);
+    // The output is "y" unless an input has that name (@(x, y) x + y, a
+    // captured y, inline('y^2')): a function may not name its output after
+    // an input, so underscores go before it until no input has the name.
+    auto isInput = [&](const char* name, int length) {
+      if (fields == 1 && fieldLength == length && std::memcmp(field, name, length) == 0) return true;
+      if (names == 0) return length == 1 && implied == name[0];
+      for (int k = 0; k < names; ++k) {
+        char given[kMaxOutputName + 1];
+        int64_t got = 0;
+        if (CopyStringArgToBuffer(ctx, firstName - k, given, sizeof given, &got) == kOk && got == length &&
+            std::memcmp(given, name, length) == 0)
+          return true;
+      }
+      return false;
+    };
+    char output[kMaxOutputName] = {};
+    int outputLength = 1;
+    output[kMaxOutputName - 1] = 'y';
+    while (outputLength < kMaxOutputName && isInput(output + kMaxOutputName - outputLength, outputLength))
+      output[kMaxOutputName - ++outputLength] = '_';
+    const char* outputName = output + kMaxOutputName - outputLength;
+
     TextWriter w{reinterpret_cast<char*>(ctx->dataBase + ctx->dataTop), FreeDataCells(ctx) * int64_t{sizeof(Cell)}};
-    w.Put(forward ? "function varargout=f(" : "function y=f(");
+    if (forward) {
+      w.Put("function varargout=f(");
+    } else {
+      w.Put("function ");
+      w.Put(outputName, outputLength);
+      w.Put("=f(");
+    }
     const int64_t suffix = HiddenSuffix(ctx, firstName, names);
     auto putHidden = [&] {
       w.Put("_");
@@ -191,8 +224,7 @@ StatusCode OpInline(EngineContext* ctx, const int16_t* ins) {
         if (StatusCode st = w.PutString(ctx, firstName - k); st != kOk) return fail(st);
       }
     } else {
-      const char c = ImpliedInput(ctx, expression, bodyLength, last + (fields > 0 ? 1 : 0), fields);
-      w.Put(&c, 1);
+      w.Put(&implied, 1);
     }
     w.Put(");");
     if (fields > 1) {
@@ -219,7 +251,8 @@ StatusCode OpInline(EngineContext* ctx, const int16_t* ins) {
       w.Put(open + 1, close - 1 - (open + 1 - expression));
       w.Put("},nargout);");
     } else {
-      w.Put("y=");
+      w.Put(outputName, outputLength);
+      w.Put("=");
       w.Put(expression, bodyLength);
       w.Put(";");
     }

@@ -8,6 +8,7 @@
 
 #include "engine/bytecode.h"
 #include "engine/dispatch.h"
+#include "engine/errors.h"
 #include "engine/frames.h"
 #include "engine/indexing.h"
 #include "engine/variableaccess.h"
@@ -121,6 +122,12 @@ StatusCode RaiseIndexError(EngineContext* ctx, StatusCode st, int v) {
     case kWrongNumInd:
     case kIncompSelectionSize:
     case kIncompAsgnSize:
+      // The detailed messages name a variable; a value indexed without one
+      // (a call's result, subsref's operand) takes the plain message.
+      if (v < 0) {
+        (void)StoreLastErrorMessage(ctx, st, nullptr, 0, true, nullptr);
+        return st;
+      }
       return RaiseError(ctx, st, v, 0, -1, nullptr);
     default:
       return ReportedStatus(st);
@@ -361,7 +368,7 @@ namespace {
   if (!ReadComposite(d, DataAt(ctx, k), &c)) return kWrongType;
   int64_t beyond = 0;
   const int64_t item = ItemNumber(c, n, subs, &beyond);
-  if (item < 0) return RaiseError(ctx, kIndexOutOfRange, -1, 0, beyond, nullptr);
+  if (item < 0) return RaiseIndexError(ctx, kIndexOutOfRange, -1);
   CompositeElementHeader* target = nullptr;
   if (field) {
     target = FindField(ElementAfter(c.first, item * c.fields), c.fields, s);

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "corelib/arrays.h"
 #include "corelib/corelib.h"
 #include "engine/bytecode.h"
 #include "engine/indexing.h"
@@ -335,50 +336,6 @@ void DropTop(EngineContext* ctx, int k) {
   return ReshapeTopValue(ctx, kept, shape);
 }
 
-// Pushes an empty array of the class of the value at a position with the
-// given dimensions; the elements are left to the caller.
-[[nodiscard]] StatusCode PushLike(EngineContext* ctx, int position, int nd, const int32_t* dims, uint8_t** re,
-                                  uint8_t** im) {
-  NumericView v;
-  ReadNumeric(ctx, position, &v);
-  const ValueDescriptor d = *DescriptorAt(ctx, position);
-  const bool complex = IsComplexClass(v.cls) && v.count > 0;
-  void* r = nullptr;
-  void* i = nullptr;
-  StatusCode st = kOk;
-  switch (RealClass(v.cls)) {
-    case kDouble:
-      st = PushDoubleArray(ctx, nd, dims, reinterpret_cast<double**>(&r),
-                           complex ? reinterpret_cast<double**>(&i) : nullptr);
-      break;
-    case kSingle:
-      st = PushSingleArray(ctx, nd, dims, reinterpret_cast<float**>(&r),
-                           complex ? reinterpret_cast<float**>(&i) : nullptr);
-      break;
-    default:
-      if (d.extra == kCharArray)
-        st = PushCharArray(ctx, nd, dims, reinterpret_cast<uint16_t**>(&r));
-      else if (d.extra == kLogicalArray)
-        st = PushLogicalArray(ctx, nd, dims, reinterpret_cast<uint8_t**>(&r));
-      else
-        st = PushIntegerArray(ctx, nd, dims, static_cast<int>(v.cls & 0x7F), (v.cls & 0x80) != 0, &r);
-  }
-  *re = static_cast<uint8_t*>(r);
-  *im = static_cast<uint8_t*>(i);
-  return st;
-}
-
-// Storage strides of each dimension: dimension 2 varies fastest, then 1, then 3 on.
-void StorageStrides(int nd, const int32_t* dims, int64_t* stride) {
-  stride[1] = 1;
-  stride[0] = dims[1];
-  int64_t s = int64_t{dims[0]} * dims[1];
-  for (int j = 2; j < nd; ++j) {
-    stride[j] = s;
-    s *= dims[j];
-  }
-}
-
 // Permutes the array below the order vector on top; both are replaced.
 [[nodiscard]] StatusCode PermuteArray(EngineContext* ctx, bool inverse) {
   if (!IsPlainOperand(*DescriptorAt(ctx, 1))) return kWrongType;
@@ -408,7 +365,9 @@ void StorageStrides(int nd, const int32_t* dims, int64_t* stride) {
   for (int j = 0; j < nd; ++j) dims[j] = from[source[j]];
   uint8_t* re = nullptr;
   uint8_t* im = nullptr;
-  if (StatusCode st = PushLike(ctx, 1, nd, dims, &re, &im); st != kOk) return st;
+  ArrayKind kind;
+  (void)ReadArrayKind(ctx, 1, &kind, &v);  // a plain operand, checked above
+  if (StatusCode st = PushArrayOfKind(ctx, kind, nd, dims, &re, &im); st != kOk) return st;
   ReadNumeric(ctx, 2, &v);
 
   int64_t fromStride[kMaxDims], stride[kMaxDims];

@@ -292,7 +292,7 @@ enum class Step { kGoOn, kComplete };
     }
   }
   if (q >= length) {
-    // The spec ran to the end of the format: its last character alone.
+    // The conversion ran to the end of the format: its last character alone.
     *p = length;
     return PutTextChar(o, fmt[length - 1]);
   }

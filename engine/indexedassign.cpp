@@ -451,11 +451,13 @@ StatusCode OpSubsasgn(EngineContext* ctx, const int16_t*) {
   int type = 0;
   if (StatusCode st = ReadSubscriptStruct(ctx, 1, &type); st != kOk) return fail(st);
   if (type == 3) {
-    // (value, name, new value) for setfield, the structure dropped.
+    // setfield runs over (value, name, new value) as an instruction of its
+    // own, so that a block grown for its result repeats it there rather than
+    // this instruction, whose subscript structure is gone by then.
     (void)RotateValues(ctx, 2, 1);
     (void)DropArgsUnderResults(ctx, 2, 1);
     const int16_t setfield[] = {static_cast<int16_t>(Op::Setfield)};
-    return RunCoreBuiltin(ctx, setfield);
+    return EnterCodeFragment(ctx, setfield, 1, 3, 1, 0, GetCurrentLibraryIndex(ctx), true);
   }
   int n = 0;
   uint32_t mask = 0;

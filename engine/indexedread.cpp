@@ -123,8 +123,9 @@ StatusCode RaiseIndexError(EngineContext* ctx, StatusCode st, int v) {
     case kIncompSelectionSize:
     case kIncompAsgnSize:
       // The detailed messages name a variable; a value indexed without one
-      // (a call's result, subsref's operand) takes the plain message.
-      if (v < 0) {
+      // (a call's result, subsref's operand, subsasgn's unnamed copy) takes
+      // the plain message.
+      if (const char* name = v >= 0 ? GetVariableName(ctx, v) : nullptr; name == nullptr || VariableNameLength(name) == 0) {
         (void)StoreLastErrorMessage(ctx, st, nullptr, 0, true, nullptr);
         return st;
       }

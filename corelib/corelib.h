@@ -473,3 +473,14 @@ int64_t FindCharInSet(const uint16_t* codes, int64_t count, const uint16_t* set,
 [[nodiscard]] StatusCode SscanfOpcode(EngineContext* ctx, const int16_t* ins);
 [[nodiscard]] StatusCode FscanfOpcode(EngineContext* ctx, const int16_t* ins);
 [[nodiscard]] StatusCode FgetlOpcode(EngineContext* ctx, const int16_t* ins);
+
+// Natives of the engine's own library. md5 and sha1 hash a text's low
+// bytes, every byte of an integer or logical array, or all a descriptor
+// holds, giving lower-case hexadecimal; a descriptor read that must wait
+// (502) keeps its state on the stack and the repeated call goes on from it.
+// utf8encode and utf8decode convert between texts and uint8 rows; malformed
+// UTF-8 is dropped byte by byte.
+[[nodiscard]] StatusCode Md5Native(EngineContext* ctx, int nargin, int nargout, void* userData);
+[[nodiscard]] StatusCode Sha1Native(EngineContext* ctx, int nargin, int nargout, void* userData);
+[[nodiscard]] StatusCode Utf8EncodeNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+[[nodiscard]] StatusCode Utf8DecodeNative(EngineContext* ctx, int nargin, int nargout, void* userData);

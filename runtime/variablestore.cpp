@@ -496,9 +496,10 @@ StatusCode RestoreVariableStore(VariableStore* store, int64_t headerBytes, int64
                                 void* userData) {
   uint8_t* b = Bytes(store);
   const int64_t size = Word(b, kSizeWord);
-  if (headerBytes < 4 * kSetAreaWord + 8 || heapCells < 0 || size / 8 < headerBytes / 8 + heapCells + 1)
-    return kVarTooLargeForUndo;
+  if (size / 8 < headerBytes / 8 + heapCells + 1) return kVarTooLargeForUndo;
   if (!read) return kOk;
+  // Growing cannot mend an image without a header: it is refused, not retried.
+  if (headerBytes < 4 * kSetAreaWord + 8 || heapCells < 0) return kInitError;
   const int64_t heapStart = (headerBytes / 8 * 8 - 8) / 8;
   if (!read(b, static_cast<int32_t>(headerBytes), userData)) return kInitError;
   if (heapCells > 0 && !read(b + 8 * heapStart, static_cast<int32_t>(8 * heapCells), userData)) return kInitError;

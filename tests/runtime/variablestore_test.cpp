@@ -641,7 +641,12 @@ TEST(VariableStoreRestore, ReadsAnImageIntoALargerRegion) {
   EXPECT_EQ(target.Get(0, 0, 101), std::vector<double>());
   EXPECT_TRUE(target.Consistent());
 
-  // A read that fails is an initialization error.
+  // Sizes without a header, and a read that fails, are initialization errors.
+  for (const int64_t headerBytes : {int64_t{0}, int64_t{32}}) {
+    Store empty(65536);
+    ByteReader none{image.bytes};
+    EXPECT_EQ(RestoreVariableStore(empty.store, headerBytes, 10, &ByteReader::Read, &none), kInitError) << headerBytes;
+  }
   Store cut(65536);
   ByteReader shortReader{std::vector<uint8_t>(image.bytes.begin(), image.bytes.end() - 8)};
   EXPECT_EQ(RestoreVariableStore(cut.store, image.headerBytes, image.heapCells, &ByteReader::Read, &shortReader),

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -12,9 +13,13 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// Element builders for hand-made lists.
-void Marker(std::vector<double>& l, int k) { l.insert(l.end(), {70, -1, -1, 0, 0, 1, double(k)}); }
-void Curve(std::vector<double>& l, double id) { l.insert(l.end(), {1, id, 1, 8, 0, 5, 2, 0, 1, 0, 1}); }
+// Element builders for hand-made lists; appended one by one, since g++ 12
+// warns falsely on inserting a braced list into an empty vector when optimising.
+void Append(std::vector<double>& l, std::initializer_list<double> values) {
+  for (double v : values) l.push_back(v);
+}
+void Marker(std::vector<double>& l, int k) { Append(l, {70, -1, -1, 0, 0, 1, double(k)}); }
+void Curve(std::vector<double>& l, double id) { Append(l, {1, id, 1, 8, 0, 5, 2, 0, 1, 0, 1}); }
 
 // The list in a heap block of exactly its length, so ASan sees any read past it.
 std::unique_ptr<double[]> Exact(const std::vector<double>& l) {
@@ -187,9 +192,9 @@ TEST(DisplayList, FaceIndicesArePackedTwoPerDouble) {
 
 TEST(DisplayList, CursorStopsAtTruncationWithoutReadingPastTheLength) {
   std::vector<double> l;
-  Marker(l, 0);                                 // ends at 7
-  Curve(l, 1);                                  // ends at 18
-  l.insert(l.end(), {67, -1, -1, 0, 0, 1, 1});  // ends at 25
+  Marker(l, 0);                         // ends at 7
+  Curve(l, 1);                          // ends at 18
+  Append(l, {67, -1, -1, 0, 0, 1, 1});  // ends at 25
   const std::vector<int32_t> ends = {7, 18, 25};
   for (int32_t cut = 0; cut <= static_cast<int32_t>(l.size()); ++cut) {
     auto list = Exact(std::vector<double>(l.begin(), l.begin() + cut));
@@ -232,7 +237,7 @@ TEST(DisplayList, CursorEndsTheListAtAMalformedElement) {
   }
   // Fields the cursor does not judge are truncated toward zero.
   std::vector<double> l;
-  l.insert(l.end(), {70.9, 3.5, -2.7, 520.9, 65535.2, 1, 0});
+  Append(l, {70.9, 3.5, -2.7, 520.9, 65535.2, 1, 0});
   auto list = Exact(l);
   ElementCursor cursor{list.get(), 7, 0};
   ListElement e{};

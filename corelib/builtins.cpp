@@ -214,6 +214,18 @@ constexpr CoreBinding kCoreBuiltins[] = {
     {Op::Fscanf, FscanfOpcode},
     {Op::Fgetl, FgetlOpcode},
     {Op::Fgets, FgetlOpcode},
+    {Op::Fread, FreadOpcode},
+    {Op::Sread, FreadOpcode},
+    {Op::Fwrite, FwriteOpcode},
+    {Op::Swrite, FwriteOpcode},
+    {Op::Bwrite, FwriteOpcode},
+    {Op::Fclose, DescriptorOpcode},
+    {Op::Redirect, DescriptorOpcode},
+    {Op::Fflush, DescriptorOpcode},
+    {Op::Fseek, DescriptorOpcode},
+    {Op::Ftell, DescriptorOpcode},
+    {Op::Feof, DescriptorOpcode},
+    {Op::Clc, DescriptorOpcode},
 };
 
 constexpr bool EveryBindingIsTheLibrarys() {

@@ -484,3 +484,32 @@ int64_t FindCharInSet(const uint16_t* codes, int64_t count, const uint16_t* set,
 [[nodiscard]] StatusCode Sha1Native(EngineContext* ctx, int nargin, int nargout, void* userData);
 [[nodiscard]] StatusCode Utf8EncodeNative(EngineContext* ctx, int nargin, int nargout, void* userData);
 [[nodiscard]] StatusCode Utf8DecodeNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+
+// ---------------------------------------------------------------------------
+// Raw bytes and descriptors. A precision names the element format of the
+// bytes: "int8" ... "uint64", "char", "uchar", "single", "double", each also
+// with ";l" (little-endian, as the plain names) and ";b" (big-endian).
+
+struct PrecisionRecord {
+  char name[12];  // NUL-terminated
+  uint32_t size;  // bytes per element: 1, 2, 4 or 8
+  uint8_t isUnsigned;
+  uint8_t bigEndian;  // only ever set for sizes above 1
+  uint8_t isChar;
+  uint8_t isFloat;
+};
+
+// The 36 records in order, then an all-zero one.
+const PrecisionRecord* GetPrecisionRecords();
+// Reads the top value as a precision name (109 beyond 11 characters, 44 for a
+// value that is not text, 108 for an unknown name). With keepClass asked, a
+// leading "*" sets it. isChar and keepClass may be null.
+[[nodiscard]] StatusCode ParsePrecisionName(EngineContext* ctx, uint32_t* size, bool* isUnsigned, bool* bigEndian,
+                                            bool* isChar, bool* isFloat, bool* keepClass);
+// fread, whose reads past the free data space answer 3 with the descriptor
+// put back where it was, and sread.
+[[nodiscard]] StatusCode FreadOpcode(EngineContext* ctx, const int16_t* ins);
+// fwrite, swrite and bwrite.
+[[nodiscard]] StatusCode FwriteOpcode(EngineContext* ctx, const int16_t* ins);
+// fclose, redirect, fflush, fseek, ftell, feof and clc.
+[[nodiscard]] StatusCode DescriptorOpcode(EngineContext* ctx, const int16_t* ins);

@@ -53,8 +53,9 @@ TEST(StaticNativeTable, NumbersEqualTheCheckedInList) {
   want << file.rdbuf();
   const std::string got = Listing(e.ctx);
   if (got != want.str()) {
-    std::ofstream(path + ".actual") << got;
-    FAIL() << "the installed numbering differs from " << path << "; the run's listing is in " << path << ".actual";
+    // Left in the test's working folder, away from the sources.
+    std::ofstream("nativetable.golden.actual") << got;
+    FAIL() << "the installed numbering differs from " << path << "; the run's listing is nativetable.golden.actual";
   }
 }
 

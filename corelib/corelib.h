@@ -513,3 +513,48 @@ const PrecisionRecord* GetPrecisionRecords();
 [[nodiscard]] StatusCode FwriteOpcode(EngineContext* ctx, const int16_t* ins);
 // fclose, redirect, fflush, fseek, ftell, feof and clc.
 [[nodiscard]] StatusCode DescriptorOpcode(EngineContext* ctx, const int16_t* ins);
+
+// ---------------------------------------------------------------------------
+// Natives of the static native table (handler(context, inputs, outputs,
+// selector)); each leaves its results in place of its inputs.
+
+// Bit functions. Doubles are seen as the low 32 bits of TruncateToInt64(x)
+// (64 bits for the Gray code); integer, char (16-bit) and logical (8-bit)
+// arrays bit for bit. bitand, bitor, bitxor ('&' '|' '^'), bitall, bitany
+// ('&' '|') and graycode, igraycode ('g' 'i') tell their operation by selector.
+[[nodiscard]] StatusCode BitGetNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode BitSetNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode BitwiseNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode BitCmpNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode BitShiftNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode BitReduceNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode GrayCodeNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+
+// Base64 with the standard alphabet and '=' padding. Encoding writes lines of
+// 60 characters joined by line feeds; decoding skips every character outside
+// the alphabet. Both answer 3 when the buffer is too small.
+[[nodiscard]] StatusCode EncodeBase64(const uint8_t* data, int64_t length, char* buffer, int64_t size,
+                                      int64_t* written);
+[[nodiscard]] StatusCode DecodeBase64(const char* text, int64_t length, uint8_t* buffer, int64_t size,
+                                      int64_t* written);
+// Decodes the next group of four alphabet characters from text[*position]
+// (text[end] is past the data) into bytes[0..*count), 0 to 3 bytes, and leaves
+// *position after the group. Fewer than three bytes end the data: a '=' in
+// the third or fourth place, the end of the text, or a '=' in the first or
+// second place, which ends it with none.
+void DecodeBase64Quartet(const char* text, int64_t end, int64_t* position, uint8_t* bytes, int* count);
+// base64encode ('e') and base64decode ('d').
+[[nodiscard]] StatusCode Base64Native(EngineContext* ctx, int nargin, int nargout, void* selector);
+
+// Integer classes: map2int, and intmax ('a') and intmin ('i').
+[[nodiscard]] StatusCode Map2IntNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode IntLimitNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+
+// Dates: clock (the local time now, seconds with milliseconds), and Julian
+// dates to and from calendar dates.
+[[nodiscard]] StatusCode ClockNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode Cal2JulianNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode Julian2CalNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+// The local calendar fields of a time since 1970 (UTC): [year month day hour
+// minute second], the seconds with the milliseconds as their fraction.
+void LocalClockFields(int64_t unixSeconds, int milliseconds, double fields[6]);

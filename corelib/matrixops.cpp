@@ -104,9 +104,11 @@ bool BothPlain(EngineContext* ctx) {
   return DropArgsUnderResults(ctx, 1, 2);
 }
 
-// The pseudo-inverse of the top value by the native of that name.
+// The pseudo-inverse of the top value by the native of that name. A record
+// that stands in for a pinv not built yet (1000) is as good as none.
 [[nodiscard]] StatusCode PseudoInverseOfTop(EngineContext* ctx, const NativeFunctionRecord* pinv) {
-  return pinv->handler(ctx, 1, 1, pinv->userData != nullptr ? pinv->userData : ctx->nativeUserData);
+  const StatusCode st = pinv->handler(ctx, 1, 1, pinv->userData != nullptr ? pinv->userData : ctx->nativeUserData);
+  return st == kNotSupported ? kNonSquareSize : st;
 }
 
 const NativeFunctionRecord* FindPinv(EngineContext* ctx) {
@@ -288,7 +290,11 @@ StatusCode mldivide(EngineContext* ctx) {
     const NativeFunctionRecord* pinv = FindPinv(ctx);
     if (pinv == nullptr) return kNonSquareSize;
     (void)RotateValues(ctx, 2, 1);
-    if (StatusCode st = PseudoInverseOfTop(ctx, pinv); st != kOk) return st;
+    if (StatusCode st = PseudoInverseOfTop(ctx, pinv); st != kOk) {
+      // Back in their order, for a repeat after growth.
+      (void)RotateValues(ctx, 2, 1);
+      return st;
+    }
     (void)RotateValues(ctx, 2, 1);
     return mtimes(ctx);
   }

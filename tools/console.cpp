@@ -23,6 +23,7 @@
 #include "engine/engine.h"
 #include "engine/searchpath.h"
 #include "platform/reservedblock.h"
+#include "runtime/nativetable.h"
 
 namespace {
 
@@ -156,8 +157,9 @@ NativeFunctionRecord Record(NativeHandler handler, void* userData, const char* n
   return r;
 }
 
-// The host's own table: the stream and source hooks and the host's natives.
-// A hook's style byte (its minimum inputs) 1 asks for LF line ends.
+// The host's own table, installed in front of the static one: the stream and
+// source hooks and the host's natives. A hook's style byte (its minimum
+// inputs) 1 asks for LF line ends.
 const NativeFunctionRecord kConsoleNatives[] = {
     Record(nullptr, nullptr, "@console", 0, 0, 0, 0),
     Record(AsNativeHandler(&WriteStandard), nullptr, "+write", 1, 0, 0, 0),
@@ -166,7 +168,7 @@ const NativeFunctionRecord kConsoleNatives[] = {
     Record(AsNativeHandler(&ReadFunctionFromSearchPath), reinterpret_cast<void*>(&ReadSourceFile), "+readfn", 0, 0, 0,
            0),
     Record(&PathNative, nullptr, "path", 0, 2, 0, 1),
-    Record(&IsKeywordNative, nullptr, "iskeyword", 0, 1, 0, 1),
+    Record(&ClockNative, nullptr, "clock", 0, 0, 1, 1),
     Record(&TicNative, nullptr, "tic", 0, 0, 0, 0),
     Record(&TocNative, nullptr, "toc", 0, 0, 0, 1),
     Record(nullptr, nullptr, "@thread", 0, 0, 0, 0),
@@ -191,8 +193,8 @@ const NativeFunctionRecord kStandardInputHooks[] = {
   if (StatusCode st = InitEngineContext(block, gBlock.bytes(), out); st != kOk) return st;
   EngineContext* ctx = *out;
   if (StatusCode st = InstallCoreLibrary(ctx, GetCoreLibraryTable()); st != kOk) return st;
-  if (StatusCode st = InstallNativeLibrary(ctx, kEngineMessageTables, false); st != kOk) return st;
-  if (StatusCode st = InstallNativeLibrary(ctx, kConsoleNatives, false); st != kOk) return st;
+  if (StatusCode st = InstallStaticNativeTable(ctx, false); st != kOk) return st;
+  if (StatusCode st = InstallNativeLibrary(ctx, kConsoleNatives, true); st != kOk) return st;
   SetTimeCallback(ctx, &ClockNow, gClockStates, sizeof(double));
   ClockNow(&gClockStates[0], 0, 1);
   ClockNow(&gClockStates[1], 1, 1);

@@ -7,10 +7,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
-struct EngineContext;
-
-using StatusCode = int32_t;
+#include "engine/extension_abi.h"
 
 // Interned names are negative offsets from the end of the symbol area; 0 is no name.
 using SymbolId = int32_t;
@@ -29,6 +28,7 @@ constexpr StatusCode kCodeOverflow = 6;
 constexpr StatusCode kSymbTableTooLarge = 7;
 constexpr StatusCode kOutOfMem = 8;
 constexpr StatusCode kUserError = 10;
+constexpr StatusCode kUnknownError = 11;
 constexpr StatusCode kIllegal = 12;
 constexpr StatusCode kIncompSize = 20;
 constexpr StatusCode kBadSize = 21;
@@ -624,24 +624,7 @@ bool PollBreak(EngineContext* ctx);
 // Names beginning with "@" or "!" are library headers ("!": the natives after
 // it may run in sandboxed frames); names beginning with "+" are hooks.
 
-using NativeHandler = StatusCode (*)(EngineContext* ctx, int nargin, int nargout, void* userData);
-
-// Extensions build these records, so the layout is fixed (x86-64: two
-// pointers, then the fields in their order).
-struct NativeFunctionRecord {
-  NativeHandler handler;  // for "+errmsgtable": the address of its error table
-  void* userData;         // null: the context's default user data
-  int32_t kind;           // 0 plain; > 0 a method of class kind; < 0 a constructor of class -kind
-  char name[32];
-  uint8_t minInputs;  // for a hook: its style byte
-  uint8_t maxInputs;  // kAnyCount: any number
-  uint8_t minOutputs;
-  uint8_t maxOutputs;
-};
-static_assert(sizeof(NativeFunctionRecord) == 56);
-static_assert(offsetof(NativeFunctionRecord, kind) == 16);
-static_assert(offsetof(NativeFunctionRecord, name) == 20);
-static_assert(offsetof(NativeFunctionRecord, minInputs) == 52);
+// NativeHandler and NativeFunctionRecord: engine/extension_abi.h.
 
 // Hooks keep handlers of their own signatures in the record's handler field;
 // converting through void (*)() is the one cast between function types meant.
@@ -654,8 +637,6 @@ F HandlerAs(NativeHandler handler) {
   return reinterpret_cast<F>(reinterpret_cast<void (*)()>(handler));
 }
 
-constexpr uint8_t kAnyCount = 0x40;
-
 [[nodiscard]] StatusCode InstallNativeLibrary(EngineContext* ctx, const NativeFunctionRecord* records, bool prepend);
 [[nodiscard]] StatusCode SetLibraryFlagByName(EngineContext* ctx, const char* name, uint8_t flag);
 void SetNativeDefaultUserData(EngineContext* ctx, void* userData);
@@ -663,6 +644,29 @@ void SetNativeUserDataByHandler(NativeFunctionRecord* records, NativeHandler han
 const NativeFunctionRecord* GetNativeRecordByIndex(EngineContext* ctx, int g);
 const char* GetNativeClassName(EngineContext* ctx, int32_t classId);
 void SetBreakPollCallback(EngineContext* ctx, bool (*callback)(void* userData), void* userData);
+
+// Extension libraries (shared objects; their side is engine/extension_abi.h).
+// They load before the first command: afterwards every load gives 600. A
+// relative path is taken from the executable's folder; the folder "RVOExt"
+// beside it when none is given. With a filter, a file is loaded only when its
+// name begins with it (ASCII case ignored) followed by '.' or nothing. The
+// report callback gets each loaded file's path as UTF-8.
+using ExtensionReportFn = void (*)(const char* path, void* data);
+// Single file: that file's status. A folder: 0, however many files failed.
+[[nodiscard]] StatusCode LoadExtensionLibraries(EngineContext* ctx, void* installArgument, const char* path,
+                                                bool singleFile, const char* filter, int filterLength,
+                                                ExtensionReportFn report, void* reportData);
+// 0 when loaded or skipped by the filter; 600 when the file cannot be loaded,
+// has neither interface, or finds its interface's table full.
+[[nodiscard]] StatusCode LoadExtensionLibrary(EngineContext* ctx, void* installArgument, const char* path,
+                                              const char* filter, int filterLength, ExtensionReportFn report,
+                                              void* reportData);
+void FillExtensionCallbackBlock(EngineContext* ctx, ExtensionCallbackBlock* block);
+// Calls an older-interface function on the top nargin values and leaves its
+// first nargout results in their place, the first on top.
+[[nodiscard]] StatusCode CallExtensionFunction(EngineContext* ctx, ExtensionFunction fn, int nargin, int nargout);
+// The handler of their wrapper records; the user data is the function.
+[[nodiscard]] StatusCode CallOlderExtensionFunction(EngineContext* ctx, int nargin, int nargout, void* userData);
 
 // Growth of the block under a running command. When an instruction or a
 // command line's compilation fails for room (1-6, 180-183, 198), the engine
@@ -739,23 +743,7 @@ void GetEngineDisplayFormat(EngineContext* ctx, char* format, int32_t* digits, c
 // machine. A host callback is queued with its argument; language code is
 // queued as a call block {double n; the function's CopiedValue; then its n
 // arguments' CopiedValues in order}, which must stay valid until it has run.
-using PendingCallFunction = void (*)(EngineContext* ctx, void* argument);
-// Maps the host's target to the context at its current address, so that a
-// poster outside the engine survives moves of the block.
-using PendingCallResolver = EngineContext* (*)(void* target);
-
-struct PendingCallAccess;
-using PostPendingCallFn = bool (*)(PendingCallAccess access, PendingCallFunction function, void* argument);
-using PostPendingEventFn = bool (*)(PendingCallAccess access, void* callBlock);
-
-// Handed to extensions; the post functions take it by value.
-struct PendingCallAccess {
-  PendingCallResolver resolver;  // null: target is the context itself
-  PostPendingCallFn postCall;
-  PostPendingEventFn postEvent;
-  void* target;
-};
-
+// PendingCallAccess and its functions: engine/extension_abi.h.
 void SetPendingCallResolver(EngineContext* ctx, PendingCallResolver resolver, void* target);
 void GetPendingCallAccess(EngineContext* ctx, PendingCallAccess* access);
 // False when the queue is full (nothing queued is dropped), for a null
@@ -1023,129 +1011,124 @@ bool HasCodeToRun(const EngineContext* ctx);
 [[nodiscard]] StatusCode TocNative(EngineContext* ctx, int nargin, int nargout, void* userData);
 
 // ---------------------------------------------------------------------------
-// The ServiceTable: the engine's entry points in a fixed slot order, at the
-// very start of the context. Natives and extension libraries call through it;
-// an extension built elsewhere finds a service by its slot, so the order
-// below never changes and every slot's place is checked.
-
-struct ServiceTable {
-  decltype(&::GetEngineVersionText) GetEngineVersionText;
-  decltype(&::ResolveFunctionName) ResolveFunctionName;
-  decltype(&::CallFunctionValue) CallFunctionValue;
-  decltype(&::FindNativeFunction) FindNativeFunction;
-  decltype(&::GetNativeRecordByIndex) GetNativeRecordByIndex;
-  decltype(&::CallNativeFunction) CallNativeFunction;
-  decltype(&::CallFunctionByName) CallFunctionByName;
-  decltype(&::CompileTextInCallerScope) CompileTextInCallerScope;
-  decltype(&::IsSafeDataExpression) IsSafeDataExpression;
-  decltype(&::DiscardEvalFrame) DiscardEvalFrame;
-  decltype(&::ClearError) ClearError;
-  decltype(&::RunInterpreter) RunInterpreter;
-  decltype(&::RaiseErrorWithIdentifier) RaiseErrorWithIdentifier;
-  decltype(&::IsAnyFunctionActive) IsAnyFunctionActive;
-  decltype(&::PollBreak) PollBreak;
-  decltype(&::GetDescriptorStackLength) GetDescriptorStackLength;
-  decltype(&::UnwindFrames) UnwindFrames;
-  decltype(&::GetExecutionPosition) GetExecutionPosition;
-  decltype(&::SetExecutionPosition) SetExecutionPosition;
-  decltype(&::CheckArgTypes) CheckArgTypes;
-  decltype(&::PushRealScalar) PushRealScalar;
-  decltype(&::PushInf) PushInf;
-  decltype(&::PushNaN) PushNaN;
-  decltype(&::PushLogicalScalar) PushLogicalScalar;
-  decltype(&::PushComplexScalar) PushComplexScalar;
-  decltype(&::PushEmptyMatrix) PushEmptyMatrix;
-  decltype(&::PushVoidValue) PushVoidValue;
-  decltype(&::PushTaggedInteger) PushTaggedInteger;
-  decltype(&::GetTaggedInteger) GetTaggedInteger;
-  decltype(&::PushDoubleMatrix) PushDoubleMatrix;
-  decltype(&::PushDoubleArray) PushDoubleArray;
-  decltype(&::PushSingleArray) PushSingleArray;
-  decltype(&::PushIntegerArray) PushIntegerArray;
-  decltype(&::PushCharArray) PushCharArray;
-  decltype(&::PushCharRow) PushCharRow;
-  decltype(&::PushLogicalArray) PushLogicalArray;
-  decltype(&::PopDoubleMatrix) PopDoubleMatrix;
-  decltype(&::PopRealScalar) PopRealScalar;
-  decltype(&::PopComplexScalar) PopComplexScalar;
-  decltype(&::GetIntegerScalarArg) GetIntegerScalarArg;
-  decltype(&::PopIntegerScalar) PopIntegerScalar;
-  decltype(&::PopBoolean) PopBoolean;
-  decltype(&::PopConditionValue) PopConditionValue;
-  decltype(&::GetDoubleMatrixArg) GetDoubleMatrixArg;
-  decltype(&::GetRealScalarArg) GetRealScalarArg;
-  decltype(&::GetBooleanArg) GetBooleanArg;
-  decltype(&::GetArgDims) GetArgDims;
-  decltype(&::GetDoubleArrayArg) GetDoubleArrayArg;
-  decltype(&::GetSingleArrayArg) GetSingleArrayArg;
-  decltype(&::GetIntegerArrayArg) GetIntegerArrayArg;
-  decltype(&::UnifyNumericArgs) UnifyNumericArgs;
-  decltype(&::CheckElementwiseArgs) CheckElementwiseArgs;
-  decltype(&::DropImaginaryPart) DropImaginaryPart;
-  decltype(&::MakeTopComplex) MakeTopComplex;
-  decltype(&::IsCharArg) IsCharArg;
-  decltype(&::IsLogicalArg) IsLogicalArg;
-  decltype(&::ConvertArgsToFloat) ConvertArgsToFloat;
-  decltype(&::ConvertArgToIntegerClass) ConvertArgToIntegerClass;
-  decltype(&::ConvertArgToLogical) ConvertArgToLogical;
-  decltype(&::PushStringFromBytes) PushStringFromBytes;
-  decltype(&::PushStringFromWideText) PushStringFromWideText;
-  decltype(&::ReserveStringBuffer) ReserveStringBuffer;
-  decltype(&::FinishStringBuffer) FinishStringBuffer;
-  decltype(&::ReserveWideStringBuffer) ReserveWideStringBuffer;
-  decltype(&::FinishWideStringBuffer) FinishWideStringBuffer;
-  decltype(&::ReserveEncodedTextBuffer) ReserveEncodedTextBuffer;
-  decltype(&::FinishUtf8TextBuffer) FinishUtf8TextBuffer;
-  decltype(&::PushStringFromUtf8) PushStringFromUtf8;
-  decltype(&::PopStringToBuffer) PopStringToBuffer;
-  decltype(&::CopyStringArgToBuffer) CopyStringArgToBuffer;
-  decltype(&::GetStringArg) GetStringArg;
-  decltype(&::EncodeCharArg) EncodeCharArg;
-  decltype(&::GetScratchAtDataEnd) GetScratchAtDataEnd;
-  decltype(&::GetFreeDataSpace) GetFreeDataSpace;
-  decltype(&::DropArgsUnderResults) DropArgsUnderResults;
-  decltype(&::RotateValues) RotateValues;
-  decltype(&::ReverseValues) ReverseValues;
-  decltype(&::DuplicateValues) DuplicateValues;
-  decltype(&::TransposeTopMatrix) TransposeTopMatrix;
-  decltype(&::MakeListFromValues) MakeListFromValues;
-  decltype(&::GetListArg) GetListArg;
-  decltype(&::PushEmptyCellArray) PushEmptyCellArray;
-  decltype(&::ReshapeTopValue) ReshapeTopValue;
-  decltype(&::ReshapeTopCellArray) ReshapeTopCellArray;
-  decltype(&::ConvertTopToStructArray) ConvertTopToStructArray;
-  decltype(&::IsListOrCellArg) IsListOrCellArg;
-  decltype(&::IsStructArg) IsStructArg;
-  decltype(&::IsObjectArg) IsObjectArg;
-  decltype(&::GetCellArgInfo) GetCellArgInfo;
-  decltype(&::PushListElement) PushListElement;
-  decltype(&::PushStructField) PushStructField;
-  decltype(&::ExplodeTopList) ExplodeTopList;
-  decltype(&::GetStructFieldName) GetStructFieldName;
-  decltype(&::GetValueSize) GetValueSize;
-  decltype(&::CopyValueOut) CopyValueOut;
-  decltype(&::PushCopiedValue) PushCopiedValue;
-  decltype(&::ApplyOptionSet) ApplyOptionSet;
-  decltype(&::PushOptionValue) PushOptionValue;
-  decltype(&::PopRealScalarOrDefault) PopRealScalarOrDefault;
-  decltype(&::GetRealOption) GetRealOption;
-  decltype(&::GetBooleanOption) GetBooleanOption;
-  decltype(&::WriteToDescriptor) WriteToDescriptor;
-  decltype(&::WriteNumberToDescriptor) WriteNumberToDescriptor;
-  decltype(&::WriteNewlineToDescriptor) WriteNewlineToDescriptor;
-  decltype(&::SetDescriptorBuffering) SetDescriptorBuffering;
-  decltype(&::ControlDescriptor) ControlDescriptor;
-  decltype(&::ReadFromDescriptor) ReadFromDescriptor;
-  decltype(&::AllocateDescriptorRange) AllocateDescriptorRange;
-  decltype(&::PushNativeObject) PushNativeObject;
-  decltype(&::GetNativeObjectArg) GetNativeObjectArg;
-  decltype(&::CallNativeByNameAndKind) CallNativeByNameAndKind;
-  decltype(&::FindNamedItem) FindNamedItem;
-  decltype(&::GetPendingCallAccess) GetPendingCallAccess;
-  decltype(&::SumArgumentValueSizes) SumArgumentValueSizes;
-  decltype(&::CopyArgumentValuesOut) CopyArgumentValuesOut;
-};
-static_assert(sizeof(ServiceTable) == 115 * sizeof(void*));
+// The ServiceTable (engine/extension_abi.h) is spelled out there for
+// extensions that see nothing else; each slot must keep its function's own
+// type and its place.
+static_assert(std::is_same_v<decltype(ServiceTable::GetEngineVersionText), decltype(&::GetEngineVersionText)>);
+static_assert(std::is_same_v<decltype(ServiceTable::ResolveFunctionName), decltype(&::ResolveFunctionName)>);
+static_assert(std::is_same_v<decltype(ServiceTable::CallFunctionValue), decltype(&::CallFunctionValue)>);
+static_assert(std::is_same_v<decltype(ServiceTable::FindNativeFunction), decltype(&::FindNativeFunction)>);
+static_assert(std::is_same_v<decltype(ServiceTable::GetNativeRecordByIndex), decltype(&::GetNativeRecordByIndex)>);
+static_assert(std::is_same_v<decltype(ServiceTable::CallNativeFunction), decltype(&::CallNativeFunction)>);
+static_assert(std::is_same_v<decltype(ServiceTable::CallFunctionByName), decltype(&::CallFunctionByName)>);
+static_assert(std::is_same_v<decltype(ServiceTable::CompileTextInCallerScope), decltype(&::CompileTextInCallerScope)>);
+static_assert(std::is_same_v<decltype(ServiceTable::IsSafeDataExpression), decltype(&::IsSafeDataExpression)>);
+static_assert(std::is_same_v<decltype(ServiceTable::DiscardEvalFrame), decltype(&::DiscardEvalFrame)>);
+static_assert(std::is_same_v<decltype(ServiceTable::ClearError), decltype(&::ClearError)>);
+static_assert(std::is_same_v<decltype(ServiceTable::RunInterpreter), decltype(&::RunInterpreter)>);
+static_assert(std::is_same_v<decltype(ServiceTable::RaiseErrorWithIdentifier), decltype(&::RaiseErrorWithIdentifier)>);
+static_assert(std::is_same_v<decltype(ServiceTable::IsAnyFunctionActive), decltype(&::IsAnyFunctionActive)>);
+static_assert(std::is_same_v<decltype(ServiceTable::PollBreak), decltype(&::PollBreak)>);
+static_assert(std::is_same_v<decltype(ServiceTable::GetDescriptorStackLength), decltype(&::GetDescriptorStackLength)>);
+static_assert(std::is_same_v<decltype(ServiceTable::UnwindFrames), decltype(&::UnwindFrames)>);
+static_assert(std::is_same_v<decltype(ServiceTable::GetExecutionPosition), decltype(&::GetExecutionPosition)>);
+static_assert(std::is_same_v<decltype(ServiceTable::SetExecutionPosition), decltype(&::SetExecutionPosition)>);
+static_assert(std::is_same_v<decltype(ServiceTable::CheckArgTypes), decltype(&::CheckArgTypes)>);
+static_assert(std::is_same_v<decltype(ServiceTable::PushRealScalar), decltype(&::PushRealScalar)>);
+static_assert(std::is_same_v<decltype(ServiceTable::PushInf), decltype(&::PushInf)>);
+static_assert(std::is_same_v<decltype(ServiceTable::PushNaN), decltype(&::PushNaN)>);
+static_assert(std::is_same_v<decltype(ServiceTable::PushLogicalScalar), decltype(&::PushLogicalScalar)>);
+static_assert(std::is_same_v<decltype(ServiceTable::PushComplexScalar), decltype(&::PushComplexScalar)>);
+static_assert(std::is_same_v<decltype(ServiceTable::PushEmptyMatrix), decltype(&::PushEmptyMatrix)>);
+static_assert(std::is_same_v<decltype(ServiceTable::PushVoidValue), decltype(&::PushVoidValue)>);
+static_assert(std::is_same_v<decltype(ServiceTable::PushTaggedInteger), decltype(&::PushTaggedInteger)>);
+static_assert(std::is_same_v<decltype(ServiceTable::GetTaggedInteger), decltype(&::GetTaggedInteger)>);
+static_assert(std::is_same_v<decltype(ServiceTable::PushDoubleMatrix), decltype(&::PushDoubleMatrix)>);
+static_assert(std::is_same_v<decltype(ServiceTable::PushDoubleArray), decltype(&::PushDoubleArray)>);
+static_assert(std::is_same_v<decltype(ServiceTable::PushSingleArray), decltype(&::PushSingleArray)>);
+static_assert(std::is_same_v<decltype(ServiceTable::PushIntegerArray), decltype(&::PushIntegerArray)>);
+static_assert(std::is_same_v<decltype(ServiceTable::PushCharArray), decltype(&::PushCharArray)>);
+static_assert(std::is_same_v<decltype(ServiceTable::PushCharRow), decltype(&::PushCharRow)>);
+static_assert(std::is_same_v<decltype(ServiceTable::PushLogicalArray), decltype(&::PushLogicalArray)>);
+static_assert(std::is_same_v<decltype(ServiceTable::PopDoubleMatrix), decltype(&::PopDoubleMatrix)>);
+static_assert(std::is_same_v<decltype(ServiceTable::PopRealScalar), decltype(&::PopRealScalar)>);
+static_assert(std::is_same_v<decltype(ServiceTable::PopComplexScalar), decltype(&::PopComplexScalar)>);
+static_assert(std::is_same_v<decltype(ServiceTable::GetIntegerScalarArg), decltype(&::GetIntegerScalarArg)>);
+static_assert(std::is_same_v<decltype(ServiceTable::PopIntegerScalar), decltype(&::PopIntegerScalar)>);
+static_assert(std::is_same_v<decltype(ServiceTable::PopBoolean), decltype(&::PopBoolean)>);
+static_assert(std::is_same_v<decltype(ServiceTable::PopConditionValue), decltype(&::PopConditionValue)>);
+static_assert(std::is_same_v<decltype(ServiceTable::GetDoubleMatrixArg), decltype(&::GetDoubleMatrixArg)>);
+static_assert(std::is_same_v<decltype(ServiceTable::GetRealScalarArg), decltype(&::GetRealScalarArg)>);
+static_assert(std::is_same_v<decltype(ServiceTable::GetBooleanArg), decltype(&::GetBooleanArg)>);
+static_assert(std::is_same_v<decltype(ServiceTable::GetArgDims), decltype(&::GetArgDims)>);
+static_assert(std::is_same_v<decltype(ServiceTable::GetDoubleArrayArg), decltype(&::GetDoubleArrayArg)>);
+static_assert(std::is_same_v<decltype(ServiceTable::GetSingleArrayArg), decltype(&::GetSingleArrayArg)>);
+static_assert(std::is_same_v<decltype(ServiceTable::GetIntegerArrayArg), decltype(&::GetIntegerArrayArg)>);
+static_assert(std::is_same_v<decltype(ServiceTable::UnifyNumericArgs), decltype(&::UnifyNumericArgs)>);
+static_assert(std::is_same_v<decltype(ServiceTable::CheckElementwiseArgs), decltype(&::CheckElementwiseArgs)>);
+static_assert(std::is_same_v<decltype(ServiceTable::DropImaginaryPart), decltype(&::DropImaginaryPart)>);
+static_assert(std::is_same_v<decltype(ServiceTable::MakeTopComplex), decltype(&::MakeTopComplex)>);
+static_assert(std::is_same_v<decltype(ServiceTable::IsCharArg), decltype(&::IsCharArg)>);
+static_assert(std::is_same_v<decltype(ServiceTable::IsLogicalArg), decltype(&::IsLogicalArg)>);
+static_assert(std::is_same_v<decltype(ServiceTable::ConvertArgsToFloat), decltype(&::ConvertArgsToFloat)>);
+static_assert(std::is_same_v<decltype(ServiceTable::ConvertArgToIntegerClass), decltype(&::ConvertArgToIntegerClass)>);
+static_assert(std::is_same_v<decltype(ServiceTable::ConvertArgToLogical), decltype(&::ConvertArgToLogical)>);
+static_assert(std::is_same_v<decltype(ServiceTable::PushStringFromBytes), decltype(&::PushStringFromBytes)>);
+static_assert(std::is_same_v<decltype(ServiceTable::PushStringFromWideText), decltype(&::PushStringFromWideText)>);
+static_assert(std::is_same_v<decltype(ServiceTable::ReserveStringBuffer), decltype(&::ReserveStringBuffer)>);
+static_assert(std::is_same_v<decltype(ServiceTable::FinishStringBuffer), decltype(&::FinishStringBuffer)>);
+static_assert(std::is_same_v<decltype(ServiceTable::ReserveWideStringBuffer), decltype(&::ReserveWideStringBuffer)>);
+static_assert(std::is_same_v<decltype(ServiceTable::FinishWideStringBuffer), decltype(&::FinishWideStringBuffer)>);
+static_assert(std::is_same_v<decltype(ServiceTable::ReserveEncodedTextBuffer), decltype(&::ReserveEncodedTextBuffer)>);
+static_assert(std::is_same_v<decltype(ServiceTable::FinishUtf8TextBuffer), decltype(&::FinishUtf8TextBuffer)>);
+static_assert(std::is_same_v<decltype(ServiceTable::PushStringFromUtf8), decltype(&::PushStringFromUtf8)>);
+static_assert(std::is_same_v<decltype(ServiceTable::PopStringToBuffer), decltype(&::PopStringToBuffer)>);
+static_assert(std::is_same_v<decltype(ServiceTable::CopyStringArgToBuffer), decltype(&::CopyStringArgToBuffer)>);
+static_assert(std::is_same_v<decltype(ServiceTable::GetStringArg), decltype(&::GetStringArg)>);
+static_assert(std::is_same_v<decltype(ServiceTable::EncodeCharArg), decltype(&::EncodeCharArg)>);
+static_assert(std::is_same_v<decltype(ServiceTable::GetScratchAtDataEnd), decltype(&::GetScratchAtDataEnd)>);
+static_assert(std::is_same_v<decltype(ServiceTable::GetFreeDataSpace), decltype(&::GetFreeDataSpace)>);
+static_assert(std::is_same_v<decltype(ServiceTable::DropArgsUnderResults), decltype(&::DropArgsUnderResults)>);
+static_assert(std::is_same_v<decltype(ServiceTable::RotateValues), decltype(&::RotateValues)>);
+static_assert(std::is_same_v<decltype(ServiceTable::ReverseValues), decltype(&::ReverseValues)>);
+static_assert(std::is_same_v<decltype(ServiceTable::DuplicateValues), decltype(&::DuplicateValues)>);
+static_assert(std::is_same_v<decltype(ServiceTable::TransposeTopMatrix), decltype(&::TransposeTopMatrix)>);
+static_assert(std::is_same_v<decltype(ServiceTable::MakeListFromValues), decltype(&::MakeListFromValues)>);
+static_assert(std::is_same_v<decltype(ServiceTable::GetListArg), decltype(&::GetListArg)>);
+static_assert(std::is_same_v<decltype(ServiceTable::PushEmptyCellArray), decltype(&::PushEmptyCellArray)>);
+static_assert(std::is_same_v<decltype(ServiceTable::ReshapeTopValue), decltype(&::ReshapeTopValue)>);
+static_assert(std::is_same_v<decltype(ServiceTable::ReshapeTopCellArray), decltype(&::ReshapeTopCellArray)>);
+static_assert(std::is_same_v<decltype(ServiceTable::ConvertTopToStructArray), decltype(&::ConvertTopToStructArray)>);
+static_assert(std::is_same_v<decltype(ServiceTable::IsListOrCellArg), decltype(&::IsListOrCellArg)>);
+static_assert(std::is_same_v<decltype(ServiceTable::IsStructArg), decltype(&::IsStructArg)>);
+static_assert(std::is_same_v<decltype(ServiceTable::IsObjectArg), decltype(&::IsObjectArg)>);
+static_assert(std::is_same_v<decltype(ServiceTable::GetCellArgInfo), decltype(&::GetCellArgInfo)>);
+static_assert(std::is_same_v<decltype(ServiceTable::PushListElement), decltype(&::PushListElement)>);
+static_assert(std::is_same_v<decltype(ServiceTable::PushStructField), decltype(&::PushStructField)>);
+static_assert(std::is_same_v<decltype(ServiceTable::ExplodeTopList), decltype(&::ExplodeTopList)>);
+static_assert(std::is_same_v<decltype(ServiceTable::GetStructFieldName), decltype(&::GetStructFieldName)>);
+static_assert(std::is_same_v<decltype(ServiceTable::GetValueSize), decltype(&::GetValueSize)>);
+static_assert(std::is_same_v<decltype(ServiceTable::CopyValueOut), decltype(&::CopyValueOut)>);
+static_assert(std::is_same_v<decltype(ServiceTable::PushCopiedValue), decltype(&::PushCopiedValue)>);
+static_assert(std::is_same_v<decltype(ServiceTable::ApplyOptionSet), decltype(&::ApplyOptionSet)>);
+static_assert(std::is_same_v<decltype(ServiceTable::PushOptionValue), decltype(&::PushOptionValue)>);
+static_assert(std::is_same_v<decltype(ServiceTable::PopRealScalarOrDefault), decltype(&::PopRealScalarOrDefault)>);
+static_assert(std::is_same_v<decltype(ServiceTable::GetRealOption), decltype(&::GetRealOption)>);
+static_assert(std::is_same_v<decltype(ServiceTable::GetBooleanOption), decltype(&::GetBooleanOption)>);
+static_assert(std::is_same_v<decltype(ServiceTable::WriteToDescriptor), decltype(&::WriteToDescriptor)>);
+static_assert(std::is_same_v<decltype(ServiceTable::WriteNumberToDescriptor), decltype(&::WriteNumberToDescriptor)>);
+static_assert(std::is_same_v<decltype(ServiceTable::WriteNewlineToDescriptor), decltype(&::WriteNewlineToDescriptor)>);
+static_assert(std::is_same_v<decltype(ServiceTable::SetDescriptorBuffering), decltype(&::SetDescriptorBuffering)>);
+static_assert(std::is_same_v<decltype(ServiceTable::ControlDescriptor), decltype(&::ControlDescriptor)>);
+static_assert(std::is_same_v<decltype(ServiceTable::ReadFromDescriptor), decltype(&::ReadFromDescriptor)>);
+static_assert(std::is_same_v<decltype(ServiceTable::AllocateDescriptorRange), decltype(&::AllocateDescriptorRange)>);
+static_assert(std::is_same_v<decltype(ServiceTable::PushNativeObject), decltype(&::PushNativeObject)>);
+static_assert(std::is_same_v<decltype(ServiceTable::GetNativeObjectArg), decltype(&::GetNativeObjectArg)>);
+static_assert(std::is_same_v<decltype(ServiceTable::CallNativeByNameAndKind), decltype(&::CallNativeByNameAndKind)>);
+static_assert(std::is_same_v<decltype(ServiceTable::FindNamedItem), decltype(&::FindNamedItem)>);
+static_assert(std::is_same_v<decltype(ServiceTable::GetPendingCallAccess), decltype(&::GetPendingCallAccess)>);
+static_assert(std::is_same_v<decltype(ServiceTable::SumArgumentValueSizes), decltype(&::SumArgumentValueSizes)>);
+static_assert(std::is_same_v<decltype(ServiceTable::CopyArgumentValuesOut), decltype(&::CopyArgumentValuesOut)>);
 static_assert(offsetof(ServiceTable, GetEngineVersionText) == 0 * sizeof(void*));
 static_assert(offsetof(ServiceTable, ResolveFunctionName) == 1 * sizeof(void*));
 static_assert(offsetof(ServiceTable, CallFunctionValue) == 2 * sizeof(void*));
@@ -1261,9 +1244,3 @@ static_assert(offsetof(ServiceTable, FindNamedItem) == 111 * sizeof(void*));
 static_assert(offsetof(ServiceTable, GetPendingCallAccess) == 112 * sizeof(void*));
 static_assert(offsetof(ServiceTable, SumArgumentValueSizes) == 113 * sizeof(void*));
 static_assert(offsetof(ServiceTable, CopyArgumentValuesOut) == 114 * sizeof(void*));
-
-// The table sits at offset 0 of every context, so an extension needs nothing
-// else of the context's layout to find it.
-inline const ServiceTable* GetServiceTable(const EngineContext* ctx) {
-  return reinterpret_cast<const ServiceTable*>(ctx);
-}

@@ -22,11 +22,12 @@ int64_t DataStackOffset(int libraries, int namedItems) {
   return NamedItemsOffset(libraries) + kRegistryEntryBytes * namedItems + 8;
 }
 
+// Code compiled or running under the old numbers would call the wrong natives.
+bool CanInstallLibraries(const EngineContext* ctx) { return ctx->entriesInUse <= 1 && ctx->pc.space == kNoCode; }
+
 StatusCode InstallNativeLibrary(EngineContext* ctx, const NativeFunctionRecord* records, bool prepend) {
   if (records == nullptr || records[0].name[0] == 0) return kOk;
-  // Installing renumbers natives; code compiled or running under the old
-  // numbers would call the wrong ones, so registration comes before any code.
-  if (ctx->entriesInUse > 1 || ctx->pc.space != kNoCode) return kInitError;
+  if (!CanInstallLibraries(ctx)) return kInitError;
   for (int i = 0; i < ctx->libraryCount; ++i)
     if (ctx->libraries[i].first == records) return kInitError;
   int32_t count = 0;

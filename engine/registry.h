@@ -19,6 +19,10 @@ int64_t DataStackOffset(int libraries, int namedItems);
 // Start of the region area, right after the header.
 inline uint8_t* RegionStart(EngineContext* ctx) { return reinterpret_cast<uint8_t*>(ctx) + kContextHeaderBytes; }
 
+// Installing renumbers natives: only before any function entry is in use
+// and while no code runs.
+bool CanInstallLibraries(const EngineContext* ctx);
+
 // Where native number g lives.
 struct NativeRef {
   const NativeFunctionRecord* record;

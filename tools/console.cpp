@@ -195,6 +195,9 @@ const NativeFunctionRecord kStandardInputHooks[] = {
   if (StatusCode st = InstallCoreLibrary(ctx, GetCoreLibraryTable()); st != kOk) return st;
   if (StatusCode st = InstallStaticNativeTable(ctx, false); st != kOk) return st;
   if (StatusCode st = InstallNativeLibrary(ctx, kConsoleNatives, true); st != kOk) return st;
+  // Extension libraries from the folder RVOExt beside the executable, before
+  // any code; a file that does not load is left out.
+  (void)LoadExtensionLibraries(ctx, nullptr, nullptr, false, nullptr, 0, nullptr, nullptr);
   SetTimeCallback(ctx, &ClockNow, gClockStates, sizeof(double));
   ClockNow(&gClockStates[0], 0, 1);
   ClockNow(&gClockStates[1], 1, 1);

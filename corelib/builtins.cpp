@@ -214,6 +214,13 @@ constexpr CoreBinding kCoreBuiltins[] = {
     {Op::Fscanf, FscanfOpcode},
     {Op::Fgetl, FgetlOpcode},
     {Op::Fgets, FgetlOpcode},
+    {Op::Sort, SortingOpcode},
+    {Op::Unique, SortingOpcode},
+    {Op::Union, SortingOpcode},
+    {Op::Intersect, SortingOpcode},
+    {Op::Setdiff, SortingOpcode},
+    {Op::Setxor, SortingOpcode},
+    {Op::Ismember, SortingOpcode},
 };
 
 constexpr bool EveryBindingIsTheLibrarys() {

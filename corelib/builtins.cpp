@@ -226,6 +226,13 @@ constexpr CoreBinding kCoreBuiltins[] = {
     {Op::Ftell, DescriptorOpcode},
     {Op::Feof, DescriptorOpcode},
     {Op::Clc, DescriptorOpcode},
+    {Op::Sort, SortingOpcode},
+    {Op::Unique, SortingOpcode},
+    {Op::Union, SortingOpcode},
+    {Op::Intersect, SortingOpcode},
+    {Op::Setdiff, SortingOpcode},
+    {Op::Setxor, SortingOpcode},
+    {Op::Ismember, SortingOpcode},
 };
 
 constexpr bool EveryBindingIsTheLibrarys() {

@@ -375,6 +375,24 @@ void MultiplyComplexMatrices(int m, int n, int p, const double* a, const double*
 [[nodiscard]] StatusCode StructOpcode(EngineContext* ctx, const int16_t* ins);
 
 // ---------------------------------------------------------------------------
+// Sorting and set operations. NaN sorts after every number ascending and
+// before every number descending; it equals nothing, so unique keeps each
+// NaN and no set operation finds one common. Positions are 1-based doubles;
+// several outputs end with the first on top.
+
+// sort(x [, dim] [, mode]): mode 'a...' or 'd...' (108 for another letter or
+// for a third input that is not text), dim from 1 (34 below). A list or cell
+// array of strings sorts into a list (43 for an element that is not text,
+// 124 with a dimension).
+[[nodiscard]] StatusCode sort(EngineContext* ctx, int nargin, int nargout);
+// [values, i, j] = unique(x).
+[[nodiscard]] StatusCode unique(EngineContext* ctx, int nargout);
+// 'u' union, 'i' intersect, 'd' setdiff (126 for three outputs), 'x' setxor,
+// 'm' ismember, of the top two values.
+[[nodiscard]] StatusCode CombineSets(EngineContext* ctx, char selector, int nargout);
+[[nodiscard]] StatusCode SortingOpcode(EngineContext* ctx, const int16_t* ins);
+
+// ---------------------------------------------------------------------------
 // Array rearrangement. Lists, cells and structures are flipped, rotated and
 // tiled through their element position tables. Result sizes are counted in
 // 64 bits: beyond 2^31 - 1 elements is 109, before anything is pushed.

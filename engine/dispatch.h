@@ -119,6 +119,7 @@ inline constexpr OpcodeBinding kMachineOpcodes[] = {
     {Op::Inline, OpInline},
     {Op::Fun2str, OpFun2str},
     {Op::Deal, OpDeal},
+    {Op::Variables, OpVariables},
     {Op::Str2fun, OpFunctionReference},
     {Op::MakeFunctionRef, OpFunctionReference},
     {Op::Jump, InlineOnlyOpcode},

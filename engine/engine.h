@@ -810,6 +810,27 @@ bool EncodeTextWithLineEnds(EngineContext* ctx, int mode, const uint16_t* text, 
 int32_t GetCurrentLibraryIndex(EngineContext* ctx);
 
 // ---------------------------------------------------------------------------
+// Values as source text that recreates them.
+
+// Writes the top value, which it consumes, as source text; with a name as
+// "name = text;" and a line break. With descriptor -1 the text stays in the
+// buffer (size in 16-bit characters, at least 50; 3 when it does not fit) and
+// *length gets its characters; with a descriptor of 0 or more the buffer
+// (null: half the free data space) is flushed through the charset encoder
+// whenever it is full. 109 for composites nested deeper than 30 levels, 44 for
+// a native object whose class has no "+wdump" or "+dump" hook, 501 for a
+// break asked for at a line break; the value then stays.
+[[nodiscard]] StatusCode WriteValueAsSource(EngineContext* ctx, uint16_t* buffer, int64_t size, int64_t* length,
+                                            int32_t descriptor, const char* name, int nameLength);
+// Every variable of the scope as assignments, in slot order; with the flag a
+// linked variable is first declared by "global " or "persistent " and its name.
+[[nodiscard]] StatusCode ListVariables(EngineContext* ctx, int32_t descriptor, bool declarations);
+// The native dumpvar (1-3 inputs, 0-1 outputs): dumpvar(value),
+// dumpvar(name, value), dumpvar(descriptor, name, value); with an output the
+// text is returned as a char row.
+[[nodiscard]] StatusCode DumpvarNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+
+// ---------------------------------------------------------------------------
 // Source scanning.
 
 // The native iskeyword (0-1 inputs, 1 output): without input the list of the

@@ -77,6 +77,9 @@ using OpcodeHandler = BuiltinHandler;
 [[nodiscard]] StatusCode OpIncrementVar(EngineContext* ctx, const int16_t* ins);     // 95, 96 {v}
 [[nodiscard]] StatusCode OpClearVar(EngineContext* ctx, const int16_t* ins);         // 97 {v}
 
+// engine/valuesource.cpp
+[[nodiscard]] StatusCode OpVariables(EngineContext* ctx, const int16_t* ins);  // 117
+
 // engine/references.cpp
 [[nodiscard]] StatusCode OpRefVar(EngineContext* ctx, const int16_t* ins);        // 108, 109 {v}
 [[nodiscard]] StatusCode OpEndRef(EngineContext* ctx, const int16_t* ins);        // 110

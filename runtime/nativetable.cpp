@@ -105,7 +105,7 @@ const Row* Rows() {
 
       Lib("!RVO"),
       Fn("iskeyword", &IsKeywordNative, 0, 1, 0, 1),
-      Todo("dumpvar", 1, 3, 0, 1),
+      Fn("dumpvar", &DumpvarNative, 1, 3, 0, 1),
       Fn("bitget", &BitGetNative, 2, 2, 1, 1),
       Fn("bitset", &BitSetNative, 2, 3, 1, 1),
       Fn("bitand", &BitwiseNative, 2, 2, 1, 1, '&'),

@@ -171,9 +171,6 @@ const NativeFunctionRecord kConsoleNatives[] = {
     Record(&ClockNative, nullptr, "clock", 0, 0, 1, 1),
     Record(&TicNative, nullptr, "tic", 0, 0, 0, 0),
     Record(&TocNative, nullptr, "toc", 0, 0, 0, 1),
-    // ---- dumpvar stays here only until the static native table holds it ----
-    Record(&DumpvarNative, nullptr, "dumpvar", 1, 3, 0, 1),
-    // ----
     Record(nullptr, nullptr, "@thread", 0, 0, 0, 0),
     Record(&ThreadNewNative, nullptr, "threadnew", 1, kAnyCount, 0, 1),
     Record(&ThreadKillNative, nullptr, "threadkill", 1, 1, 0, 0),

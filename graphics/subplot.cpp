@@ -53,8 +53,9 @@ void InitContents(SubplotRecord* r) {
 }
 
 void CopyText(uint8_t* field, size_t size, const char* text, int32_t length) {
-  size_t n = length >= 0 ? std::min(static_cast<size_t>(length), size) : strnlen(text, size);
-  std::memcpy(field, text, n);
+  size_t n = 0;
+  if (text != nullptr) n = length >= 0 ? std::min(static_cast<size_t>(length), size) : strnlen(text, size);
+  if (n > 0) std::memcpy(field, text, n);
   std::memset(field + n, 0, size - n);
 }
 

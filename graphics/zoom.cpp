@@ -188,7 +188,8 @@ void ZoomOutXAxisAt(SubplotRecord* r, double px) {
 
 namespace {
 
-// The limits of one axis shifted by a pixel displacement, the mapping with them.
+// The limits of one axis shifted by a pixel displacement; false when they
+// leave the finite (or, on a logarithmic axis, the positive) numbers.
 bool PanLimits(const SubplotRecord* r, double d, double scale, bool logarithmic, int axis, double* lo, double* hi) {
   double shift = d / scale;
   *lo = r->minimum[axis];

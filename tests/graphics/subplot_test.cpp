@@ -77,6 +77,8 @@ TEST(SubplotRecord, TitlesAndAxisNamesAreCutToTheirFields) {
   EXPECT_EQ(Field(r.title, 64), "short");
   EXPECT_EQ(r.title[5], 0);
   EXPECT_EQ(r.title[63], 0) << "the rest of the field is zero-filled";
+  SetSubplotTitle(&r, nullptr, 5);
+  EXPECT_EQ(r.title[0], 0) << "no text clears the title";
 
   SetAxisLabels(&r, "time", -1, "voltage", -1, "depth", -1);
   SetAxisLabels(&r, "abcdefghijklmnopqrst", 20, nullptr, 0, "zz", 2);

@@ -183,3 +183,7 @@ constexpr int32_t PlotStyleColour(const PlotStyle& s) { return s.red * 65536 + s
 // three bytes red, green, blue or null for black.
 [[nodiscard]] StatusCode PickPlotStyle(const char* text, int32_t length, int32_t curve, int32_t defaultWord,
                                        const uint8_t* defaultColour, PlotStyle* style);
+
+// ---------------------------------------------------------------------------
+// The subplot model: record, pixel mapping, zoom and pan, 3-D view.
+#include "graphics/subplot.h"

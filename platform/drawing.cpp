@@ -1,13 +1,15 @@
 // The drawing layer on Cairo and Pango. Pixel rules: a 1-pixel solid line is
-// filled as a band one pixel tall (or wide) along its major axis, so it
-// covers exactly one pixel per column (or row) and never its end pixel; wider
-// and dashed pens are Cairo strokes; nothing is antialiased but text.
+// filled as runs of whole pixels, one per step along its major axis and never
+// its end pixel, since Cairo's unantialiased fill thresholds the coverage of
+// the whole path and two close edges would otherwise fill the pixel between
+// them; wider and dashed pens are Cairo strokes; nothing is antialiased but text.
 #include "platform/drawing.h"
 
 #include <cairo.h>
 #include <pango/pangocairo.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 std::string NormaliseUtf8(const uint8_t* s, size_t n) {
@@ -126,36 +128,53 @@ PangoContext* MeasuringContext() {
   return context;
 }
 
-// The band of a 1-pixel line from a to b, excluding b's pixel: along the
-// major axis it runs from the first pixel's outer edge to the last pixel's
-// edge facing b, and it is one pixel thick across, so each column (or row)
-// holds exactly one pixel centre. Added with a fixed orientation, so
-// overlapping bands of one path stay filled under the winding rule.
-void AddLineBand(cairo_t* cr, DrawPoint a, DrawPoint b) {
-  double dx = double(b.x) - a.x, dy = double(b.y) - a.y;
+// Pixel rectangles the rasteriser cannot round either way.
+struct PixelBox {
+  int64_t left, top, right, bottom;  // right and bottom exclusive
+};
+
+// floor(n / d) for d > 0.
+int64_t FloorDiv(int64_t n, int64_t d) { return n >= 0 ? n / d : -((-n + d - 1) / d); }
+
+// The pixels of a 1-pixel line from a to b, b's own pixel left out: one per
+// step along the major axis, the one whose centre lies nearest the line (ties
+// toward +infinity), added as runs of whole pixels. Only the steps inside
+// `area` are walked, so a long line costs no more than the area is wide.
+void AddLinePixels(cairo_t* cr, DrawPoint a, DrawPoint b, const PixelBox& area) {
+  int64_t dx = int64_t(b.x) - a.x, dy = int64_t(b.y) - a.y;
   if (dx == 0 && dy == 0) return;
   bool xMajor = std::abs(dx) >= std::abs(dy);
-  // Work in (u, v) = (major, minor) coordinates.
-  double u0 = xMajor ? a.x : a.y, v0 = xMajor ? a.y : a.x;
-  double du = xMajor ? dx : dy, dv = xMajor ? dy : dx;
-  double slope = dv / du;
-  double ua = du > 0 ? u0 : u0 + 1;
-  double ub = ua + du;
-  double va = v0 + 0.5 + (ua - u0 - 0.5) * slope;
-  double vb = v0 + 0.5 + (ub - u0 - 0.5) * slope;
-  double corners[4][2] = {{ua, va - 0.5}, {ub, vb - 0.5}, {ub, vb + 0.5}, {ua, va + 0.5}};
-  // Swapping the axes and reversing the direction of u each flip the turn.
-  bool reverse = (du < 0) != !xMajor;
-  for (int k = 0; k < 4; ++k) {
-    const double* c = corners[reverse ? 3 - k : k];
-    double x = xMajor ? c[0] : c[1], y = xMajor ? c[1] : c[0];
-    if (k == 0) {
-      cairo_move_to(cr, x, y);
+  // (u, v) = (major, minor) coordinates.
+  int64_t u0 = xMajor ? a.x : a.y, v0 = xMajor ? a.y : a.x;
+  int64_t du = xMajor ? dx : dy, dv = xMajor ? dy : dx;
+  int64_t step = du > 0 ? 1 : -1, n = std::abs(du);
+  int64_t lo = xMajor ? area.left : area.top, hi = xMajor ? area.right : area.bottom;  // u range, hi exclusive
+  int64_t vlo = xMajor ? area.top : area.left, vhi = xMajor ? area.bottom : area.right;
+  // Steps k in [k0, k1) put u = u0 + step * k inside [lo, hi).
+  int64_t k0 = step > 0 ? lo - u0 : u0 - (hi - 1);
+  int64_t k1 = step > 0 ? hi - u0 : u0 - lo + 1;
+  k0 = std::max<int64_t>(k0, 0), k1 = std::min<int64_t>(k1, n);
+  auto minor = [&](int64_t k) { return v0 + FloorDiv(2 * k * dv + n, 2 * n); };
+  auto emit = [&](int64_t uFirst, int64_t uLast, int64_t v) {
+    if (v < vlo || v >= vhi) return;
+    int64_t u = std::min(uFirst, uLast), len = std::abs(uLast - uFirst) + 1;
+    if (xMajor) {
+      cairo_rectangle(cr, double(u), double(v), double(len), 1);
     } else {
-      cairo_line_to(cr, x, y);
+      cairo_rectangle(cr, double(v), double(u), 1, double(len));
+    }
+  };
+  int64_t runStart = 0, runV = 0;
+  for (int64_t k = k0; k < k1; ++k) {
+    int64_t v = minor(k);
+    if (k == k0) {
+      runStart = k, runV = v;
+    } else if (v != runV) {
+      emit(u0 + step * runStart, u0 + step * (k - 1), runV);
+      runStart = k, runV = v;
     }
   }
-  cairo_close_path(cr);
+  if (k1 > k0) emit(u0 + step * runStart, u0 + step * (k1 - 1), runV);
 }
 
 // Dash lengths in pixels of the cosmetic pens.
@@ -217,8 +236,13 @@ void DrawingContext::Outline(const DrawPoint* p, size_t count, bool closed) {
   cairo_new_path(cr_);
   SetSource(pen_.colour);
   if (pen_.width <= 1 && pen_.dash == PenDash::kSolid) {
-    for (size_t i = 1; i < count; ++i) AddLineBand(cr_, p[i - 1], p[i]);
-    if (closed) AddLineBand(cr_, p[count - 1], p[0]);
+    // Whole pixels only, so overlapping runs cannot add up to more pixels.
+    double x0, y0, x1, y1;
+    cairo_clip_extents(cr_, &x0, &y0, &x1, &y1);
+    PixelBox area = {int64_t(std::floor(x0)) - 1, int64_t(std::floor(y0)) - 1, int64_t(std::ceil(x1)) + 1,
+                     int64_t(std::ceil(y1)) + 1};
+    for (size_t i = 1; i < count; ++i) AddLinePixels(cr_, p[i - 1], p[i], area);
+    if (closed) AddLinePixels(cr_, p[count - 1], p[0], area);
     cairo_set_fill_rule(cr_, CAIRO_FILL_RULE_WINDING);
     cairo_fill(cr_);
     return;
@@ -359,28 +383,35 @@ void DrawingContext::FocusRect(int32_t left, int32_t top, int32_t right, int32_t
 
 void DrawingContext::BlitRgbRow(int32_t x, int32_t y, const uint8_t* rgb, int32_t width, int32_t rows) {
   if (width <= 0 || rows <= 0) return;
-  cairo_surface_t* row = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, 1);
-  if (cairo_surface_status(row) != CAIRO_STATUS_SUCCESS) {
+  // Image surfaces are at most 32767 pixels wide, so long rows go in pieces.
+  constexpr int32_t kPiece = 4096;
+  for (int32_t start = 0; start < width; start += kPiece) {
+    int32_t n = std::min(kPiece, width - start);
+    cairo_surface_t* row = cairo_image_surface_create(CAIRO_FORMAT_RGB24, n, 1);
+    if (cairo_surface_status(row) != CAIRO_STATUS_SUCCESS) {
+      cairo_surface_destroy(row);
+      return;
+    }
+    cairo_surface_flush(row);
+    uint32_t* px = reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(row));
+    const uint8_t* in = rgb + size_t(start) * 3;
+    for (int32_t i = 0; i < n; ++i) {
+      px[i] = (uint32_t(in[3 * i]) << 16) | (uint32_t(in[3 * i + 1]) << 8) | in[3 * i + 2];
+    }
+    cairo_surface_mark_dirty(row);
+    // The one row repeats downwards; the rectangle keeps the sideways repeat out.
+    double left = double(x) + start;
+    cairo_pattern_t* pattern = cairo_pattern_create_for_surface(row);
+    cairo_pattern_set_extend(pattern, CAIRO_EXTEND_REPEAT);
+    cairo_pattern_set_filter(pattern, CAIRO_FILTER_NEAREST);
+    cairo_matrix_t m;
+    cairo_matrix_init_translate(&m, -left, -double(y));
+    cairo_pattern_set_matrix(pattern, &m);
+    cairo_new_path(cr_);
+    cairo_rectangle(cr_, left, y, n, rows);
+    cairo_set_source(cr_, pattern);
+    cairo_fill(cr_);
+    cairo_pattern_destroy(pattern);
     cairo_surface_destroy(row);
-    return;
   }
-  cairo_surface_flush(row);
-  uint32_t* px = reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(row));
-  for (int32_t i = 0; i < width; ++i) {
-    px[i] = (uint32_t(rgb[3 * i]) << 16) | (uint32_t(rgb[3 * i + 1]) << 8) | rgb[3 * i + 2];
-  }
-  cairo_surface_mark_dirty(row);
-  // The one row repeats downwards; the rectangle keeps the sideways repeat out.
-  cairo_pattern_t* pattern = cairo_pattern_create_for_surface(row);
-  cairo_pattern_set_extend(pattern, CAIRO_EXTEND_REPEAT);
-  cairo_pattern_set_filter(pattern, CAIRO_FILTER_NEAREST);
-  cairo_matrix_t m;
-  cairo_matrix_init_translate(&m, -double(x), -double(y));
-  cairo_pattern_set_matrix(pattern, &m);
-  cairo_new_path(cr_);
-  cairo_rectangle(cr_, x, y, width, rows);
-  cairo_set_source(cr_, pattern);
-  cairo_fill(cr_);
-  cairo_pattern_destroy(pattern);
-  cairo_surface_destroy(row);
 }

@@ -3,7 +3,8 @@
 set -euo pipefail
 
 packages=(cmake g++ make libgtest-dev libbenchmark-dev zlib1g-dev ccache
-  liblapack-dev libopenblas-dev clang libclang-rt-14-dev lua5.4 python3-numpy)
+  liblapack-dev libopenblas-dev clang libclang-rt-14-dev lua5.4 python3-numpy
+  libcairo2-dev libpango1.0-dev pkg-config fonts-liberation2)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -17,7 +17,24 @@ constexpr int kMaxClassName = 32;
 
 bool IsUserObject(const ValueDescriptor& d) { return d.kind == kComposite && (d.extra < 0 || d.extra > kFreeList); }
 
-// Class names of integer and single arrays by element class.
+bool Answer(const char* text, const char** name, int* length) {
+  *name = text;
+  *length = static_cast<int>(std::strlen(text));
+  return true;
+}
+
+// Reads the char array at a position into text (at most size - 1 bytes);
+// false for anything else or a longer text.
+bool ReadName(EngineContext* ctx, int position, char* text, int size, int* length) {
+  if (!IsCharArg(ctx, position)) return false;
+  int64_t n = 0;
+  if (CopyStringArgToBuffer(ctx, position, text, size, &n) != kOk || n >= size) return false;
+  *length = static_cast<int>(n);
+  return true;
+}
+
+}  // namespace
+
 const char* ElementClassName(uint32_t cls) {
   switch (cls) {
     case kInt8:
@@ -46,24 +63,6 @@ const char* ElementClassName(uint32_t cls) {
       return "binary";
   }
 }
-
-bool Answer(const char* text, const char** name, int* length) {
-  *name = text;
-  *length = static_cast<int>(std::strlen(text));
-  return true;
-}
-
-// Reads the char array at a position into text (at most size - 1 bytes);
-// false for anything else or a longer text.
-bool ReadName(EngineContext* ctx, int position, char* text, int size, int* length) {
-  if (!IsCharArg(ctx, position)) return false;
-  int64_t n = 0;
-  if (CopyStringArgToBuffer(ctx, position, text, size, &n) != kOk || n >= size) return false;
-  *length = static_cast<int>(n);
-  return true;
-}
-
-}  // namespace
 
 bool GetValueClassName(EngineContext* ctx, const char** name, int* length) {
   if (ctx->descLength < 3) return false;

@@ -5,6 +5,10 @@
 
 #include "engine/context.h"
 
+// The class name of an array of this element class: "int8" ... "uint64",
+// "single", "double"; "binary" for any other.
+const char* ElementClassName(uint32_t cls);
+
 // The class name of the top value; false when it has none. The text is not
 // terminated and stays valid until the symbol area or the libraries change.
 bool GetValueClassName(EngineContext* ctx, const char** name, int* length);

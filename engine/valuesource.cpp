@@ -11,6 +11,7 @@
 #include "engine/frames.h"
 #include "engine/functionstore.h"
 #include "engine/heap.h"
+#include "engine/objects.h"
 #include "engine/registry.h"
 #include "engine/values/valuestack.h"
 #include "engine/variableaccess.h"
@@ -148,27 +149,6 @@ void PutComplex(SourceText& w, double re, double im, bool single) {
   w.Put("j");
 }
 
-const char* IntegerClassName(uint32_t cls) {
-  switch (cls) {
-    case kInt8:
-      return "int8";
-    case kInt16:
-      return "int16";
-    case kInt32:
-      return "int32";
-    case kInt64:
-      return "int64";
-    case kUint8:
-      return "uint8";
-    case kUint16:
-      return "uint16";
-    case kUint32:
-      return "uint32";
-    default:
-      return "uint64";
-  }
-}
-
 void PutInteger(SourceText& w, __int128 v, uint32_t cls) {
   if (cls == kUint64)
     w.PutUnsigned(static_cast<uint64_t>(v));
@@ -290,7 +270,7 @@ void PutRow(SourceText& w, const NumericView& v, const ArrayFacts& f, int64_t ba
       PutInteger(w, IntegerElement(v, base + c), v.cls);
     else
       PutReal(w, re(c), f.isSingle);
-    if (wide) w.Put(IntegerClassName(v.cls));
+    if (wide) w.Put(ElementClassName(v.cls));
     ++c;
   }
 }
@@ -314,7 +294,7 @@ void PutArrayPart(SourceText& w, const NumericView& v, const ArrayFacts& f, int6
   // A word such as inf takes no suffix: "infsingle" would be a name.
   const bool word = scalar && f.isSingle && !std::isfinite(RealElement(v, base));
   if (f.isSingle && (!scalar || f.isComplex || word)) wrapper = "single(";
-  if (f.isInteger && !scalar && !wide) wrapper = IntegerClassName(v.cls);
+  if (f.isInteger && !scalar && !wide) wrapper = ElementClassName(v.cls);
   if (wrapper) {
     w.Put(wrapper);
     if (f.isInteger) w.Put("(");
@@ -327,7 +307,7 @@ void PutArrayPart(SourceText& w, const NumericView& v, const ArrayFacts& f, int6
     else if (f.isComplex && !allRealImag)
       PutComplex(w, RealElement(v, base), ImagElement(v, base), f.isSingle);
     else if (f.isInteger)
-      PutInteger(w, IntegerElement(v, base), v.cls), w.Put(IntegerClassName(v.cls));
+      PutInteger(w, IntegerElement(v, base), v.cls), w.Put(ElementClassName(v.cls));
     else
       PutReal(w, RealElement(v, base), f.isSingle);
     if (f.isSingle && !f.isComplex && !word) w.Put("single");
@@ -354,7 +334,7 @@ void PutArrayPart(SourceText& w, const NumericView& v, const ArrayFacts& f, int6
 void PutEmptyArray(SourceText& w, const NumericView& v, const ArrayFacts& f) {
   const bool plainShape = v.ndims == 2 && v.dims[0] == 0 && v.dims[1] == 0;
   const char* wrapper = f.isLogical ? "logical(" : f.isSingle ? "single(" : nullptr;
-  if (f.isInteger) wrapper = IntegerClassName(v.cls);
+  if (f.isInteger) wrapper = ElementClassName(v.cls);
   if (wrapper) {
     w.Put(wrapper);
     if (f.isInteger) w.Put("(");
@@ -379,28 +359,6 @@ void PutArray(SourceText& w, const NumericView& v, int32_t subtype) {
   w.Put(",");
   w.PutDims(v.dims, v.ndims);
   w.Put(")");
-}
-
-bool ViewOf(const ValueDescriptor& d, Cell* data, NumericView* v) {
-  if (IsPlainMatrix(d)) {
-    v->plain = true;
-    v->cls = (d.kind & kComplex) ? kComplexDouble : kDouble;
-    v->ndims = 2;
-    v->dims[0] = static_cast<uint32_t>(PlainRows(d));
-    v->dims[1] = static_cast<uint32_t>(d.extra);
-    v->count = int64_t{v->dims[0]} * v->dims[1];
-    v->data = reinterpret_cast<const uint8_t*>(data);
-    return true;
-  }
-  if (!IsBoxedArray(d)) return false;
-  const ArrayView a = ReadArray(data);
-  v->plain = false;
-  v->cls = a.cls;
-  v->ndims = a.ndims;
-  std::memcpy(v->dims, a.dims, a.ndims * sizeof(uint32_t));
-  v->count = a.count;
-  v->data = reinterpret_cast<const uint8_t*>(a.data);
-  return true;
 }
 
 StatusCode PutValue(SourceText& w, const ValueDescriptor& d, Cell* data, int depth);
@@ -512,7 +470,7 @@ StatusCode PutNativeObject(SourceText& w, const ValueDescriptor& d, Cell* data) 
 StatusCode PutValue(SourceText& w, const ValueDescriptor& d, Cell* data, int depth) {
   if (w.st != kOk) return w.st;
   NumericView v{};
-  if (ViewOf(d, data, &v)) {
+  if (ReadNumericValue(d, data, &v)) {
     PutArray(w, v, d.extra);
     return w.st;
   }

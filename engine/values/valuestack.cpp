@@ -36,9 +36,7 @@ void ReportShape(const ArrayView& a, int* ndims, int32_t* dims, int64_t* count) 
 
 }  // namespace
 
-bool ReadNumeric(EngineContext* ctx, int position, NumericView* v) {
-  const ValueDescriptor& d = *DescriptorAt(ctx, position);
-  Cell* data = DataAt(ctx, position);
+bool ReadNumericValue(const ValueDescriptor& d, Cell* data, NumericView* v) {
   if (IsPlainMatrix(d)) {
     v->plain = true;
     v->cls = (d.kind & kComplex) ? kComplexDouble : kDouble;
@@ -58,6 +56,10 @@ bool ReadNumeric(EngineContext* ctx, int position, NumericView* v) {
   v->count = a.count;
   v->data = reinterpret_cast<const uint8_t*>(a.data);
   return true;
+}
+
+bool ReadNumeric(EngineContext* ctx, int position, NumericView* v) {
+  return ReadNumericValue(*DescriptorAt(ctx, position), DataAt(ctx, position), v);
 }
 
 __int128 IntegerElement(const NumericView& v, int64_t k) {

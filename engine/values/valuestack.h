@@ -99,6 +99,7 @@ struct NumericView {
 
 // False for any other kind of value.
 bool ReadNumeric(EngineContext* ctx, int position, NumericView* v);
+bool ReadNumericValue(const ValueDescriptor& d, Cell* data, NumericView* v);
 
 // Element k as a double: the real part, or an integer element's value.
 double RealElement(const NumericView& v, int64_t k);

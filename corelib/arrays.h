@@ -30,3 +30,21 @@ void StorageStrides(int nd, const int32_t* dims, int64_t* stride);
 // Steps subscripts at (of dims) to the next position in storage order and
 // answers the change of the offset under the strides; false past the end.
 bool NextInStorageOrder(int nd, const int32_t* dims, int32_t* at, const int64_t* stride, int64_t* offset);
+
+// Stores the low `bytes` bytes of v (1, 2, 4 or 8) as element k of data.
+inline void StoreLowBytes(void* data, int bytes, int64_t k, uint64_t v) {
+  switch (bytes) {
+    case 1:
+      static_cast<uint8_t*>(data)[k] = static_cast<uint8_t>(v);
+      break;
+    case 2:
+      static_cast<uint16_t*>(data)[k] = static_cast<uint16_t>(v);
+      break;
+    case 4:
+      static_cast<uint32_t*>(data)[k] = static_cast<uint32_t>(v);
+      break;
+    default:
+      static_cast<uint64_t*>(data)[k] = v;
+      break;
+  }
+}

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "corelib/arrays.h"
 #include "corelib/corelib.h"
 
 namespace {
@@ -105,23 +106,10 @@ ResultClass SameClassAs(const Operand& o) { return {o.kind, o.bytes, o.isUnsigne
 
 // Stores the low bits of v; a double result holds a 32-bit value.
 void Store(const ResultClass& c, void* data, int64_t k, uint64_t v) {
-  switch (c.kind == Kind::kDouble ? 0 : c.bytes) {
-    case 0:
-      static_cast<double*>(data)[k] = static_cast<double>(v & 0xFFFFFFFFu);
-      break;
-    case 1:
-      static_cast<uint8_t*>(data)[k] = static_cast<uint8_t>(v);
-      break;
-    case 2:
-      static_cast<uint16_t*>(data)[k] = static_cast<uint16_t>(v);
-      break;
-    case 4:
-      static_cast<uint32_t*>(data)[k] = static_cast<uint32_t>(v);
-      break;
-    default:
-      static_cast<uint64_t*>(data)[k] = v;
-      break;
-  }
+  if (c.kind == Kind::kDouble)
+    static_cast<double*>(data)[k] = static_cast<double>(v & 0xFFFFFFFFu);
+  else
+    StoreLowBytes(data, c.bytes, k, v);
 }
 
 // The top n arguments, first input at index 0; positions count from the top.

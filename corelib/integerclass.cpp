@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "corelib/arrays.h"
 #include "corelib/corelib.h"
 
 namespace {
@@ -65,23 +66,6 @@ uint64_t Scaled(const IntegerClass& c, double x, double lo, double hi, double s)
   return static_cast<uint64_t>(static_cast<int64_t>(v));
 }
 
-void StoreBits(void* data, int bytes, int64_t k, uint64_t v) {
-  switch (bytes) {
-    case 1:
-      static_cast<uint8_t*>(data)[k] = static_cast<uint8_t>(v);
-      break;
-    case 2:
-      static_cast<uint16_t*>(data)[k] = static_cast<uint16_t>(v);
-      break;
-    case 4:
-      static_cast<uint32_t*>(data)[k] = static_cast<uint32_t>(v);
-      break;
-    default:
-      static_cast<uint64_t*>(data)[k] = v;
-      break;
-  }
-}
-
 }  // namespace
 
 StatusCode Map2IntNative(EngineContext* ctx, int nargin, int, void*) {
@@ -109,7 +93,7 @@ StatusCode Map2IntNative(EngineContext* ctx, int nargin, int, void*) {
     return st;
   }
   const double s = 1 / (hi - lo);
-  for (int64_t k = 0; k < count; ++k) StoreBits(out, c->bytes, k, Scaled(*c, x[k], lo, hi, s));
+  for (int64_t k = 0; k < count; ++k) StoreLowBytes(out, c->bytes, k, Scaled(*c, x[k], lo, hi, s));
   return DropArgsUnderResults(ctx, 1, nargin);
 }
 
@@ -151,6 +135,6 @@ StatusCode IntLimitNative(EngineContext* ctx, int nargin, int, void* selector) {
   const int32_t dims[] = {1, 1};
   void* out = nullptr;
   if (StatusCode st = PushIntegerArray(ctx, 2, dims, bytes, isUnsigned, &out); st != kOk) return st;
-  StoreBits(out, bytes, 0, v);
+  StoreLowBytes(out, bytes, 0, v);
   return DropArgsUnderResults(ctx, 1, nargin);
 }

@@ -411,4 +411,13 @@ TEST_F(ValueSourceTest, ListingDeclaresGlobals) {
   EXPECT_EQ(out, "g = 'shared';\na = 1;\n");
 }
 
+TEST_F(ValueSourceTest, ListingDeclaresPersistents) {
+  std::string out;
+  CaptureDescriptor(1, &out);
+  SetLineInfoFlag(ctx, 1);  // a persistent's owner is found through the line markers
+  ASSERT_EQ(Command("function kept()\n persistent n\n if isempty(n), n = 0; end\n n = n + 1;\n listvars();"), kOk);
+  ASSERT_EQ(Command("kept();\nkept();"), kOk);
+  EXPECT_EQ(out, "persistent n\nn = 1;\npersistent n\nn = 2;\n");
+}
+
 }  // namespace

@@ -205,6 +205,12 @@ constexpr int32_t PlotStyleColour(const PlotStyle& s) { return s.red * 65536 + s
 // polar (theta, rho [, style [, id]]).
 [[nodiscard]] StatusCode AppendPolarElements(EngineContext* ctx, int nargin, SubplotRecord* sp, double* list,
                                              int32_t capacity, int32_t* used);
+// fplot (function [, range] [, style [, id [, extra arguments...]]]): asks the
+// machine to call the function and returns; it is called again with nargin =
+// ~(number of results) until the curve is done. The samples wait in the
+// list's free room, so nothing else may append to the list meanwhile.
+[[nodiscard]] StatusCode AppendFunctionPlotElement(EngineContext* ctx, int nargin, SubplotRecord* sp, double* list,
+                                                   int32_t capacity, int32_t* used);
 // line (coefficients, constants [, style [, id]]) and, with threeD, line3.
 [[nodiscard]] StatusCode AppendLineElements(EngineContext* ctx, int nargin, SubplotRecord* sp, bool threeD,
                                             double* list, int32_t capacity, int32_t* used);

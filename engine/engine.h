@@ -881,6 +881,13 @@ const NativeFunctionRecord* FindNativeFunction(EngineContext* ctx, const char* n
 // characters, 204 for an empty one; 43 for a value that names nothing.
 [[nodiscard]] StatusCode CallFunctionValue(EngineContext* ctx, int position, int32_t nargin, int32_t nargout,
                                            bool reentry);
+// A re-entrant native keeps its state as a real double matrix of `cells`
+// elements on the value stack, right under the callee's results. Called
+// again with nargin < 0, it finds the state here: 187 unless the callee left
+// exactly `results` values, 43 when the value under them is not such a state.
+// *state points at the state's elements until the next push.
+[[nodiscard]] StatusCode FindReentryState(EngineContext* ctx, int32_t nargin, int32_t results, int64_t cells,
+                                          double** state);
 
 // Calls a native's handler as the machine does: with the top nargin values
 // as its inputs, their results left in their place.

@@ -607,6 +607,18 @@ StatusCode CallFunctionValue(EngineContext* ctx, int position, int32_t nargin, i
                                      true, reentry);
 }
 
+StatusCode FindReentryState(EngineContext* ctx, int32_t nargin, int32_t results, int64_t cells, double** state) {
+  if (nargin >= 0 || ~nargin != results) return kIncorrectNargout;
+  if (3 * (int64_t{results} + 1) > ctx->descLength) return kWrongTypeInternal;
+  int32_t m = 0, n = 0;
+  double* re = nullptr;
+  double* im = nullptr;
+  if (GetDoubleMatrixArg(ctx, results, &m, &n, &re, &im) != kOk || im != nullptr || int64_t{m} * n != cells)
+    return kWrongTypeInternal;
+  *state = re;
+  return kOk;
+}
+
 // ---------------------------------------------------------------------------
 // Function references.
 

@@ -187,3 +187,39 @@ constexpr int32_t PlotStyleColour(const PlotStyle& s) { return s.red * 65536 + s
 // ---------------------------------------------------------------------------
 // The subplot model: record, pixel mapping, zoom and pan, 3-D view.
 #include "graphics/subplot.h"
+
+// ---------------------------------------------------------------------------
+// Plot bodies of curves, lines, circles, active regions and bars. Each reads
+// its nargin arguments from the value stack, appends its elements to the list
+// (payload, capacity, used count) and extends the subplot's automatic limits;
+// on success its arguments are gone. Room is checked before anything is
+// written (10001); an empty list first gets the marker of subplot 0 and the
+// subplot's automatic limits are reset.
+
+// plot ([x,] y [, style [, id]]) and, with threeD, plot3 (x, y, z [, style [, id]]).
+[[nodiscard]] StatusCode AppendCurveElements(EngineContext* ctx, int nargin, SubplotRecord* sp, bool threeD,
+                                             double* list, int32_t capacity, int32_t* used);
+// area ([x,] y [, base] [, style [, id]]).
+[[nodiscard]] StatusCode AppendAreaElements(EngineContext* ctx, int nargin, SubplotRecord* sp, double* list,
+                                            int32_t capacity, int32_t* used);
+// polar (theta, rho [, style [, id]]).
+[[nodiscard]] StatusCode AppendPolarElements(EngineContext* ctx, int nargin, SubplotRecord* sp, double* list,
+                                             int32_t capacity, int32_t* used);
+// fplot (function [, range] [, style [, id [, extra arguments...]]]): asks the
+// machine to call the function and returns; it is called again with nargin =
+// ~(number of results) until the curve is done. The samples wait in the
+// list's free room, so nothing else may append to the list meanwhile.
+[[nodiscard]] StatusCode AppendFunctionPlotElement(EngineContext* ctx, int nargin, SubplotRecord* sp, double* list,
+                                                   int32_t capacity, int32_t* used);
+// line (coefficients, constants [, style [, id]]) and, with threeD, line3.
+[[nodiscard]] StatusCode AppendLineElements(EngineContext* ctx, int nargin, SubplotRecord* sp, bool threeD,
+                                            double* list, int32_t capacity, int32_t* used);
+// circle (x, y, r [, style [, id]]).
+[[nodiscard]] StatusCode AppendCircleElements(EngineContext* ctx, int nargin, SubplotRecord* sp, double* list,
+                                              int32_t capacity, int32_t* used);
+// activeregion (xv, yv, id) or (x0, x1, y0, y1, id).
+[[nodiscard]] StatusCode AppendActiveRegionElements(EngineContext* ctx, int nargin, SubplotRecord* sp, double* list,
+                                                    int32_t capacity, int32_t* used);
+// bar and, with horizontal, barh ([x,] y [, width] [, kind [, style [, id]]]).
+[[nodiscard]] StatusCode AppendBarElements(EngineContext* ctx, int nargin, SubplotRecord* sp, bool horizontal,
+                                           double* list, int32_t capacity, int32_t* used);

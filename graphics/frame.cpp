@@ -176,7 +176,7 @@ void PolarGridCircles(const Ctx& c) {
     return;
   }
   int64_t limit = c.XLimit() + c.YLimit();
-  for (int64_t k = 1; k <= limit && k * t.minorStep < R * sx; ++k) {
+  for (int64_t k = 1; k <= limit && double(k) * t.minorStep < R * sx; ++k) {
     DrawDataCircle(r, 0, 0, double(k) * t.minorStep / sy, c.style, c.device, c.context);
   }
 }

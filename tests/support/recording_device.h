@@ -41,7 +41,10 @@ inline std::string Bytes(const uint8_t* b, int32_t n) {
 
 inline DrawingDevice RecordingDevice() {
   using namespace recording_detail;
-  DrawingDevice d = kInitialRuntimeDevice;
+  // The parameters of a device before any is installed, without linking the devices.
+  DrawingDevice d{};
+  d.d4 = d.d5 = 1;
+  d.d6 = d.d7 = 8;
   d.beginClip = [](double x0, double x1, double y0, double y1, void* c) {
     R(c)->calls.push_back("beginClip " + Num(x0) + " " + Num(x1) + " " + Num(y0) + " " + Num(y1));
   };

@@ -307,9 +307,9 @@ void GrowBlockAfter(StatusCode st, EngineContext* ctx) {
   if (st >= kDescStackFull && st <= kCodeOverflow) (void)GrowBlock(ctx, st, -1, nullptr);
 }
 
-// One evaluation with a fresh break request.
+// One evaluation. A Ctrl-C that came while the host was starting breaks it:
+// a file or -e text started by a script may be interrupted at once.
 int Evaluate(EngineContext** ctx, const char* text, size_t length) {
-  gBreakRequested = 0;
   gEngineRunning = 1;
   const StatusCode st = EvaluateText(*ctx, text, length);
   gEngineRunning = 0;
@@ -460,6 +460,7 @@ int RunLines(EngineContext** ctx) {
     if (c == EOF && command.empty()) break;
     const size_t mark = first ? ByteOrderMark(command) : 0;
     first = false;
+    gBreakRequested = 0;  // a Ctrl-C at the prompt only waits for this command
     status = Evaluate(ctx, command.data() + mark, command.size() - mark);
     if (c == EOF) break;
   }
@@ -481,6 +482,8 @@ int Run(int argc, char** argv) {
     PrintUsage();
     return 2;
   }
+  // Installed first, so that a Ctrl-C while the host starts is kept for the run.
+  std::signal(SIGINT, &OnInterrupt);
   const size_t physical = ThreeQuartersOfPhysicalMemory();
   const size_t limit = BytesFromEnvironment(
       "RVO_MAX_BYTES", physical > 0 ? std::min(physical, kLargestEngineBlock) : kLargestEngineBlock,
@@ -507,7 +510,6 @@ int Run(int argc, char** argv) {
     return kExitError;
   }
   SetBlockGrowthCallback(ctx, &GrowBlock, nullptr);
-  std::signal(SIGINT, &OnInterrupt);
   if (argc >= 2 && InstallNativeLibrary(ctx, kStandardInputHooks, false) != kOk) {
     std::fputs("rvo: the engine did not start\n", stderr);
     return kExitError;

@@ -167,6 +167,64 @@ bool FactorRealCholesky(double* a, int n);
 bool FactorComplexCholesky(double* ar, double* ai, int n);
 
 // ---------------------------------------------------------------------------
+// Linear programming: maximise c^T x subject to A x <= b and bounds.
+
+enum SimplexStepResult : int {
+  kSimplexStep = 0,
+  kSimplexOptimal = 1,
+  kSimplexDegenerateStep = 2,
+  kSimplexUnbounded = 3
+};
+
+// The simplex work area for a working problem of up to r rows: the basis
+// inverse Binv (r x r), a column buffer y (r), the row map of the slack and
+// artificial variables (2r; a row, or its bitwise complement when the
+// coefficient is -1), the basis list (r), the non-basic list (n + 2r) and a
+// copy of b' as it was before any perturbation (r).
+struct SimplexWorkArea {
+  double* binv;
+  double* y;
+  int32_t* rowMap;
+  int32_t* basis;
+  int32_t* nonbasic;
+  double* unperturbed;
+};
+
+// One simplex iteration's view of the working problem. Variables are numbered
+// 0 .. n-1 (structural), n .. n+r-1 (the slack of each row), n+r upwards
+// (phase-1 artificials).
+struct SimplexState {
+  const double* a;  // A', r x n
+  const double* b;  // b', r
+  const uint8_t* isFree;
+  const int32_t* rowMap;
+  int r, n;
+  int32_t* basis;
+  int32_t* nonbasic;
+  int32_t* nonbasicCount;
+  double* binv;
+  double* y;
+};
+
+// Doubles of scratch SolveLinearProgram needs for m constraints and n variables.
+int64_t LinearProgramWorkspaceSize(int m, int n);
+// lb and ub bound the first klb and kub variables (-Inf / +Inf: no bound);
+// variables bounded by neither are free. x may be the cells of c. x gets the
+// optimum, +Inf everywhere when unbounded, NaN everywhere when infeasible;
+// false when the step limit was reached.
+bool SolveLinearProgram(const double* a, const double* b, const double* c, int m, int n, const double* lb, int klb,
+                        const double* ub, int kub, double* x, double* scratch);
+// x >= 0 except free variables, A' x <= b' (A' and b' are changed: rows with a
+// negative b' are negated, b' may be perturbed).
+bool RunSimplex(double* a, double* b, const double* c, const uint8_t* isFree, int r, int n, double* x,
+                const SimplexWorkArea& work);
+// One step; costs nullptr prices phase 1. A SimplexStepResult.
+int ChooseSimplexPivot(const SimplexState& s, const double* costs);
+// The non-basic variable at position enters in place of row's basic one;
+// y holds Binv times the entering column.
+void ExchangeBasisColumn(const SimplexState& s, int position, int row);
+
+// ---------------------------------------------------------------------------
 // Magic squares.
 
 // The n x n block at m (n >= 1) becomes a magic square of 1 .. n^2: for n >= 3
@@ -176,3 +234,25 @@ void FillMagicSquare(double* m, int n);
 // The odd square of order k into the k x k block at m whose rows are stride
 // doubles apart.
 void FillOddMagicSquare(double* m, int k, int stride);
+
+// ---------------------------------------------------------------------------
+// The linear-algebra natives built on these kernels: handler(context, number
+// of inputs, number of outputs, selector), the inputs on top of the value
+// stack and replaced by the outputs, the first output on top.
+
+#include "engine/engine.h"
+
+[[nodiscard]] StatusCode SvdNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode RankNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode CondNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+// Also the pseudo-inverse that non-square divisions find by name.
+[[nodiscard]] StatusCode PinvNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode OrthNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode NullNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode NormNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode CholNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode LuNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode QrNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode HouseholderNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode HouseholderApplyNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode LinprogNative(EngineContext* ctx, int nargin, int nargout, void* selector);

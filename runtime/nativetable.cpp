@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "corelib/corelib.h"
+#include "numeric/numeric.h"
 
 namespace {
 
@@ -137,24 +138,24 @@ const Row* Rows() {
       Todo("expm", 1, 1, 1, 1),
       Todo("eig", 1, 1, 1, 2),
       Todo("balance", 1, 1, 1, 2),
-      Todo("svd", 1, 2, 1, 3),
-      Todo("rank", 1, 2, 1, 1),
-      Todo("cond", 1, 1, 1, 1),
-      Todo("pinv", 1, 2, 1, 1),
-      Todo("orth", 1, 1, 1, 1),
-      Todo("null", 1, 1, 1, 1),
-      Todo("norm", 1, 2, 1, 1),
-      Todo("chol", 1, 1, 1, 1),
-      Todo("lu", 1, 1, 1, 3),
+      Fn("svd", &SvdNative, 1, 2, 1, 3),
+      Fn("rank", &RankNative, 1, 2, 1, 1),
+      Fn("cond", &CondNative, 1, 1, 1, 1),
+      Fn("pinv", &PinvNative, 1, 2, 1, 1),
+      Fn("orth", &OrthNative, 1, 1, 1, 1),
+      Fn("null", &NullNative, 1, 1, 1, 1),
+      Fn("norm", &NormNative, 1, 2, 1, 1),
+      Fn("chol", &CholNative, 1, 1, 1, 1),
+      Fn("lu", &LuNative, 1, 1, 1, 3),
       Todo("hess", 1, 1, 1, 2),
-      Todo("qr", 1, 2, 1, 3),
+      Fn("qr", &QrNative, 1, 2, 1, 3),
       Todo("schur", 1, 2, 1, 2),
       Todo("sqrtm", 1, 1, 1, 2, 's'),
       Todo("logm", 1, 1, 1, 2, 'l'),
       Todo("funm", 2, 2, 1, 2, 'f'),
-      Todo("householder", 1, 1, 1, 2),
-      Todo("householderapply", 3, 4, 1, 1),
-      Todo("linprog", 3, 5, 1, 1),
+      Fn("householder", &HouseholderNative, 1, 1, 1, 2),
+      Fn("householderapply", &HouseholderApplyNative, 3, 4, 1, 1),
+      Fn("linprog", &LinprogNative, 3, 5, 1, 1),
       Todo("care", 3, 5, 1, 3, 'c'),
       Todo("dare", 3, 4, 1, 3, 'd'),
       Todo("lyap", 2, 3, 1, 1),

@@ -13,6 +13,7 @@
 #include "corelib/corelib.h"
 #include "corelib/dense.h"
 #include "engine/values/valuestack.h"
+#include "numeric/numeric.h"
 #include "tests/engine/stack_fixture.h"
 
 namespace {
@@ -166,45 +167,6 @@ TEST_F(MatrixOpsTest, SingularSystemsGiveNonFiniteResultsOnBothPaths) {
   }
 }
 
-// A stand-in pseudo-inverse of a real full-rank matrix by the normal
-// equations: (A^T A)^-1 A^T for a tall A, A^T (A A^T)^-1 for a wide one.
-StatusCode NormalEquationsPinv(EngineContext* ctx, int, int, void*) {
-  int32_t m = 0, n = 0;
-  double *re = nullptr, *im = nullptr;
-  if (StatusCode st = GetDoubleMatrixArg(ctx, 0, &m, &n, &re, &im); st != kOk) return st;
-  const bool tall = m >= n;
-  const int k = tall ? n : m;
-  std::vector<double> g(size_t(k) * k), t(size_t(k) * k);
-  for (int i = 0; i < k; ++i)
-    for (int j = 0; j < k; ++j)
-      for (int l = 0; l < (tall ? m : n); ++l)
-        g[size_t(i) * k + j] +=
-            tall ? re[size_t(l) * n + i] * re[size_t(l) * n + j] : re[size_t(i) * n + l] * re[size_t(j) * n + l];
-  // G^-1 by the solver under test's own small path is circular; use Gauss-Jordan.
-  for (int i = 0; i < k; ++i) t[size_t(i) * k + i] = 1;
-  for (int c = 0; c < k; ++c) {
-    const double pivot = g[size_t(c) * k + c];
-    for (int j = 0; j < k; ++j) g[size_t(c) * k + j] /= pivot, t[size_t(c) * k + j] /= pivot;
-    for (int r = 0; r < k; ++r) {
-      if (r == c) continue;
-      const double f = g[size_t(r) * k + c];
-      for (int j = 0; j < k; ++j)
-        g[size_t(r) * k + j] -= f * g[size_t(c) * k + j], t[size_t(r) * k + j] -= f * t[size_t(c) * k + j];
-    }
-  }
-  double* out = nullptr;
-  if (StatusCode st = PushDoubleMatrix(ctx, n, m, &out, nullptr); st != kOk) return st;
-  (void)GetDoubleMatrixArg(ctx, 1, &m, &n, &re, nullptr);
-  for (int i = 0; i < n; ++i)
-    for (int j = 0; j < m; ++j) {
-      double s = 0;
-      for (int l = 0; l < k; ++l)
-        s += tall ? t[size_t(i) * k + l] * re[size_t(j) * n + l] : re[size_t(l) * n + i] * t[size_t(l) * k + j];
-      out[size_t(i) * m + j] = s;
-    }
-  return DropArgsUnderResults(ctx, 1, 1);
-}
-
 NativeFunctionRecord PinvRecord(const char* name, NativeHandler handler) {
   NativeFunctionRecord r{};
   r.handler = handler;
@@ -213,7 +175,7 @@ NativeFunctionRecord PinvRecord(const char* name, NativeHandler handler) {
   return r;
 }
 
-const NativeFunctionRecord kPinvLibrary[] = {PinvRecord("testpinv", nullptr), PinvRecord("pinv", NormalEquationsPinv),
+const NativeFunctionRecord kPinvLibrary[] = {PinvRecord("testpinv", nullptr), PinvRecord("pinv", PinvNative),
                                              NativeFunctionRecord{}};
 
 TEST_F(MatrixOpsTest, NonSquareDivisionsNeedAPseudoInverse) {

@@ -11,7 +11,7 @@ class CodeItemBuilder {
  public:
   // A handler payload: the function's name-table id (negative: no call), the
   // ids of its inputs and outputs.
-  struct Handler {
+  struct HandlerPayload {
     int32_t function = -1;
     std::vector<int32_t> inputs;
     std::vector<int32_t> outputs;
@@ -22,9 +22,9 @@ class CodeItemBuilder {
   // Each returns the item's position in words.
   int32_t Head(int32_t instance, int32_t library, const std::string& name);
   int32_t Text(int32_t kind, const std::string& utf8);  // T payload: texts, markers, figures, plain code
-  int32_t Handler(int32_t kind, const struct Handler& h);
-  int32_t MouseHandler(int32_t kind, int32_t element, const struct Handler& h);
-  int32_t Named(int32_t kind, const std::string& name, const struct Handler& h);  // N then H
+  int32_t Handler(int32_t kind, const HandlerPayload& h);
+  int32_t MouseHandler(int32_t kind, int32_t element, const HandlerPayload& h);
+  int32_t Named(int32_t kind, const std::string& name, const HandlerPayload& h);  // N then H
   int32_t SectionBegin(int32_t markerOffset);
   int32_t Item(int32_t kind, const std::vector<int32_t>& payload);
 
@@ -34,9 +34,10 @@ class CodeItemBuilder {
   const std::vector<int32_t>& Words() const { return words_; }
 
  private:
+  static void PackBytes(std::vector<int32_t>* payload, const std::string& bytes, size_t words);
   static void AppendText(std::vector<int32_t>* payload, const std::string& bytes);
   static void AppendName(std::vector<int32_t>* payload, const std::string& bytes);
-  static void AppendHandler(std::vector<int32_t>* payload, const struct Handler& h);
+  static void AppendHandler(std::vector<int32_t>* payload, const HandlerPayload& h);
   std::vector<int32_t> words_;
   int32_t head_ = 0;
 };

@@ -54,6 +54,19 @@ TEST(RuntimeBlock, PartitionOfTheHostsMinimum) {
   EXPECT_EQ(rt.block->device->d6, 8.0);
 }
 
+StatusCode HostNative(EngineContext*, int, int, void*) { return kOk; }
+
+TEST(RuntimeBlock, HostsInstallTheirTablesInFrontAfterCreation) {
+  TestRuntime rt;
+  NativeFunctionRecord host[3] = {};
+  std::strcpy(host[0].name, "@host");
+  std::strcpy(host[1].name, "hostfn");
+  host[1].handler = &HostNative;
+  ASSERT_EQ(InstallRuntimeNativeLibrary(rt.block, host), kOk);
+  EXPECT_STREQ(GetNativeRecordByIndex(rt.ctx(), 1)->name, "hostfn");
+  EXPECT_STREQ(GetNativeRecordByIndex(rt.ctx(), 2)->name, "+read");
+}
+
 TEST(RuntimeBlock, ANameRegionBelowItsMinimumIsReportedByTheReset) {
   TestRuntime rt;
   // Give region 3 all but 200 bytes' worth to region 4; region 4 keeps its start aligned.

@@ -8,6 +8,7 @@
 
 #include "corelib/corelib.h"
 #include "numeric/numeric.h"
+#include "runtime/runtime.h"
 
 namespace {
 
@@ -53,9 +54,6 @@ namespace {
   return kBadFileId;
 }
 
-// The runtime's own message table, empty until the runtime raises its codes.
-constexpr ErrorRecord kRuntimeErrorTable[] = {{0, nullptr, nullptr}};
-
 // ---------------------------------------------------------------------------
 // Rows.
 
@@ -92,7 +90,7 @@ Row Quat(const char* name, int32_t kind, uint8_t minIn, uint8_t maxIn, uint8_t m
 
 const Row* Rows() {
   static const Row kRows[] = {
-      Hook("+read", AsNativeHandler(&DeclineRead), 1),
+      Hook("+read", AsNativeHandler(&RuntimeReadHook), 1),
       Table(kEngineTable),
       Table(kPlotTable),
 

@@ -382,8 +382,8 @@ StatusCode CellfunNative(EngineContext* ctx, int nargin, int, void*) {
   if (d + 1 < q) return CellfunStartCall(ctx, d + 1);
   (void)DropArgsUnderResults(ctx, 0, 3);
   const ValueDescriptor a = *DescriptorAt(ctx, 0);
-  const bool floats = IsPlainMatrix(a) || (IsBoxedArray(a) && a.extra == kNumericArray &&
-                                           IsFloatClass(ReadArray(DataAt(ctx, 0)).cls));
+  const bool floats =
+      IsPlainMatrix(a) || (IsBoxedArray(a) && a.extra == kNumericArray && IsFloatClass(ReadArray(DataAt(ctx, 0)).cls));
   if (floats && ImaginaryPartsAllZero(ctx))
     if (StatusCode st = DropImaginaryPart(ctx); st != kOk) return st;
   return DropArgsUnderResults(ctx, 1, r + 1);
@@ -494,8 +494,8 @@ StatusCode FevalxNative(EngineContext* ctx, int nargin, int nargout, void*) {
   }
   const int n = nargin - 1;
   const ValueDescriptor f = *DescriptorAt(ctx, n);
-  const bool function = (f.kind == kBoxed && (f.extra == kFunctionRef || f.extra == kInlineFunction)) ||
-                        IsCharArg(ctx, n);
+  const bool function =
+      (f.kind == kBoxed && (f.extra == kFunctionRef || f.extra == kInlineFunction)) || IsCharArg(ctx, n);
   if (!function) return kWrongType;
   int32_t common[kFevalxDims];
   std::fill(common, common + kFevalxDims, 1);
@@ -638,4 +638,3 @@ StatusCode Str2objNative(EngineContext* ctx, int nargin, int nargout, void*) {
   ctx->pc = caller;
   return DropArgsUnderResults(ctx, m, 1);
 }
-

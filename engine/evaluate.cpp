@@ -197,9 +197,8 @@ StatusCode CompileTextForEvaluation(EngineContext* ctx, const char* text, int32_
     const bool names = options.newFrame && options.structVariables;
     // A structure of variables is taken into the frame, which starts where it lay.
     const int32_t position = ctx->descLength - (names ? 3 : 0);
-    const StatusCode st =
-        EnterFunctionFrame(ctx, options.linkToCaller ? &caller : nullptr, nullptr, options.library, options.frameClass,
-                           frameOutputs, 0, false, names, false);
+    const StatusCode st = EnterFunctionFrame(ctx, options.linkToCaller ? &caller : nullptr, nullptr, options.library,
+                                             options.frameClass, frameOutputs, 0, false, names, false);
     if (st == kOk) codeFrame = position;
     return st;
   };

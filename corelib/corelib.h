@@ -536,6 +536,19 @@ const PrecisionRecord* GetPrecisionRecords();
 // Natives of the static native table (handler(context, inputs, outputs,
 // selector)); each leaves its results in place of its inputs.
 
+// Generic calls. apply, map, cellfun and fevalx call their function value
+// through the machine's re-entry and keep their state on the value stack;
+// sandbox runs a text in a new sandboxed frame, sandboxtrust lets a user
+// function run with full rights from there, and str2obj runs a safe data
+// expression nested.
+[[nodiscard]] StatusCode ApplyNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode MapNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode CellfunNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode FevalxNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode SandboxNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode SandboxTrustNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode Str2objNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+
 // Bit functions. Doubles are seen as the low 32 bits of TruncateToInt64(x)
 // (64 bits for the Gray code); integer, char (16-bit) and logical (8-bit)
 // arrays bit for bit. bitand, bitor, bitxor ('&' '|' '^'), bitall, bitany

@@ -194,9 +194,11 @@ StatusCode CompileTextForEvaluation(EngineContext* ctx, const char* text, int32_
   auto pushFrame = [&]() -> StatusCode {
     if (int64_t{ctx->descCapacity} - ctx->descLength < kFrameHeaderWords + 3 + (int64_t{length} + 3) / 4)
       return kDescStackFull;
-    const int32_t position = ctx->descLength;
+    const bool names = options.newFrame && options.structVariables;
+    // A structure of variables is taken into the frame, which starts where it lay.
+    const int32_t position = ctx->descLength - (names ? 3 : 0);
     const StatusCode st = EnterFunctionFrame(ctx, options.linkToCaller ? &caller : nullptr, nullptr, options.library,
-                                             options.frameClass, frameOutputs, 0, false, false, false);
+                                             options.frameClass, frameOutputs, 0, false, names, false);
     if (st == kOk) codeFrame = position;
     return st;
   };

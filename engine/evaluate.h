@@ -22,6 +22,8 @@ struct EvaluationOptions {
   bool ans = false;              // unassigned results of statements go to "ans"
   bool skipDefinitions = false;  // function blocks and define statements are read over
   bool linkToCaller = false;     // the code returns to the program counter as it stands
+  // The structure on top gives the new frame its first variables, one per field.
+  bool structVariables = false;
 };
 
 // Compiles text into a new code frame. On success the program counter is at

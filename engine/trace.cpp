@@ -178,6 +178,13 @@ bool CatchOrReport(EngineContext* ctx, StatusCode code, bool nested) {
   // An assignment cut short leaves its working copies on the stack; they go
   // before the values are unwound, the variables as they were.
   ReleaseDetachedReferences(ctx);
+  // A nested run belongs to the instruction that started it: the error is
+  // that instruction's, caught or reported when it fails, and no try of the
+  // code around it may take over the nested loop.
+  if (nested) {
+    ctx->pc.space = kNoCode;
+    return false;
+  }
   if (ctx->currentErrorRecord <= 0) {
     // The text is built with the location, so storing it adds none; the
     // location the store records again from the frames is put back.

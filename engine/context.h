@@ -247,7 +247,8 @@ struct EngineContext {
   uint8_t breakpointFlag;
   int32_t profilerFunction;
   int32_t profilerHeap;
-  int32_t echo;
+  int32_t echo;  // -1 off, -2 every function, else the echoed function's entry
+  int32_t echoDescriptor;
   uint8_t breakEntersDebugger;  // a break stops in the debugger instead of halting
 
   // The element count of the composite last counted in a variable's block, so
@@ -282,6 +283,7 @@ inline void ClearDebuggerState(EngineContext* ctx) {
   ctx->profilerFunction = -1;
   ctx->profilerHeap = -1;
   ctx->echo = -1;
+  ctx->echoDescriptor = 2;
   ctx->breakEntersDebugger = 0;
 }
 

@@ -1039,6 +1039,47 @@ bool HasCodeToRun(const EngineContext* ctx);
 [[nodiscard]] StatusCode TocNative(EngineContext* ctx, int nargin, int nargout, void* userData);
 
 // ---------------------------------------------------------------------------
+// Introspection. The feature test's user data is its list of feature names,
+// one a line.
+[[nodiscard]] StatusCode HasFeatureNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+
+// ---------------------------------------------------------------------------
+// The debugger. Code stops at a line with 505; the host then evaluates
+// command lines in the stopped frame until the code resumes, ends or is quit.
+
+// The innermost frame holds a suspended position.
+bool IsDebuggerStopped(EngineContext* ctx);
+// Drops the frames above the stopped one and goes on where it stopped; 400
+// when nothing is stopped.
+[[nodiscard]] StatusCode ResumeFromDebugger(EngineContext* ctx);
+// Line 0 is the function's entry. Functions are found as seen from library.
+[[nodiscard]] StatusCode AddBreakpoint(EngineContext* ctx, const char* name, int length, int32_t library,
+                                       int32_t line);
+// Without a name a line of 0 or more is a position in the list (103 beyond
+// it) and a negative one clears all; with a name a negative line clears all
+// of that function's.
+[[nodiscard]] StatusCode ClearBreakpoints(EngineContext* ctx, const char* name, int length, int32_t library,
+                                          int32_t line);
+// Whether the break key stops in the debugger instead of halting.
+void SetInterruptDebug(EngineContext* ctx, bool on);
+bool GetInterruptDebug(EngineContext* ctx);
+// Echo of the lines reached: of every function without a name.
+[[nodiscard]] StatusCode SetEcho(EngineContext* ctx, bool on, const char* name, int length, int32_t library,
+                                 int32_t descriptor);
+
+// The natives of "@debug".
+[[nodiscard]] StatusCode DbStackNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+[[nodiscard]] StatusCode DbHaltNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+[[nodiscard]] StatusCode DbStopNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+[[nodiscard]] StatusCode DbClearNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+[[nodiscard]] StatusCode DbStatusNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+[[nodiscard]] StatusCode DbContNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+[[nodiscard]] StatusCode DbStepNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+[[nodiscard]] StatusCode DbQuitNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+[[nodiscard]] StatusCode DbTypeNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+[[nodiscard]] StatusCode EchoNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+
+// ---------------------------------------------------------------------------
 // The ServiceTable (engine/extension_abi.h) is spelled out there for
 // extensions that see nothing else; each slot must keep its function's own
 // type and its place.

@@ -385,7 +385,9 @@ StatusCode EnterFunctionFrame(EngineContext* ctx, const ProgramCounter* caller, 
 
   // What the new frame inherits from its caller.
   const int32_t callerSandbox = caller != nullptr && callerFrame != nullptr ? callerFrame->sandboxed : 0;
-  const bool stepInto = callerFrame != nullptr && callerFrame->debugState == kDebugStepInto;
+  // Only a call steps into: code typed while stopped in a frame that steps
+  // into calls is no call of that frame's and must not stop itself.
+  const bool stepInto = caller != nullptr && callerFrame != nullptr && callerFrame->debugState == kDebugStepInto;
 
   std::memmove(ctx->descBase + position + extent, ctx->descBase + position, 3 * int64_t{kept} * sizeof(int32_t));
 

@@ -41,6 +41,7 @@ void FunctionName(EngineContext* ctx, int32_t f, const char** name, int* length)
 }
 
 void EchoSourceLine(EngineContext* ctx, int32_t f, int32_t line) {
+  const int32_t d = ctx->echoDescriptor;
   const char* name = nullptr;
   int length = 0;
   FunctionName(ctx, f, &name, &length);
@@ -55,11 +56,11 @@ void EchoSourceLine(EngineContext* ctx, int32_t f, int32_t line) {
   std::memcpy(head + at, number, std::min(digits, 6));
   at += std::min(digits, 6);
   head[at++] = ' ';
-  (void)WriteToDescriptor(ctx, 2, head, at);
-  WriteSourceLine(ctx, 2, f, line);
-  (void)WriteNewlineToDescriptor(ctx, 2);
+  (void)WriteToDescriptor(ctx, d, head, at);
+  WriteSourceLine(ctx, d, f, line);
+  (void)WriteNewlineToDescriptor(ctx, d);
   int32_t position = 0;
-  (void)ControlDescriptor(ctx, 2, kControlFlush, 0, &position, nullptr);
+  (void)ControlDescriptor(ctx, d, kControlFlush, 0, &position, nullptr);
 }
 
 bool AtBreakpoint(EngineContext* ctx, int32_t f, int32_t line) {

@@ -37,6 +37,9 @@ constexpr size_t kLargestEngineBlock = size_t{INT32_MAX} & ~size_t{7};
 // The host's block; the engine's context is its start.
 ReservedBlock gBlock;
 
+// The longest source text the engine can take: it is compiled in the block.
+size_t SourceLimit() { return std::min(gBlock.limit(), size_t{INT32_MAX}); }
+
 constexpr int kExitError = 1;
 constexpr int kExitBreak = 130;
 
@@ -55,11 +58,45 @@ void OnInterrupt(int) {
   gBreakRequested = 1;
 }
 
-// The engine's break test; a break is taken once.
-bool TakeBreak(void*) {
+// The engine's break test (data: the context, or null for the host's own
+// test); a break is taken once. When breaks enter the debugger the engine
+// takes two reports of one break: the first marks it pending, the second,
+// at the next place it can stop, stops there.
+bool TakeBreak(void* data) {
   if (gBreakRequested == 0) return false;
+  if (data != nullptr && gBreakRequested == 1 && GetInterruptDebug(static_cast<EngineContext*>(data))) {
+    gBreakRequested = 2;
+    return true;
+  }
   gBreakRequested = 0;
   return true;
+}
+
+// Command lines come from standard input: through stdio when they are the
+// session's own commands, byte by byte from the descriptor when a program
+// runs, which reads its descriptor 0 there too and must find what follows.
+bool gRawInput = false;
+
+// One line of standard input without its end; false at the end of the input
+// with nothing read.
+bool ReadInputLine(std::string* line) {
+  line->clear();
+  for (;;) {
+    int c = 0;
+    if (gRawInput) {
+      char byte = 0;
+      ssize_t n = 0;
+      do {
+        n = ::read(STDIN_FILENO, &byte, 1);
+      } while (n < 0 && errno == EINTR);
+      c = n == 1 ? static_cast<unsigned char>(byte) : EOF;
+    } else {
+      c = std::getchar();
+    }
+    if (c == EOF) return !line->empty();
+    if (c == '\n') return true;
+    *line += static_cast<char>(c);
+  }
 }
 
 // Descriptors 1 and 4 (help) go to stdout, 2 to stderr; the quiet
@@ -157,6 +194,9 @@ NativeFunctionRecord Record(NativeHandler handler, void* userData, const char* n
   return r;
 }
 
+// What hasfeature answers true for: one name a line.
+constexpr char kFeatures[] = "fileio";
+
 // The host's own table, installed in front of the static one: the stream and
 // source hooks and the host's natives. A hook's style byte (its minimum
 // inputs) 1 asks for LF line ends.
@@ -180,6 +220,19 @@ const NativeFunctionRecord kConsoleNatives[] = {
     Record(&SemaphoreDeleteNative, nullptr, "semaphoredelete", 1, 1, 0, 0),
     Record(&SemaphoreLockNative, nullptr, "semaphorelock", 1, 1, 0, 1),
     Record(&SemaphoreUnlockNative, nullptr, "semaphoreunlock", 1, 1, 0, 0),
+    Record(nullptr, nullptr, "@console", 0, 0, 0, 0),
+    Record(&HasFeatureNative, const_cast<char*>(kFeatures), "hasfeature", 1, 1, 1, 1),
+    Record(nullptr, nullptr, "@debug", 0, 0, 0, 0),
+    Record(&DbStackNative, nullptr, "dbstack", 0, 1, 0, 1),
+    Record(&DbHaltNative, nullptr, "dbhalt", 0, 0, 0, 0),
+    Record(&DbStopNative, nullptr, "dbstop", 1, 2, 0, 0),
+    Record(&DbClearNative, nullptr, "dbclear", 0, 2, 0, 0),
+    Record(&DbStatusNative, nullptr, "dbstatus", 0, 1, 0, 0),
+    Record(&DbContNative, nullptr, "dbcont", 0, 0, 0, 0),
+    Record(&DbStepNative, nullptr, "dbstep", 0, 1, 0, 0),
+    Record(&DbQuitNative, nullptr, "dbquit", 0, 0, 0, 0),
+    Record(&DbTypeNative, nullptr, "dbtype", 0, 1, 0, 0),
+    Record(&EchoNative, nullptr, "echo", 1, 3, 0, 0),
     NativeFunctionRecord{},
 };
 
@@ -201,7 +254,7 @@ const NativeFunctionRecord kStandardInputHooks[] = {
   SetTimeCallback(ctx, &ClockNow, gClockStates, sizeof(double));
   ClockNow(&gClockStates[0], 0, 1);
   ClockNow(&gClockStates[1], 1, 1);
-  SetBreakPollCallback(ctx, &TakeBreak, nullptr);
+  SetBreakPollCallback(ctx, &TakeBreak, ctx);
   // Sources, output and input are UTF-8, as the terminal's are.
   SetTextCharset(ctx, 'u');
   // Line markers give errors their location and trace; full optimisation.
@@ -224,25 +277,71 @@ int ExitStatusOf(StatusCode st) {
 }
 
 // Runs the code made ready by the evaluation until the main thread has none
-// left; the engine asks the break test itself. Suspended code (waiting, or
-// yielding to interpreter threads) is resumed every 10 ms. The first error
-// is the result.
-[[nodiscard]] StatusCode RunReadyCode(EngineContext* ctx) {
+// left or it stops in the debugger; the engine asks the break test itself.
+// Suspended code (waiting, or yielding to interpreter threads) is resumed
+// every 10 ms. The first error is the result.
+[[nodiscard]] StatusCode RunCode(EngineContext* ctx) {
   const auto run = GetServiceTable(ctx)->RunInterpreter;
-  StatusCode st = run(ctx, 0);
+  // A break can only enter the debugger where the engine hands control back
+  // and looks at it: at every backward jump. Such returns run on at once.
+  const bool polled = GetInterruptDebug(ctx);
+  StatusCode st = run(ctx, polled ? 1 : 0);
   StatusCode result = st;
   for (;;) {
-    if (st == kHalted || st == kDebugStop || st == kWaitingForInput) {
-      EndInterpreterThreads(ctx);
-      return st;
-    }
+    if (st == kHalted || st == kDebugStop || st == kWaitingForInput) return st;
     if (!HasCodeToRun(ctx)) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (TakeBreak(nullptr)) return TakeBreakWhileRunning(ctx);
-    st = run(ctx, 0);
+    if (!polled || st != kSuspended || HasInterpreterThreads(ctx))
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!polled && TakeBreak(nullptr)) return TakeBreakWhileRunning(ctx);
+    st = run(ctx, polled ? 1 : 0);
     if (result == kOk || result == kSuspended) result = st;
   }
   return result == kSuspended ? kOk : result;
+}
+
+// One command line typed while code is stopped, evaluated in the stopped
+// frame: 505 while the code stays stopped, else how the code ended. The end
+// of the input quits the stopped code.
+[[nodiscard]] StatusCode RunDebuggerCommand(EngineContext* ctx) {
+  if (isatty(STDIN_FILENO) != 0) {
+    std::fputs("db>> ", stdout);
+    std::fflush(stdout);
+  }
+  std::string line;
+  // Waiting for a line is no run: a Ctrl-C there only waits with it.
+  gEngineRunning = 0;
+  const bool read = ReadInputLine(&line);
+  gEngineRunning = 1;
+  gBreakRequested = 0;
+  if (!read) {
+    (void)UnwindFrames(ctx, 0);
+    return kOk;
+  }
+  if (line.size() > SourceLimit()) {
+    std::fprintf(stderr, "rvo: a command of the input is longer than the %zu bytes a source may have\n", SourceLimit());
+    return kOutOfRangeArg;
+  }
+  StatusCode st = EvaluateCommandLine(ctx, line.data(), static_cast<int32_t>(line.size()), true);
+  if (st == kSuspended) st = RunCode(ctx);
+  std::fflush(stdout);
+  if (st == kDebugStop) return st;
+  // A failed command leaves the stopped code as it was.
+  if (st != kOk) (void)UnwindFrames(ctx, -1);
+  return IsDebuggerStopped(ctx) ? kDebugStop : st;
+}
+
+// RunCode, then, while the code is stopped in the debugger, command lines
+// from standard input until it resumes to its end or is quit.
+[[nodiscard]] StatusCode RunReadyCode(EngineContext* ctx) {
+  StatusCode st = RunCode(ctx);
+  if (st == kHalted || st == kWaitingForInput || st == kDebugStop) EndInterpreterThreads(ctx);
+  while (st == kDebugStop) {
+    // A break leaves the pending report behind; it is spent.
+    gBreakRequested = 0;
+    // A break stops the code at its next line; it has to get there first.
+    st = IsDebuggerStopped(ctx) ? RunDebuggerCommand(ctx) : RunCode(ctx);
+  }
+  return st;
 }
 
 // Interpreter threads still alive after a command run every 10 ms while
@@ -328,9 +427,6 @@ size_t BytesFromEnvironment(const char* name, size_t fallback, size_t low, size_
   if (end == text || *end != 0 || bytes < low || bytes > high) return 0;
   return static_cast<size_t>(bytes) & ~size_t{7};
 }
-
-// The longest source text the engine can take: it is compiled in the block.
-size_t SourceLimit() { return std::min(gBlock.limit(), size_t{INT32_MAX}); }
 
 // A UTF-8 byte-order mark before a source is no part of it.
 size_t ByteOrderMark(const std::string& text) { return text.starts_with("\xEF\xBB\xBF") ? 3 : 0; }
@@ -514,6 +610,7 @@ int Run(int argc, char** argv) {
     std::fputs("rvo: the engine did not start\n", stderr);
     return kExitError;
   }
+  gRawInput = argc >= 2;
   if (argc == 3) {
     const int status = Evaluate(&ctx, argv[2], std::strlen(argv[2]));
     return FinishThreads(ctx, status);

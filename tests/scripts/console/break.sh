@@ -3,18 +3,31 @@
 # host exits with 130 (a host killed by the signal would print nothing).
 # A loop over a range without end whose body is empty is broken the same way.
 rvo="$1"
+
+# A background job of a script starts with Ctrl-C ignored until rvo installs
+# its handler, which a loaded machine can delay past any fixed sleep: the
+# code marks on stderr that it runs.
+wait_ready() {
+  i=0
+  until grep -q ready "$1" 2>/dev/null; do
+    i=$((i + 1))
+    [ "$i" -le 1200 ] || { echo "rvo did not start within a minute"; exit 1; }
+    sleep 0.05
+  done
+}
+
 for loop in "while true, end" "for k = 1:Inf, end"; do
   err=$(mktemp)
-  "$rvo" -e "$loop" 2>"$err" &
+  "$rvo" -e "fprintf(2, 'ready\\n'); $loop" 2>"$err" &
   pid=$!
-  sleep 1
+  wait_ready "$err"
   kill -INT "$pid"
   wait "$pid"
   status=$?
   message=$(cat "$err")
   rm -f "$err"
   [ "$status" -eq 130 ] || { echo "$loop: exit status $status, expected 130"; exit 1; }
-  [ "$message" = "Execution halted" ] || { echo "$loop: stderr: '$message', expected 'Execution halted'"; exit 1; }
+  [ "$message" = "$(printf 'ready\nExecution halted')" ] || { echo "$loop: stderr: '$message', expected 'Execution halted'"; exit 1; }
 done
 
 # Ctrl-C at the prompt, however often, neither ends the session nor breaks

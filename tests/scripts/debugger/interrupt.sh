@@ -6,12 +6,24 @@ rvo="$1"
 fifo=$(mktemp -u)
 mkfifo "$fifo"
 out=$(mktemp)
-"$rvo" <"$fifo" >"$out" 2>/dev/null &
+err=$(mktemp)
+# A background job of a script starts with Ctrl-C ignored until rvo installs
+# its handler, which a loaded machine can delay past any fixed sleep: the
+# loop marks on stderr that it runs.
+wait_ready() {
+  i=0
+  until grep -q ready "$1" 2>/dev/null; do
+    i=$((i + 1))
+    [ "$i" -le 1200 ] || { echo "rvo did not start within a minute"; exit 1; }
+    sleep 0.05
+  done
+}
+"$rvo" <"$fifo" >"$out" 2>"$err" &
 pid=$!
 exec 3>"$fifo"
 echo "dbstop -interrupt" >&3
-echo "k = 0; while true, k = 1; end" >&3
-sleep 1
+printf '%s\n' "k = 0; fprintf(2, 'ready\\n'); while true, k = 1; end" >&3
+wait_ready "$err"
 kill -INT "$pid"
 sleep 0.5
 echo "disp(k)" >&3
@@ -21,16 +33,18 @@ exec 3>&-
 wait "$pid"
 status=$?
 printed=$(cat "$out")
-rm -f "$fifo" "$out"
+rm -f "$fifo" "$out" "$err"
 [ "$status" -eq 0 ] || { echo "interrupt on: exit status $status, expected 0"; exit 1; }
 want=$(printf '         1\nquit')
 [ "$printed" = "$want" ] || { echo "interrupt on: printed '$printed', expected '$want'"; exit 1; }
 
-"$rvo" -e "dbstop -interrupt; dbclear -interrupt; while true, end" 2>/dev/null &
+err=$(mktemp)
+"$rvo" -e "dbstop -interrupt; dbclear -interrupt; fprintf(2, 'ready\\n'); while true, end" 2>"$err" &
 pid=$!
-sleep 1
+wait_ready "$err"
 kill -INT "$pid"
 wait "$pid"
 status=$?
+rm -f "$err"
 [ "$status" -eq 130 ] || { echo "interrupt off: exit status $status, expected 130"; exit 1; }
 exit 0

@@ -10,43 +10,22 @@
 #include <cstring>
 #include <limits>
 
+#include "numeric/nativeargs.h"
 #include "numeric/numeric.h"
 
 namespace {
+
+using numeric::Matrix;
+using numeric::PopValues;
+using numeric::PushResult;
+using numeric::ReadMatrix;
+using numeric::Scratch;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr StatusCode kNoConvergence = 9;
 constexpr StatusCode kNonColumnVector = 23;
 constexpr StatusCode kNonSquareMatrix = 26;
-
-struct Matrix {
-  int32_t m = 0, n = 0;
-  double* re = nullptr;
-  double* im = nullptr;
-  int64_t count() const { return int64_t{m} * n; }
-};
-
-[[nodiscard]] StatusCode ReadMatrix(EngineContext* ctx, int position, Matrix* a) {
-  return GetDoubleMatrixArg(ctx, position, &a->m, &a->n, &a->re, &a->im);
-}
-
-// The kernels' work areas are doubles; integer lists sit inside them.
-[[nodiscard]] StatusCode Scratch(EngineContext* ctx, int64_t doubles, double** p) {
-  Cell* c = nullptr;
-  if (StatusCode st = GetScratchAtDataEnd(ctx, doubles, &c); st != kOk) return st;
-  *p = &c->f;
-  return kOk;
-}
-
-// Pushes an m x n result (complex on request) and reads it back.
-[[nodiscard]] StatusCode PushResult(EngineContext* ctx, int32_t m, int32_t n, bool complex, Matrix* out) {
-  double *re = nullptr, *im = nullptr;
-  if (StatusCode st = PushDoubleMatrix(ctx, m, n, &re, complex ? &im : nullptr); st != kOk) return st;
-  return ReadMatrix(ctx, 0, out);
-}
-
-void PopValues(EngineContext* ctx, int k) { (void)DropArgsUnderResults(ctx, 0, k); }
 
 // Copies the first cols columns of the rows x stride matrix src (both parts).
 void CopyColumns(const double* srcRe, const double* srcIm, int rows, int stride, int cols, const Matrix& dst) {

@@ -256,3 +256,9 @@ void FillOddMagicSquare(double* m, int k, int stride);
 [[nodiscard]] StatusCode HouseholderNative(EngineContext* ctx, int nargin, int nargout, void* selector);
 [[nodiscard]] StatusCode HouseholderApplyNative(EngineContext* ctx, int nargin, int nargout, void* selector);
 [[nodiscard]] StatusCode LinprogNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode SchurNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode HessNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode BalanceNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode ExpmNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+// sqrtm ('s') and logm ('l').
+[[nodiscard]] StatusCode MatrixFunctionNative(EngineContext* ctx, int nargin, int nargout, void* selector);

@@ -1,0 +1,40 @@
+// Argument and result helpers the linear-algebra natives share: a matrix read
+// from the value stack as its shape and blocks, results pushed and read back,
+// and doubles of scratch past the data end.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/engine.h"
+
+namespace numeric {
+
+struct Matrix {
+  int32_t m = 0, n = 0;
+  double* re = nullptr;
+  double* im = nullptr;
+  int64_t count() const { return int64_t{m} * n; }
+};
+
+[[nodiscard]] inline StatusCode ReadMatrix(EngineContext* ctx, int position, Matrix* a) {
+  return GetDoubleMatrixArg(ctx, position, &a->m, &a->n, &a->re, &a->im);
+}
+
+// The kernels' work areas are doubles; integer lists sit inside them.
+[[nodiscard]] inline StatusCode Scratch(EngineContext* ctx, int64_t doubles, double** p) {
+  Cell* c = nullptr;
+  if (StatusCode st = GetScratchAtDataEnd(ctx, doubles, &c); st != kOk) return st;
+  *p = &c->f;
+  return kOk;
+}
+
+// Pushes an m x n result (complex on request) and reads it back.
+[[nodiscard]] inline StatusCode PushResult(EngineContext* ctx, int32_t m, int32_t n, bool complex, Matrix* out) {
+  double *re = nullptr, *im = nullptr;
+  if (StatusCode st = PushDoubleMatrix(ctx, m, n, &re, complex ? &im : nullptr); st != kOk) return st;
+  return ReadMatrix(ctx, 0, out);
+}
+
+inline void PopValues(EngineContext* ctx, int k) { (void)DropArgsUnderResults(ctx, 0, k); }
+
+}  // namespace numeric

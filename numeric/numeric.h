@@ -236,6 +236,43 @@ void FillMagicSquare(double* m, int n);
 void FillOddMagicSquare(double* m, int k, int stride);
 
 // ---------------------------------------------------------------------------
+// Special functions of doubles. Out-of-domain arguments give NaN or an
+// infinity; the kernels with an out parameter answer false only when an
+// iteration does not converge.
+
+// erf(x), or erfc(x) when complement is set.
+double ComputeErf(double x, bool complement);
+double ComputeErfInv(double y);
+// Gamma(x), or x! (NaN unless x is a non-negative integer) when factorial is set.
+double ComputeGamma(double x, bool factorial);
+// ln Gamma(x) for x >= 0 by Lanczos' series (about 1e-10 relative).
+double ComputeLogGamma(double x);
+// P(a, x), the regularised lower incomplete gamma function.
+bool ComputeGammaP(double a, double x, double* out);
+double ComputeBeta(double a, double b);
+double ComputeLogBeta(double a, double b);
+// I_x(a, b), the regularised incomplete beta function.
+bool ComputeBetaI(double x, double a, double b, double* out);
+// x with I_x(a, b) = p, and x with P(k, x / theta) = p, by Newton's method.
+bool InvertBetaI(double p, double a, double b, double* out);
+bool InvertGammaCdf(double p, double k, double theta, double* out);
+// diln(x) = -Li2(1 - x), the integral of ln t / (t - 1) from 1 to x; the
+// series is cut near 1e-8 absolute.
+double ComputeDilogarithm(double x);
+
+// Elliptic integrals in the parameter m = k^2 and the Jacobi functions; false
+// when m is outside what the kernel takes or an iteration does not converge.
+// K(m) and E(m) for 0 <= m <= 1, the mean iterated until its terms reach tol.
+bool ComputeCompleteElliptic(double m, double tol, double* k, double* e);
+// F(phi | m) and E(phi | m) for any real m.
+bool ComputeEllipticF(double phi, double m, double* out);
+bool ComputeEllipticE(double phi, double m, double* out);
+// am, sn, cn, dn of u for 0 <= m <= 1; the mean sequence takes four arrays of
+// length / 4 doubles of the scratch.
+bool ComputeJacobiElliptic(double u, double m, double tol, double* am, double* sn, double* cn, double* dn,
+                           double* scratch, int64_t length);
+
+// ---------------------------------------------------------------------------
 // The linear-algebra natives built on these kernels: handler(context, number
 // of inputs, number of outputs, selector), the inputs on top of the value
 // stack and replaced by the outputs, the first output on top.
@@ -262,3 +299,24 @@ void FillOddMagicSquare(double* m, int k, int stride);
 [[nodiscard]] StatusCode ExpmNative(EngineContext* ctx, int nargin, int nargout, void* selector);
 // sqrtm ('s') and logm ('l').
 [[nodiscard]] StatusCode MatrixFunctionNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+
+// Special functions, probability distributions and integer functions, on the
+// same terms. The selector picks the function where a handler is shared;
+// betainc's selector is its kernel, ComputeBetaI.
+[[nodiscard]] StatusCode ErfNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode GammaNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode GammaincNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode BetaNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode BetaincNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode HypotNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode NthrootNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode DilnNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+// pdf, cdf and icdf, by the selector 'p', 'c' or 'i'.
+[[nodiscard]] StatusCode DistributionNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode NchoosekNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode FactorNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+// gcd and lcm, by the selector 'd' or 'm'.
+[[nodiscard]] StatusCode GcdNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+// ellipke; ellipf, ellipe, ellipam and ellipj by the selector 'f', 'e', 'a', 'j'.
+[[nodiscard]] StatusCode EllipkeNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode EllipticNative(EngineContext* ctx, int nargin, int nargout, void* selector);

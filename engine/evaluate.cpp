@@ -78,7 +78,10 @@ int32_t GrowNameTable(EngineContext* ctx, CallFrame* f, int32_t free) {
 constexpr int16_t kSafeOpcodeList[] = {
     0,   1,   2,   3,   4,   5,   60,  204, 205, 206, 207, 208, 209, 210, 211, 212, 62, 61, 83, 119, 127, 128,
     233, 234, 238, 235, 304, 305, 274, 10,  6,   7,   11,  12,  64,  13,  14,  19,  20, 21, 22, 23,  24,  27,
-    28,  303, 73,  63,  77,  78,  79,  191, 285, 286, 287, 288, 296, 15,  16,  17,  18, 32, 33, 322, 329, 332};
+    28,  303, 73,  63,  77,  78,  79,  191, 285, 286, 287, 288, 296, 15,  16,  17,  18, 32, 33, 322, 329,
+    // The wide integer constants, which the source writer gives 32- and
+    // 64-bit values beyond 16 bits: without them those values do not read back.
+    25,  26,  29,  30,  332};
 
 bool IsSafeOpcode(int opcode) {
   for (int16_t op : kSafeOpcodeList) {

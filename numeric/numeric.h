@@ -90,6 +90,21 @@ bool ComputeTriangularMatrixFunction(double* tr, double* ti, const double* ur, c
                                      double* fi, MatrixFunctionKind kind, uint8_t* flag, double* estimate);
 
 // ---------------------------------------------------------------------------
+// Lyapunov and Sylvester equations.
+
+// Doubles of work SolveLyapunov needs for an m x n right-hand side (and
+// SolveDiscreteLyapunov with m = n).
+int64_t LyapunovWorkspaceSize(int m, int n);
+// X with A X + X B + C = 0, or A X + X A' + C = 0 when B is nullptr (n = m).
+// A and B are destroyed, C is overwritten by X. False when a Schur iteration
+// failed. A singular transformed system is not detected: X then holds
+// infinities or NaNs.
+bool SolveLyapunov(double* a, int m, double* b, int n, double* c, double* work);
+// X with A X A' - X + C = 0 by the Cayley transform of A (A + I must be
+// regular; it is not checked).
+bool SolveDiscreteLyapunov(double* a, int n, double* c, double* work);
+
+// ---------------------------------------------------------------------------
 // Eigenvalues.
 
 // Cyclic Jacobi on a symmetric A (its strict upper triangle is destroyed);
@@ -293,6 +308,10 @@ bool ComputeJacobiElliptic(double u, double m, double tol, double* am, double* s
 [[nodiscard]] StatusCode HouseholderNative(EngineContext* ctx, int nargin, int nargout, void* selector);
 [[nodiscard]] StatusCode HouseholderApplyNative(EngineContext* ctx, int nargin, int nargout, void* selector);
 [[nodiscard]] StatusCode LinprogNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode LyapNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode DlyapNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+// care ('c') and dare ('d').
+[[nodiscard]] StatusCode RiccatiNative(EngineContext* ctx, int nargin, int nargout, void* selector);
 [[nodiscard]] StatusCode SchurNative(EngineContext* ctx, int nargin, int nargout, void* selector);
 [[nodiscard]] StatusCode HessNative(EngineContext* ctx, int nargin, int nargout, void* selector);
 [[nodiscard]] StatusCode BalanceNative(EngineContext* ctx, int nargin, int nargout, void* selector);

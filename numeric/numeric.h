@@ -292,6 +292,11 @@ bool ComputeJacobiElliptic(double u, double m, double tol, double* am, double* s
 [[nodiscard]] StatusCode QrNative(EngineContext* ctx, int nargin, int nargout, void* selector);
 [[nodiscard]] StatusCode HouseholderNative(EngineContext* ctx, int nargin, int nargout, void* selector);
 [[nodiscard]] StatusCode HouseholderApplyNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode PolyvalNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode RootsNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode PolyNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode PolyderNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode PolyintNative(EngineContext* ctx, int nargin, int nargout, void* selector);
 [[nodiscard]] StatusCode LinprogNative(EngineContext* ctx, int nargin, int nargout, void* selector);
 [[nodiscard]] StatusCode SchurNative(EngineContext* ctx, int nargin, int nargout, void* selector);
 [[nodiscard]] StatusCode HessNative(EngineContext* ctx, int nargin, int nargout, void* selector);

@@ -171,11 +171,11 @@ const Row* Rows() {
       Todo("fminsearch", 2, kAny, 1, 3),
       Todo("fzero", 2, kAny, 1, 1),
       // Polynomials.
-      Todo("polyval", 2, 2, 1, 1),
-      Todo("roots", 1, 2, 1, 1),
-      Todo("poly", 1, 1, 1, 1),
-      Todo("polyder", 1, 2, 1, 2),
-      Todo("polyint", 1, 2, 1, 1),
+      Fn("polyval", &PolyvalNative, 2, 2, 1, 1),
+      Fn("roots", &RootsNative, 1, 2, 1, 1),
+      Fn("poly", &PolyNative, 1, 1, 1, 1),
+      Fn("polyder", &PolyderNative, 1, 2, 1, 2),
+      Fn("polyint", &PolyintNative, 1, 2, 1, 1),
       // Differential equations and quadrature.
       Todo("odeset", 0, kAny, 1, 1),
       Todo("ode45", 3, kAny, 0, 5),

@@ -159,12 +159,12 @@ const Row* Rows() {
       Todo("lyap", 2, 3, 1, 1),
       Todo("dlyap", 2, 2, 1, 1),
       // Fourier transforms.
-      Todo("fft", 1, 3, 1, 1, 'f'),
-      Todo("ifft", 1, 3, 1, 1, 'i'),
-      Todo("fft2", 1, 3, 1, 1, '2'),
-      Todo("ifft2", 1, 3, 1, 1, 'I'),
-      Todo("fftn", 1, 2, 1, 1, 'f'),
-      Todo("ifftn", 1, 2, 1, 1, 'i'),
+      Fn("fft", &FftNative, 1, 3, 1, 1, 'f'),
+      Fn("ifft", &FftNative, 1, 3, 1, 1, 'i'),
+      Fn("fft2", &FftMultiNative, 1, 3, 1, 1, '2'),
+      Fn("ifft2", &FftMultiNative, 1, 3, 1, 1, 'I'),
+      Fn("fftn", &FftMultiNative, 1, 2, 1, 1, 'f'),
+      Fn("ifftn", &FftMultiNative, 1, 2, 1, 1, 'i'),
       // Minimisation and roots of functions.
       Todo("optimset", 0, kAny, 1, 1),
       Todo("fminbnd", 2, kAny, 1, 3),

@@ -146,6 +146,24 @@ int ComputeRealCharPoly(double* a, int n, double* c, double* scratch);
 void ComputeComplexCharPoly(double* ar, double* ai, int n, double* cr, double* ci, int32_t* scratch);
 
 // ---------------------------------------------------------------------------
+// Fast Fourier transforms. Sequence q (0 .. count-1) has its element j at
+// q*step + j*stride, in the input and the output alike.
+
+struct EngineContext;
+
+// One transform of length n (a power of two) from `inputs` values (the rest
+// read as 0), out of place; the inverse includes the 1/n.
+void ComputeFftRadix2(const double* inRe, const double* inIm, int64_t inputs, int64_t inStride, double* outRe,
+                      double* outIm, int64_t n, int64_t outStride, bool inverse);
+// count sequences of length n; the input arrays are destroyed (they are the
+// second work buffer). inIm null pairs the real sequences two by two (count
+// even). Scratch: 2n doubles of twiddles and a 24-byte record per level. With
+// ctx the break key is polled during the work. 0 done, 1 stopped by a break,
+// 2 scratch too small.
+int ComputeFft(double* inRe, double* inIm, int64_t n, int64_t stride, int64_t count, int64_t step, double* outRe,
+               double* outIm, bool inverse, double* scratch, int64_t scratchCells, EngineContext* ctx);
+
+// ---------------------------------------------------------------------------
 // Balancing, exponential, norms.
 
 // A := D^-1 A D with D = diag(d) of exact powers of two; ai may be nullptr.
@@ -307,6 +325,14 @@ bool ComputeJacobiElliptic(double u, double m, double tol, double* am, double* s
 [[nodiscard]] StatusCode QrNative(EngineContext* ctx, int nargin, int nargout, void* selector);
 [[nodiscard]] StatusCode HouseholderNative(EngineContext* ctx, int nargin, int nargout, void* selector);
 [[nodiscard]] StatusCode HouseholderApplyNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode PolyvalNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode RootsNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode PolyNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode PolyderNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode PolyintNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+// fft and ifft (selector 'f' or 'i'); fft2, ifft2, fftn, ifftn ('2', 'I', 'f', 'i').
+[[nodiscard]] StatusCode FftNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode FftMultiNative(EngineContext* ctx, int nargin, int nargout, void* selector);
 [[nodiscard]] StatusCode LinprogNative(EngineContext* ctx, int nargin, int nargout, void* selector);
 [[nodiscard]] StatusCode LyapNative(EngineContext* ctx, int nargin, int nargout, void* selector);
 [[nodiscard]] StatusCode DlyapNative(EngineContext* ctx, int nargin, int nargout, void* selector);

@@ -107,20 +107,10 @@ bool IterateLaguerreReal(const double* p, int m, double* x, double* y) {
       complexMode = true;
     }
   }
-  if (complexMode) {
-    double q = *x * *x + *y * *y, b = p[0], c = p[1];
-    for (int k = 0; k <= m - 2; ++k) {
-      double nc = p[k + 2] - q * b;
-      b = p[k + 1] + 2 * *x * b;
-      c = nc;
-    }
-    if (std::fabs(*y) >= tol && std::fabs(b) + std::fabs(c) >= 1e-9 * p[0])
-      *y = std::fabs(*y);
-    else
-      *y = -1;
-  } else {
-    *y = -1;
-  }
+  // Real coefficients make the conjugate of a complex root a root as well, so
+  // any imaginary part beyond the step tolerance is a pair: a remainder test
+  // relative to p[0] turns small pairs into wrong real roots.
+  *y = complexMode && std::fabs(*y) >= tol ? std::fabs(*y) : -1;
   return converged;
 }
 

@@ -181,3 +181,59 @@ TEST(ComplexRoots, LaguerreStopsOnNonFiniteCoefficients) {
     EXPECT_TRUE(std::isnan(im[k])) << k << ": " << im[k];
   }
 }
+
+// Laguerre on known roots: small and large conjugate pairs beside real roots,
+// a pair near the real axis, multiple real roots. A root of multiplicity k is
+// only determined to about eps^(1/k).
+TEST(RealRoots, LaguerreFindsPairsOfEveryScaleAndMultipleRoots) {
+  struct Root {
+    Cx z;
+    int multiplicity;
+  };
+  const std::vector<Root> kCases[] = {
+      {{1, 1}, {2, 1}, {Cx(0, 1e-5), 1}},     {{1, 1}, {2, 1}, {Cx(0, 1e-6), 1}},
+      {{-1, 1}, {3, 1}, {Cx(1e-6, 1e-6), 1}}, {{1, 1}, {-2, 1}, {Cx(-1e-3, 2e-3), 1}},
+      {{0.5, 1}, {Cx(1e3, 1e3), 1}},          {{1, 1}, {-2, 1}, {Cx(3e5, 1e6), 1}},
+      {{2, 1}, {-1, 1}, {Cx(1, 1e-7), 1}},    {{2, 2}, {-1, 1}, {Cx(0, 1), 1}},
+      {{Cx(0.5, 3), 1}, {1, 3}, {-2, 1}},     {{Cx(0.2, 0.1), 1}, {Cx(-3, 4), 1}, {5, 1}},
+  };
+  for (size_t c = 0; c < std::size(kCases); ++c) {
+    std::vector<Cx> all;
+    bool pair = false;
+    for (const Root& r : kCases[c])
+      for (int k = 0; k < r.multiplicity; ++k) {
+        all.push_back(r.z);
+        if (r.z.imag() != 0) all.push_back(std::conj(r.z)), pair = true;
+      }
+    const int n = static_cast<int>(all.size());
+    Vec p = RealPoly(all), re(n), im(n);
+    const bool flag = FindRealPolyRootsByLaguerre(p.data(), n, re.data(), im.data());
+    if (pair) {
+      EXPECT_TRUE(flag) << "case " << c;
+    }
+    // A complex root is always reported with its conjugate.
+    for (int i = 0; i < n; ++i) {
+      if (im[i] == 0) continue;
+      bool conjugate = false;
+      for (int j = 0; j < n; ++j) conjugate |= j != i && re[j] == re[i] && im[j] == -im[i];
+      EXPECT_TRUE(conjugate) << "case " << c << " root " << i;
+    }
+    // Each known root claims found roots nearest first, within its accuracy.
+    std::vector<bool> used(n);
+    for (const Root& r : kCases[c])
+      for (Cx z : r.z.imag() != 0 ? std::vector<Cx>{r.z, std::conj(r.z)} : std::vector<Cx>{r.z}) {
+        const double tol = r.multiplicity == 1
+                               ? 1e-8 + 1e-8 * std::abs(z)
+                               : 4 * std::pow(0x1p-52, 1.0 / r.multiplicity) * std::max(1.0, std::abs(z));
+        for (int k = 0; k < r.multiplicity; ++k) {
+          int best = -1;
+          for (int i = 0; i < n; ++i)
+            if (!used[i] && (best < 0 || std::abs(Cx(re[i], im[i]) - z) < std::abs(Cx(re[best], im[best]) - z)))
+              best = i;
+          ASSERT_GE(best, 0);
+          used[best] = true;
+          EXPECT_LT(std::abs(Cx(re[best], im[best]) - z), tol) << "case " << c << " root " << z;
+        }
+      }
+  }
+}

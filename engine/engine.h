@@ -1042,6 +1042,11 @@ bool HasCodeToRun(const EngineContext* ctx);
 // Introspection. The feature test's user data is its list of feature names,
 // one a line.
 [[nodiscard]] StatusCode HasFeatureNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+// Where a name comes from: "(var)/x", a qualified function name, "(native)/f" or "".
+[[nodiscard]] StatusCode WhichNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+// info and inmem, told apart by the selector 'i' or 'm' in the user data.
+[[nodiscard]] StatusCode InfoNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+[[nodiscard]] StatusCode IsGlobalNative(EngineContext* ctx, int nargin, int nargout, void* userData);
 
 // ---------------------------------------------------------------------------
 // The debugger. Code stops at a line with 505; the host then evaluates

@@ -26,14 +26,6 @@ namespace {
   return kNotSupported;
 }
 
-// The version text, as the builtin of the same name gives it: natives resolve
-// before builtins, so this record answers every call of `info` by name.
-[[nodiscard]] StatusCode InfoNative(EngineContext* ctx, int nargin, int, void*) {
-  if (nargin != 0) return kNotSupported;
-  if (StatusCode st = PushStringFromBytes(ctx, -1, GetEngineVersionText()); st != kOk) return st;
-  return kOk;
-}
-
 [[nodiscard]] StatusCode DeclineWrite(EngineContext*, int32_t, const char*, int32_t, void*) { return kBadFileId; }
 [[nodiscard]] StatusCode DeclineRead(EngineContext*, int32_t, char*, int32_t, int32_t* count, void*) {
   *count = 0;
@@ -96,9 +88,9 @@ const Row* Rows() {
 
       Lib("@RVO"),
       Fn("info", &InfoNative, 0, 1, 0, 1, 'i'),
-      Todo("inmem", 0, 1, 0, 1, 'm'),
-      Todo("isglobal", 1, 1, 1, 1),
-      Todo("which", 1, 1, 1, 1),
+      Fn("inmem", &InfoNative, 0, 1, 0, 1, 'm'),
+      Fn("isglobal", &IsGlobalNative, 1, 1, 1, 1),
+      Fn("which", &WhichNative, 1, 1, 1, 1),
       Fn("sandbox", &SandboxNative, 1, 2, 0, 1),
       Fn("sandboxtrust", &SandboxTrustNative, 1, 1, 0, 0),
 

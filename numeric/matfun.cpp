@@ -134,29 +134,35 @@ double Logarithm(Tri t, Tri f) {
   return reliable ? kEps : 1.0;
 }
 
-double Parlett(Tri t, Tri f, bool wantEstimate) {
+// False when two equal eigenvalues are coupled: F(r,j) would need f's
+// derivative, which the diagonal values do not give. Equal but uncoupled
+// ones (a diagonal T) leave F(r,j) = 0, which is exact.
+bool Parlett(Tri t, Tri f, double* estimate) {
   const int n = t.n;
-  bool confluent = false;
   for (int d = 1; d < n; ++d)
     for (int r = 0; r + d < n; ++r) {
       int j = r + d;
       Cx den = t(j, j) - t(r, r);
+      Cx sum(0, 0);
+      for (int k = r + 1; k < j; ++k) sum += t(r, k) * f(k, j) - f(r, k) * t(k, j);
       if (den.real() == 0 && den.imag() == 0) {
-        confluent = true;  // the recurrence cannot link equal eigenvalues; F(r,j) keeps its value
+        if (t(r, j) != Cx(0, 0) || sum != Cx(0, 0)) return false;
+        f.set(r, j, Cx(0, 0));
         continue;
       }
-      Cx num = t(r, j) * (f(j, j) - f(r, r));
-      for (int k = r + 1; k < j; ++k) num += t(r, k) * f(k, j) - f(r, k) * t(k, j);
-      f.set(r, j, numeric::SmithDivide(num, den));
+      f.set(r, j, numeric::SmithDivide(t(r, j) * (f(j, j) - f(r, r)) + sum, den));
     }
-  if (!wantEstimate) return 0;
-  if (confluent) return 1;
-  Cx t00 = t(0, 0);
-  double delta = std::norm(t00);
+  if (estimate == nullptr) return true;
+  // The closest distinct pair of eigenvalues rates the divided differences.
+  double delta = std::norm(t(0, 0));
   for (int j = 0; j < n; ++j)
-    for (int r = 0; r < j; ++r) delta = std::min(delta, std::norm(t(j, j) - t(r, r)));
+    for (int r = 0; r < j; ++r) {
+      const double gap = std::norm(t(j, j) - t(r, r));
+      if (gap > 0) delta = std::min(delta, gap);
+    }
   double nt = UpperOneNorm(t, false), sd = std::sqrt(delta);
-  return ClampEstimate(sd > kEps ? nt * kEps / sd : nt);
+  *estimate = ClampEstimate(sd > kEps ? nt * kEps / sd : nt);
+  return true;
 }
 
 }  // namespace
@@ -169,7 +175,7 @@ bool ComputeTriangularMatrixFunction(double* tr, double* ti, const double* ur, c
     return true;
   }
   Tri t{tr, ti, n}, f{fr, fi, n};
-  double est;
+  double est = 0;
   switch (kind) {
     case kMatrixFunctionSquareRoot:
       est = SquareRoot(t, f, estimate != nullptr);
@@ -178,7 +184,7 @@ bool ComputeTriangularMatrixFunction(double* tr, double* ti, const double* ur, c
       est = Logarithm(t, f);
       break;
     default:
-      est = Parlett(t, f, estimate != nullptr);
+      if (!Parlett(t, f, &est)) return false;
       break;
   }
   if (estimate) *estimate = est;

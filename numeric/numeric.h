@@ -83,9 +83,10 @@ enum MatrixFunctionKind : int32_t {
 // F := f(A) for A = U T U^H with T upper triangular. On entry F is zero with
 // f(T_ii) on its diagonal (principal square roots and logarithms for those
 // kinds). T is overwritten. *flag = 1 when the result has a significant
-// imaginary part. *estimate in [2^-52, 1] rates the result; 1 flags confluent
-// eigenvalues (general), a matrix without a square root, or a logarithm whose
-// scaling did not converge. Always true.
+// imaginary part. *estimate in [2^-52, 1] rates the result; 1 flags a matrix
+// without a square root or a logarithm whose scaling did not converge. False
+// (general kind only; F is then unusable) when equal eigenvalues are coupled,
+// which would need the function's derivative.
 bool ComputeTriangularMatrixFunction(double* tr, double* ti, const double* ur, const double* ui, int n, double* fr,
                                      double* fi, MatrixFunctionKind kind, uint8_t* flag, double* estimate);
 
@@ -334,6 +335,7 @@ bool ComputeJacobiElliptic(double u, double m, double tol, double* am, double* s
 [[nodiscard]] StatusCode FftNative(EngineContext* ctx, int nargin, int nargout, void* selector);
 [[nodiscard]] StatusCode FftMultiNative(EngineContext* ctx, int nargin, int nargout, void* selector);
 [[nodiscard]] StatusCode LinprogNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode EigNative(EngineContext* ctx, int nargin, int nargout, void* selector);
 [[nodiscard]] StatusCode LyapNative(EngineContext* ctx, int nargin, int nargout, void* selector);
 [[nodiscard]] StatusCode DlyapNative(EngineContext* ctx, int nargin, int nargout, void* selector);
 // care ('c') and dare ('d').
@@ -342,7 +344,8 @@ bool ComputeJacobiElliptic(double u, double m, double tol, double* am, double* s
 [[nodiscard]] StatusCode HessNative(EngineContext* ctx, int nargin, int nargout, void* selector);
 [[nodiscard]] StatusCode BalanceNative(EngineContext* ctx, int nargin, int nargout, void* selector);
 [[nodiscard]] StatusCode ExpmNative(EngineContext* ctx, int nargin, int nargout, void* selector);
-// sqrtm ('s') and logm ('l').
+// sqrtm ('s'), logm ('l') and funm ('f'), which is entered again with a
+// negative nargin after each call of its function.
 [[nodiscard]] StatusCode MatrixFunctionNative(EngineContext* ctx, int nargin, int nargout, void* selector);
 
 // Special functions, probability distributions and integer functions, on the

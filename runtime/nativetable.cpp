@@ -126,7 +126,7 @@ const Row* Rows() {
       Fn("utf8decode", &Utf8DecodeNative, 1, 1, 1, 1),
       // Linear algebra without LAPACK.
       Fn("expm", &ExpmNative, 1, 1, 1, 1),
-      Todo("eig", 1, 1, 1, 2),
+      Fn("eig", &EigNative, 1, 1, 1, 2),
       Fn("balance", &BalanceNative, 1, 1, 1, 2),
       Fn("svd", &SvdNative, 1, 2, 1, 3),
       Fn("rank", &RankNative, 1, 2, 1, 1),
@@ -142,7 +142,7 @@ const Row* Rows() {
       Fn("schur", &SchurNative, 1, 2, 1, 2),
       Fn("sqrtm", &MatrixFunctionNative, 1, 1, 1, 2, 's'),
       Fn("logm", &MatrixFunctionNative, 1, 1, 1, 2, 'l'),
-      Todo("funm", 2, 2, 1, 2, 'f'),
+      Fn("funm", &MatrixFunctionNative, 2, 2, 1, 2, 'f'),
       Fn("householder", &HouseholderNative, 1, 1, 1, 2),
       Fn("householderapply", &HouseholderApplyNative, 3, 4, 1, 1),
       Fn("linprog", &LinprogNative, 3, 5, 1, 1),

@@ -447,4 +447,135 @@ TEST_F(LinalgNativesTest, LinprogMinimisesAndKeepsItsArguments) {
   EXPECT_EQ(Fails(&LinprogNative, 3, 1), kIncompSize);
 }
 
+// ---------------------------------------------------------------------------
+// Eigenvalues and eigenvectors.
+
+// LAPACK's spectrum of A (the row-major array read column-major is A', whose
+// eigenvalues are A's).
+std::vector<Cx> LapackEigenvalues(const M& a) {
+  const int n = a.n;
+  int info = 0, one = 1, lwork = 8 * n;
+  std::vector<Cx> out(n);
+  if (!a.complex) {
+    std::vector<double> x, wr(n), wi(n), work(lwork);
+    for (const Cx& z : a.v) x.push_back(z.real());
+    dgeev_("N", "N", &n, x.data(), &n, wr.data(), wi.data(), nullptr, &one, nullptr, &one, work.data(), &lwork, &info);
+    for (int i = 0; i < n; ++i) out[i] = Cx(wr[i], wi[i]);
+  } else {
+    std::vector<Cx> x(a.v), work(lwork);
+    std::vector<double> rwork(2 * n);
+    zgeev_("N", "N", &n, x.data(), &n, out.data(), nullptr, &one, nullptr, &one, work.data(), &lwork, rwork.data(),
+           &info);
+  }
+  EXPECT_EQ(info, 0);
+  return out;
+}
+
+// The largest distance between the two spectra, each value matched to the
+// nearest one not matched yet.
+double SpectrumGap(std::vector<Cx> got, std::vector<Cx> want) {
+  if (got.size() != want.size()) return INFINITY;
+  double gap = 0;
+  for (const Cx& z : got) {
+    auto best = std::min_element(want.begin(), want.end(),
+                                 [&](const Cx& p, const Cx& q) { return std::abs(p - z) < std::abs(q - z); });
+    gap = std::max(gap, std::abs(*best - z));
+    want.erase(best);
+  }
+  return gap;
+}
+
+M Symmetric(int n, unsigned seed) {
+  const M r = Random(n, n, false, seed);
+  M s = Zeros(n, n);
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < n; ++j) s(i, j) = r(i, j) + r(j, i);
+  return s;
+}
+
+M Scaled(M a, double k) {
+  for (Cx& z : a.v) z *= k;
+  return a;
+}
+
+double MaxAbs(const M& a) {
+  double m = 0;
+  for (const Cx& z : a.v) m = std::max(m, std::abs(z));
+  return m;
+}
+
+TEST_F(LinalgNativesTest, EigenvectorsSatisfyAVEqualsVD) {
+  const M jordan3 = M{3, 3, {2, 1, 0, 0, 2, 1, 0, 0, 2}, false};
+  const M tiny = Scaled(M{2, 2, {1, 1, 0, 2}, false}, 1e-20);
+  for (const M& a : {Random(6, 6, false, 60), Random(7, 7, false, 61), Random(5, 5, true, 62), Symmetric(6, 63),
+                     M{2, 2, {1, 1, 0, 1}, false}, jordan3, tiny, Scaled(Random(4, 4, false, 64), 1e-20), Eye(3)}) {
+    Push(a);
+    const auto vd = Call(&EigNative, 1, 2);
+    ASSERT_EQ(vd.size(), 2u);
+    const M &v = vd[0], &d = vd[1];
+    const double scale = MaxAbs(a);
+    EXPECT_LT(Diff(Mul(a, v), Mul(v, d)), 1e-13 * scale) << a.n << " " << a.v[0];
+    for (int j = 0; j < a.n; ++j) {
+      double norm = 0;
+      for (int i = 0; i < a.n; ++i) norm += std::norm(v(i, j));
+      EXPECT_NEAR(norm, 1, 1e-13) << "column " << j;
+      for (int i = 0; i < a.n; ++i) {
+        EXPECT_TRUE(i == j || d(i, j) == Cx(0)) << "D is diagonal";
+      }
+    }
+    std::vector<Cx> diag;
+    for (int i = 0; i < a.n; ++i) diag.push_back(d(i, i));
+    const std::vector<Cx> want = LapackEigenvalues(a);
+    EXPECT_LT(SpectrumGap(diag, want), 1e-12 * scale);
+    Push(a);
+    const M e = Call(&EigNative, 1, 1)[0];
+    ASSERT_EQ(e.n, 1);
+    EXPECT_LT(SpectrumGap(e.v, want), 1e-12 * scale);
+  }
+}
+
+TEST_F(LinalgNativesTest, EigOfDefectiveAndTinyMatrices) {
+  // A Jordan block has one eigenvector: both columns are it.
+  Push(M{2, 2, {1, 1, 0, 1}, false});
+  auto vd = Call(&EigNative, 1, 2);
+  EXPECT_FALSE(vd[0].complex);
+  for (int j = 0; j < 2; ++j) {
+    EXPECT_NEAR(std::abs(vd[0](0, j)), 1, 1e-15);
+    EXPECT_EQ(vd[0](1, j), Cx(0));
+  }
+  // Distinct eigenvalues of a tiny matrix stay apart: the second vector is
+  // (1, 1)/sqrt(2), not a repeat of the first.
+  Push(Scaled(M{2, 2, {1, 1, 0, 2}, false}, 1e-20));
+  vd = Call(&EigNative, 1, 2);
+  EXPECT_NEAR(std::abs(vd[0](0, 1)), std::sqrt(0.5), 1e-15);
+  EXPECT_NEAR(std::abs(vd[0](1, 1)), std::sqrt(0.5), 1e-15);
+  EXPECT_EQ(vd[1](0, 0), Cx(1e-20));
+  EXPECT_EQ(vd[1](1, 1), Cx(2e-20));
+}
+
+TEST_F(LinalgNativesTest, EigOrdersAndTypes) {
+  // Two outputs on a general matrix sort; real eigenvalues stay real.
+  Push(M{3, 3, {5, 1, 0, 0, -2, 1, 0, 0, 3}, false});
+  auto vd = Call(&EigNative, 1, 2);
+  EXPECT_FALSE(vd[1].complex);
+  EXPECT_EQ(vd[1](0, 0), Cx(-2));
+  EXPECT_EQ(vd[1](1, 1), Cx(3));
+  EXPECT_EQ(vd[1](2, 2), Cx(5));
+  // A rotation: +-i, sorted by imaginary part; V complex.
+  Push(M{2, 2, {0, 1, -1, 0}, false});
+  vd = Call(&EigNative, 1, 2);
+  EXPECT_TRUE(vd[0].complex);
+  EXPECT_LT(std::abs(vd[1](0, 0) - Cx(0, -1)), 1e-15);
+  EXPECT_LT(std::abs(vd[1](1, 1) - Cx(0, 1)), 1e-15);
+  Push(M{2, 2, {0, 1, -1, 0}, false});
+  EXPECT_TRUE(Call(&EigNative, 1, 1)[0].complex);
+  // The empty matrix: empty results.
+  Push(Zeros(0, 0));
+  vd = Call(&EigNative, 1, 2);
+  EXPECT_TRUE(vd[0].v.empty() && vd[1].v.empty());
+
+  Push(M{2, 3, std::vector<Cx>(6), false});
+  EXPECT_EQ(Fails(&EigNative, 1, 1), 26);
+}
+
 }  // namespace

@@ -165,6 +165,37 @@ void SetStandardInputText(RuntimeBlock* block, const char* text, int32_t length)
                                          int32_t* count, void* userData);
 
 // ---------------------------------------------------------------------------
+// Memory growth. The grow-and-retry set: the statuses after which a caller
+// grows the block (ExpandRuntimeMemory) and repeats the operation.
+
+bool IsGrowAndRetryStatus(StatusCode status);
+// Asks the host for a larger block and gives the growth to the region that
+// ran short by status; *block is refreshed in every case (the host may have
+// moved it even when it refused).
+bool ExpandRuntimeMemory(RuntimeBlock** block, StatusCode status);
+// newSize 0: only rebuilds the engine's pointers after a move.
+bool RepartitionRuntime(RuntimeBlock* block, int64_t newSize, StatusCode status);
+
+// ---------------------------------------------------------------------------
+// Application images: the runtime state as the tool that built the
+// application saved it, in chunks {header of 17 words; extension-name list
+// length; the names; the engine state; the store; the instance records, the
+// highest first; the code words; the name table; the variable store's header
+// and set area through its first heap cell; its value heap}.
+
+constexpr int32_t kImageHeaderWords = 17;
+// Remembers the stream position in *position (flag 0) or returns to it (flag 1).
+using ImagePositionCallback = void (*)(int32_t flag, int64_t* position, void* userData);
+using ExtensionNameCallback = void (*)(RuntimeBlock* block, const char* name, int32_t length, void* data);
+
+// Checks structure, not meaning: compiled code and variable contents are
+// trusted once the regions pass their checks. Any failure once the regions
+// are being filled (600) leaves the runtime empty.
+[[nodiscard]] StatusCode RestoreApplicationImage(RuntimeBlock** block, EngineStateReader read,
+                                                 ImagePositionCallback position, void* userData,
+                                                 ExtensionNameCallback extension, void* extensionData);
+
+// ---------------------------------------------------------------------------
 // Instance records: a stored format, record i in the 22,784 bytes that end
 // 22,784 * i bytes before the end of region 1.
 

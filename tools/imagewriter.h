@@ -8,6 +8,10 @@
 
 #include "engine/engine.h"
 
+// Hands the image of ctx to sink in the reads LoadEngineState makes: the
+// header, then each non-empty section whole.
+using StateChunkSink = void (*)(const void* bytes, int64_t count, void* data);
+void SaveEngineState(EngineContext* ctx, StateChunkSink sink, void* data);
 // Appends the image of ctx to *image. The context itself is left as it was:
 // the writer works on a copy (with the main thread's registers in place when
 // another thread is running).

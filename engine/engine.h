@@ -1047,6 +1047,13 @@ bool HasCodeToRun(const EngineContext* ctx);
 // info and inmem, told apart by the selector 'i' or 'm' in the user data.
 [[nodiscard]] StatusCode InfoNative(EngineContext* ctx, int nargin, int nargout, void* userData);
 [[nodiscard]] StatusCode IsGlobalNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+// help(name): the comment after a user function's header, else its entry in
+// a help file; plain text to descriptor 1, markup to 4. With an output only
+// whether there is help. lookfor(text): links to the help of every function
+// and help-file entry whose name begins with the text or whose first help
+// line contains it (letters compared without case), to descriptor 4.
+[[nodiscard]] StatusCode HelpNative(EngineContext* ctx, int nargin, int nargout, void* userData);
+[[nodiscard]] StatusCode LookforNative(EngineContext* ctx, int nargin, int nargout, void* userData);
 
 // ---------------------------------------------------------------------------
 // The debugger. Code stops at a line with 505; the host then evaluates

@@ -373,6 +373,11 @@ bool IsLibraryInUseList(EngineContext* ctx, int32_t library, int32_t other) {
   return false;
 }
 
+const char* LibraryDirectoryHint(EngineContext* ctx, int32_t library) {
+  const int16_t* list = UseList(ctx, library);
+  return list != nullptr && list[2] != 0 ? reinterpret_cast<const char*>(list + 2) : nullptr;
+}
+
 namespace {
 
 // Puts X last among the used slots of L's list, growing the list when full.
@@ -568,8 +573,7 @@ StatusCode GetFunctionSource(EngineContext* ctx, int32_t entry, char* buffer, in
                           length, firstLine, nullptr);
 
   const int32_t library = static_cast<int32_t>(static_cast<uint32_t>(e->name) & kLibraryIndexMask);
-  const int16_t* list = UseList(ctx, library);
-  const char* hint = list != nullptr && list[2] != 0 ? reinterpret_cast<const char*>(list + 2) : nullptr;
+  const char* hint = LibraryDirectoryHint(ctx, library);
   int32_t textFirstLine = 1;
   StatusCode st = ReadSourceText(ctx, libraryName, libraryNameLength, ctx->librarySuffix, true, hint,
                                  kLibraryIncludeDepth, true, buffer, size, length, &textFirstLine, nullptr);

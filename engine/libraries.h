@@ -41,6 +41,9 @@ extern const char kFunctionSourceSuffixes[];
 // directory text, then the slots (-1 free).
 [[nodiscard]] StatusCode GrowUseList(EngineContext* ctx, int32_t library, const char* directory);
 bool IsLibraryInUseList(EngineContext* ctx, int32_t library, int32_t other);
+// The directory a library's text was read from, as a hint for the files
+// beside it, or null.
+const char* LibraryDirectoryHint(EngineContext* ctx, int32_t library);
 
 [[nodiscard]] StatusCode ProcessUseStatements(EngineContext* ctx, int32_t library, const char* text, int32_t length,
                                               const char* hint, int32_t firstLine, bool commandLine, bool reread);

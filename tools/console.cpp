@@ -221,6 +221,8 @@ const NativeFunctionRecord kConsoleNatives[] = {
     Record(&SemaphoreLockNative, nullptr, "semaphorelock", 1, 1, 0, 1),
     Record(&SemaphoreUnlockNative, nullptr, "semaphoreunlock", 1, 1, 0, 0),
     Record(nullptr, nullptr, "@console", 0, 0, 0, 0),
+    Record(&HelpNative, nullptr, "help", 0, 1, 0, 1),
+    Record(&LookforNative, nullptr, "lookfor", 1, 1, 0, 0),
     Record(&HasFeatureNative, const_cast<char*>(kFeatures), "hasfeature", 1, 1, 1, 1),
     Record(nullptr, nullptr, "@debug", 0, 0, 0, 0),
     Record(&DbStackNative, nullptr, "dbstack", 0, 1, 0, 1),

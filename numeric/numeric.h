@@ -320,3 +320,9 @@ bool ComputeJacobiElliptic(double u, double m, double tol, double* am, double* s
 // ellipke; ellipf, ellipe, ellipam and ellipj by the selector 'f', 'e', 'a', 'j'.
 [[nodiscard]] StatusCode EllipkeNative(EngineContext* ctx, int nargin, int nargout, void* selector);
 [[nodiscard]] StatusCode EllipticNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+
+// Interpolation on grids, Delaunay triangulation, Voronoi diagrams and
+// scattered-data search; tsearch and griddata share a handler by the selector
+// 't' or 'g'.
+[[nodiscard]] StatusCode Interp1Native(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode InterpnNative(EngineContext* ctx, int nargin, int nargout, void* selector);

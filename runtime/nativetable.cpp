@@ -204,8 +204,8 @@ const Row* Rows() {
       Fn("gcd", &GcdNative, 2, 2, 1, 1, 'd'),
       Fn("lcm", &GcdNative, 2, 2, 1, 1, 'm'),
       // Interpolation, triangulation and scattered data.
-      Todo("interp1", 3, 5, 1, 1),
-      Todo("interpn", 3, 34, 1, 1),
+      Fn("interp1", &Interp1Native, 3, 5, 1, 1),
+      Fn("interpn", &InterpnNative, 3, 34, 1, 1),
       Todo("delaunayn", 1, 1, 1, 2),
       Todo("delaunay", 2, 2, 1, 2),
       Todo("voronoin", 1, 1, 1, 2),

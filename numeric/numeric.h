@@ -326,3 +326,9 @@ bool ComputeJacobiElliptic(double u, double m, double tol, double* am, double* s
 // 't' or 'g'.
 [[nodiscard]] StatusCode Interp1Native(EngineContext* ctx, int nargin, int nargout, void* selector);
 [[nodiscard]] StatusCode InterpnNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode DelaunaynNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode DelaunayNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode VoronoinNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode VoronoiNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+// The Delaunay triangulation of the point matrix at position, pushed above it.
+[[nodiscard]] StatusCode TriangulateCopy(EngineContext* ctx, int position);

@@ -259,27 +259,6 @@ StatusCode Triangulate(EngineContext* ctx, int outs) {
   return DropArgsUnderResults(ctx, outs, 1);
 }
 
-// [x(:) y(:)] pushed above x and y.
-StatusCode JoinCoordinateColumns(EngineContext* ctx, int xPos, int yPos) {
-  int ndims = 0;
-  int32_t dims[kMaxDims];
-  int64_t nx = 0, ny = 0;
-  double *x = nullptr, *y = nullptr, *im = nullptr;
-  if (GetDoubleArrayArg(ctx, xPos, &ndims, dims, &nx, &x, &im) != kOk) return kWrongType;
-  if (GetDoubleArrayArg(ctx, yPos, &ndims, dims, &ny, &y, &im) != kOk) return kWrongType;
-  if (nx != ny) return kIncompSize;
-  if (nx > INT32_MAX) return kObjTooLarge;
-  double* p = nullptr;
-  if (StatusCode st = PushDoubleMatrix(ctx, int32_t(nx), 2, &p, nullptr); st != kOk) return st;
-  (void)GetDoubleArrayArg(ctx, xPos + 1, &ndims, dims, &nx, &x, &im);
-  (void)GetDoubleArrayArg(ctx, yPos + 1, &ndims, dims, &ny, &y, &im);
-  for (int64_t k = 0; k < nx; ++k) {
-    p[2 * k] = x[k];
-    p[2 * k + 1] = y[k];
-  }
-  return kOk;
-}
-
 // Orders a two-dimensional cell by angle around its site, the vertex at
 // infinity (entry 1) moved to the first gap of at least pi.
 void OrderCell(double* cell, int64_t len, const double* v, double sx, double sy, double* angles) {
@@ -451,6 +430,26 @@ StatusCode TriangulateCopy(EngineContext* ctx, int position) {
   if (StatusCode st = Triangulate(ctx, 1); st != kOk) {
     PopValues(ctx, 1);
     return st;
+  }
+  return kOk;
+}
+
+StatusCode JoinCoordinateColumns(EngineContext* ctx, int xPos, int yPos) {
+  int ndims = 0;
+  int32_t dims[kMaxDims];
+  int64_t nx = 0, ny = 0;
+  double *x = nullptr, *y = nullptr, *im = nullptr;
+  if (GetDoubleArrayArg(ctx, xPos, &ndims, dims, &nx, &x, &im) != kOk) return kWrongType;
+  if (GetDoubleArrayArg(ctx, yPos, &ndims, dims, &ny, &y, &im) != kOk) return kWrongType;
+  if (nx != ny) return kIncompSize;
+  if (nx > INT32_MAX) return kObjTooLarge;
+  double* p = nullptr;
+  if (StatusCode st = PushDoubleMatrix(ctx, int32_t(nx), 2, &p, nullptr); st != kOk) return st;
+  (void)GetDoubleArrayArg(ctx, xPos + 1, &ndims, dims, &nx, &x, &im);
+  (void)GetDoubleArrayArg(ctx, yPos + 1, &ndims, dims, &ny, &y, &im);
+  for (int64_t k = 0; k < nx; ++k) {
+    p[2 * k] = x[k];
+    p[2 * k + 1] = y[k];
   }
   return kOk;
 }

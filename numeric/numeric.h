@@ -332,3 +332,9 @@ bool ComputeJacobiElliptic(double u, double m, double tol, double* am, double* s
 [[nodiscard]] StatusCode VoronoiNative(EngineContext* ctx, int nargin, int nargout, void* selector);
 // The Delaunay triangulation of the point matrix at position, pushed above it.
 [[nodiscard]] StatusCode TriangulateCopy(EngineContext* ctx, int position);
+// [x(:) y(:)] of the arrays at xPos and yPos, pushed above them; 20 when their
+// element counts differ.
+[[nodiscard]] StatusCode JoinCoordinateColumns(EngineContext* ctx, int xPos, int yPos);
+[[nodiscard]] StatusCode TsearchnNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode GriddatanNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode ScatteredNative(EngineContext* ctx, int nargin, int nargout, void* selector);

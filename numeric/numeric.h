@@ -368,3 +368,21 @@ bool ComputeJacobiElliptic(double u, double m, double tol, double* am, double* s
 // ellipke; ellipf, ellipe, ellipam and ellipj by the selector 'f', 'e', 'a', 'j'.
 [[nodiscard]] StatusCode EllipkeNative(EngineContext* ctx, int nargin, int nargout, void* selector);
 [[nodiscard]] StatusCode EllipticNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+
+// Interpolation on grids, Delaunay triangulation, Voronoi diagrams and
+// scattered-data search; tsearch and griddata share a handler by the selector
+// 't' or 'g'.
+[[nodiscard]] StatusCode Interp1Native(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode InterpnNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode DelaunaynNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode DelaunayNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode VoronoinNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode VoronoiNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+// The Delaunay triangulation of the point matrix at position, pushed above it.
+[[nodiscard]] StatusCode TriangulateCopy(EngineContext* ctx, int position);
+// [x(:) y(:)] of the arrays at xPos and yPos, pushed above them; 20 when their
+// element counts differ.
+[[nodiscard]] StatusCode JoinCoordinateColumns(EngineContext* ctx, int xPos, int yPos);
+[[nodiscard]] StatusCode TsearchnNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode GriddatanNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode ScatteredNative(EngineContext* ctx, int nargin, int nargout, void* selector);

@@ -77,14 +77,8 @@ struct Options {
 };
 
 [[nodiscard]] StatusCode ReadMethod(EngineContext* ctx, int position, Method* m) {
-  // GetStringArg spends its value, so it reads a copy.
-  if (StatusCode st = DuplicateValues(ctx, position, 1); st != kOk) return st;
-  const char* text = nullptr;
-  int64_t length = 0;
-  StatusCode st = GetStringArg(ctx, 0, &text, &length);
-  const char c = (st == kOk && length > 0) ? text[0] : 0;
-  numeric::PopValues(ctx, 1);
-  if (st != kOk) return ReportedStatus(st);
+  char c = 0;
+  if (StatusCode st = numeric::ReadFirstLetter(ctx, position, &c); st != kOk) return st;
   switch (c) {
     case 0:
     case '1':

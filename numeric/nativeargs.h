@@ -37,4 +37,16 @@ struct Matrix {
 
 inline void PopValues(EngineContext* ctx, int k) { (void)DropArgsUnderResults(ctx, 0, k); }
 
+// The first letter of the text at position (0 for an empty text), which stays
+// where it is: GetStringArg spends the value it reads, so it reads a copy.
+[[nodiscard]] inline StatusCode ReadFirstLetter(EngineContext* ctx, int position, char* letter) {
+  if (StatusCode st = DuplicateValues(ctx, position, 1); st != kOk) return st;
+  const char* text = nullptr;
+  int64_t length = 0;
+  const StatusCode st = GetStringArg(ctx, 0, &text, &length);
+  *letter = (st == kOk && length > 0) ? text[0] : 0;
+  PopValues(ctx, 1);
+  return ReportedStatus(st);
+}
+
 }  // namespace numeric

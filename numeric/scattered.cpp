@@ -18,15 +18,9 @@ using numeric::ReadMatrix;
 
 enum class Method { kLinear, kNearest };
 
-// The method string at position, read from a copy (GetStringArg spends it).
 StatusCode ReadMethod(EngineContext* ctx, int position, Method* m) {
-  if (StatusCode st = DuplicateValues(ctx, position, 1); st != kOk) return st;
-  const char* text = nullptr;
-  int64_t length = 0;
-  StatusCode st = GetStringArg(ctx, 0, &text, &length);
-  const char c = (st == kOk && length > 0) ? text[0] : 0;
-  PopValues(ctx, 1);
-  if (st != kOk) return ReportedStatus(st);
+  char c = 0;
+  if (StatusCode st = numeric::ReadFirstLetter(ctx, position, &c); st != kOk) return st;
   switch (c) {
     case 0:
     case '1':

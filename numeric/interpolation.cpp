@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "numeric/interpmethod.h"
 #include "numeric/nativeargs.h"
 #include "numeric/numeric.h"
 
@@ -16,7 +17,7 @@ constexpr int kMaxGridDims = 16;
 constexpr char kUnsortedId[] = "RVO:unsorted";
 constexpr char kUnsortedMessage[] = "Coordinates are not monotonic";
 
-enum class Method { kNearest, kLinear, kPrevious, kNext };
+using numeric::Method;
 
 // A coordinate vector; without one the nodes sit at 1..n.
 struct Axis {
@@ -76,29 +77,6 @@ struct Options {
   int count = 0;
 };
 
-[[nodiscard]] StatusCode ReadMethod(EngineContext* ctx, int position, Method* m) {
-  char c = 0;
-  if (StatusCode st = numeric::ReadFirstLetter(ctx, position, &c); st != kOk) return st;
-  switch (c) {
-    case 0:
-    case '1':
-    case 'l':
-      *m = Method::kLinear;
-      return kOk;
-    case '0':
-    case 'n':
-      *m = Method::kNearest;
-      return kOk;
-    case '<':
-      *m = Method::kPrevious;
-      return kOk;
-    case '>':
-      *m = Method::kNext;
-      return kOk;
-  }
-  return kUnknownOpt;
-}
-
 [[nodiscard]] StatusCode ReadOptions(EngineContext* ctx, int nargin, Options* o) {
   if (StatusCode st = CheckArgTypes(ctx, nargin, nullptr); st != kOk) return st;
   if (nargin >= 2 && IsCharArg(ctx, 1)) {
@@ -111,7 +89,7 @@ struct Options {
     o->count = 1;
   }
   if (nargin > o->count && IsCharArg(ctx, o->count)) {
-    if (StatusCode st = ReadMethod(ctx, o->count, &o->method); st != kOk) return st;
+    if (StatusCode st = numeric::ReadMethod(ctx, o->count, true, &o->method); st != kOk) return st;
     ++o->count;
   }
   for (int p = o->count; p < nargin; ++p) {

@@ -7,33 +7,16 @@
 #include <cmath>
 #include <cstring>
 
+#include "numeric/interpmethod.h"
 #include "numeric/nativeargs.h"
 #include "numeric/numeric.h"
 
 namespace {
 
 using numeric::Matrix;
+using numeric::Method;
 using numeric::PopValues;
 using numeric::ReadMatrix;
-
-enum class Method { kLinear, kNearest };
-
-StatusCode ReadMethod(EngineContext* ctx, int position, Method* m) {
-  char c = 0;
-  if (StatusCode st = numeric::ReadFirstLetter(ctx, position, &c); st != kOk) return st;
-  switch (c) {
-    case 0:
-    case '1':
-    case 'l':
-      *m = Method::kLinear;
-      return kOk;
-    case '0':
-    case 'n':
-      *m = Method::kNearest;
-      return kOk;
-  }
-  return kUnknownOpt;
-}
 
 bool IsTwoDimensional(EngineContext* ctx, int position) {
   int ndims = 0;
@@ -182,7 +165,7 @@ StatusCode GriddatanNative(EngineContext* ctx, int nargin, int, void*) {
   Method method = Method::kLinear;
   const int off = nargin - 3;
   if (off == 1) {
-    if (StatusCode st = ReadMethod(ctx, 0, &method); st != kOk) return st;
+    if (StatusCode st = numeric::ReadMethod(ctx, 0, false, &method); st != kOk) return st;
   }
   if (StatusCode st = Interpolate(ctx, 2 + off, 1 + off, off, method); st != kOk) return st;
   return DropArgsUnderResults(ctx, 1, nargin);
@@ -196,7 +179,7 @@ StatusCode ScatteredNative(EngineContext* ctx, int nargin, int, void* selector) 
   Method method = Method::kLinear;
   const int off = nargin - 5;
   if (off == 1) {
-    if (StatusCode st = ReadMethod(ctx, 0, &method); st != kOk) return st;
+    if (StatusCode st = numeric::ReadMethod(ctx, 0, false, &method); st != kOk) return st;
   }
   int ndims = 0, ndimsY = 0;
   int32_t dims[kMaxDims], dimsY[kMaxDims];

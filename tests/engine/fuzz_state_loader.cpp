@@ -12,25 +12,12 @@
 #include "engine/context.h"
 #include "engine/threads.h"
 #include "engine/vm.h"
+#include "tests/support/byte_reader.h"
 #include "tools/imagewriter.h"
 
 namespace {
 
 constexpr size_t kBlockBytes = 64 * 1024;
-
-struct Input {
-  const uint8_t* data;
-  size_t size;
-  size_t at;
-};
-
-bool Read(void* buffer, int32_t bytes, void* user) {
-  auto* in = static_cast<Input*>(user);
-  if (bytes < 0 || in->size - in->at < static_cast<size_t>(bytes)) return false;
-  std::memcpy(buffer, in->data + in->at, static_cast<size_t>(bytes));
-  in->at += static_cast<size_t>(bytes);
-  return true;
-}
 
 bool Known(StatusCode st) {
   return st == kOk || st == kEof || st == kInitError || (st >= kDescStackFull && st <= kCodeOverflow);
@@ -58,8 +45,8 @@ EngineContext* Start(std::vector<uint64_t>* block) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint64_t> block(kBlockBytes / 8);
   EngineContext* ctx = Start(&block);
-  Input in{data, size, 0};
-  const StatusCode st = LoadEngineState(ctx, &Read, &in);
+  ByteReader in{data, size};
+  const StatusCode st = LoadEngineState(ctx, &ByteReader::Read, &in);
   Check(Known(st));
 
   if (st == kOk) {
@@ -68,8 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SaveEngineState(ctx, &image);
     std::vector<uint64_t> other(kBlockBytes / 8);
     EngineContext* second = Start(&other);
-    Input again{image.data(), image.size(), 0};
-    Check(LoadEngineState(second, &Read, &again) == kOk);
+    ByteReader again{image.data(), image.size()};
+    Check(LoadEngineState(second, &ByteReader::Read, &again) == kOk);
 
     // And it moves into a larger block, the region chosen by the input.
     std::vector<uint64_t> larger(2 * block.size());

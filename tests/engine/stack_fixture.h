@@ -19,6 +19,7 @@
 #include "engine/relocate.h"
 #include "engine/values/valuestack.h"
 #include "engine/vm.h"
+#include "tests/support/byte_reader.h"
 
 // Copies an engine's block to a new allocation of `cells` (the old one is
 // freed, so a stale address trips the sanitizer) and relocates into it; a
@@ -36,19 +37,8 @@ inline void MoveEngineBlock(std::vector<uint64_t>& block, EngineContext*& ctx, s
 // Loads a saved image held in memory, cut to its first `length` bytes.
 [[nodiscard]] inline StatusCode LoadImageFromMemory(EngineContext* ctx, const std::vector<uint8_t>& image,
                                                     size_t length = SIZE_MAX) {
-  struct Source {
-    const std::vector<uint8_t>& image;
-    size_t length;
-    size_t at = 0;
-    static bool Read(void* buffer, int32_t bytes, void* data) {
-      auto* s = static_cast<Source*>(data);
-      if (bytes < 0 || s->at + static_cast<size_t>(bytes) > s->length) return false;
-      std::memcpy(buffer, s->image.data() + s->at, static_cast<size_t>(bytes));
-      s->at += static_cast<size_t>(bytes);
-      return true;
-    }
-  } source{image, std::min(length, image.size())};
-  return LoadEngineState(ctx, &Source::Read, &source);
+  ByteReader source{image.data(), std::min(length, image.size())};
+  return LoadEngineState(ctx, &ByteReader::Read, &source);
 }
 
 class StackFixture : public ::testing::Test {

@@ -12,34 +12,13 @@
 
 #include "corelib/corelib.h"
 #include "runtime/runtime.h"
+#include "tests/support/byte_reader.h"
 #include "tools/appimagewriter.h"
 
 namespace {
 
 constexpr int64_t kBlockBytes = int64_t{256} << 10;
 constexpr int64_t kMaximumBytes = int64_t{2} << 20;
-
-struct Input {
-  const uint8_t* data;
-  size_t size;
-  size_t at;
-};
-
-bool Read(void* buffer, int32_t bytes, void* user) {
-  auto* in = static_cast<Input*>(user);
-  if (bytes < 0 || in->size - in->at < static_cast<size_t>(bytes)) return false;
-  std::memcpy(buffer, in->data + in->at, static_cast<size_t>(bytes));
-  in->at += static_cast<size_t>(bytes);
-  return true;
-}
-
-void Position(int32_t flag, int64_t* position, void* user) {
-  auto* in = static_cast<Input*>(user);
-  if (flag == 0)
-    *position = static_cast<int64_t>(in->at);
-  else
-    in->at = static_cast<size_t>(*position);
-}
 
 void Extension(RuntimeBlock*, const char*, int32_t, void*) {}
 
@@ -106,8 +85,9 @@ StatusCode RunCommand(EngineContext* ctx, const char* text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Host host;
-  Input in{data, size, 0};
-  const StatusCode st = RestoreApplicationImage(&host.block, &Read, &Position, &in, &Extension, nullptr);
+  ByteReader in{data, size};
+  const StatusCode st =
+      RestoreApplicationImage(&host.block, &ByteReader::Read, &ByteReader::Position, &in, &Extension, nullptr);
   if (!Known(st)) std::fprintf(stderr, "image_restore_fuzz: the restore answered %d\n", st);
   Check(Known(st));
   RuntimeBlock* b = host.block;

@@ -4,17 +4,7 @@
 # A loop over a range without end whose body is empty is broken the same way.
 rvo="$1"
 
-# A background job of a script starts with Ctrl-C ignored until rvo installs
-# its handler, which a loaded machine can delay past any fixed sleep: the
-# code marks on stderr that it runs.
-wait_ready() {
-  i=0
-  until grep -q ready "$1" 2>/dev/null; do
-    i=$((i + 1))
-    [ "$i" -le 1200 ] || { echo "rvo did not start within a minute"; exit 1; }
-    sleep 0.05
-  done
-}
+. "$(dirname "$0")/../ready.sh"
 
 for loop in "while true, end" "for k = 1:Inf, end"; do
   err=$(mktemp)

@@ -7,17 +7,7 @@ fifo=$(mktemp -u)
 mkfifo "$fifo"
 out=$(mktemp)
 err=$(mktemp)
-# A background job of a script starts with Ctrl-C ignored until rvo installs
-# its handler, which a loaded machine can delay past any fixed sleep: the
-# loop marks on stderr that it runs.
-wait_ready() {
-  i=0
-  until grep -q ready "$1" 2>/dev/null; do
-    i=$((i + 1))
-    [ "$i" -le 1200 ] || { echo "rvo did not start within a minute"; exit 1; }
-    sleep 0.05
-  done
-}
+. "$(dirname "$0")/../ready.sh"
 "$rvo" <"$fifo" >"$out" 2>"$err" &
 pid=$!
 exec 3>"$fifo"

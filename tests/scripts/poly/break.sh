@@ -2,6 +2,7 @@
 # Ctrl-C stops a transform of prime length 1e6 + 3 (one combination of 10^12
 # multiply-adds) with "Execution halted", and the session goes on.
 rvo="$1"
+. "$(dirname "$0")/../ready.sh"
 fifo=$(mktemp -u)
 mkfifo "$fifo"
 out=$(mktemp)
@@ -9,12 +10,7 @@ out=$(mktemp)
 pid=$!
 exec 3>"$fifo"
 printf '%s\n' "fprintf(2, 'ready\\n'); y = fft(ones(1000003, 1));" >&3
-i=0
-until grep -q ready "$out" 2>/dev/null; do
-  i=$((i + 1))
-  [ "$i" -le 1200 ] || { echo "rvo did not start within a minute"; kill "$pid"; exit 1; }
-  sleep 0.05
-done
+wait_ready "$out" "$pid"
 # Well inside the transform: its setup takes milliseconds, the work hours.
 sleep 1
 kill -INT "$pid"

@@ -5,35 +5,17 @@
 #include <algorithm>
 #include <cstring>
 
+#include "numeric/dense.h"
 #include "numeric/numeric.h"
 
 namespace {
 
+using numeric::Block;
+using numeric::Gemm;
+
 void Transpose(double* a, int n) {
   for (int i = 0; i < n; ++i)
     for (int j = i + 1; j < n; ++j) std::swap(a[int64_t{i} * n + j], a[int64_t{j} * n + i]);
-}
-
-// C (rows x cols) = A (rows x inner) times B (inner x cols), or times B' when
-// transposeB (B is then cols x inner).
-void Multiply(const double* a, const double* b, int rows, int inner, int cols, bool transposeB, double* c) {
-  for (int i = 0; i < rows; ++i)
-    for (int j = 0; j < cols; ++j) {
-      double s = 0;
-      for (int k = 0; k < inner; ++k)
-        s += a[int64_t{i} * inner + k] * (transposeB ? b[int64_t{j} * inner + k] : b[int64_t{k} * cols + j]);
-      c[int64_t{i} * cols + j] = s;
-    }
-}
-
-// C = A' B for A (inner x rows) and B (inner x cols).
-void MultiplyTransposed(const double* a, const double* b, int rows, int inner, int cols, double* c) {
-  for (int i = 0; i < rows; ++i)
-    for (int j = 0; j < cols; ++j) {
-      double s = 0;
-      for (int k = 0; k < inner; ++k) s += a[int64_t{k} * rows + i] * b[int64_t{k} * cols + j];
-      c[int64_t{i} * cols + j] = s;
-    }
 }
 
 // Solves A1 Y + Y B1 = C for Y, A1 (m x m) upper Hessenberg or quasi-triangular
@@ -110,14 +92,13 @@ bool SolveLyapunov(double* a, int m, double* b, int n, double* c, double* work) 
   }
 
   // The transformed equation A1 Y + Y B1 = -Qa' C Qb.
-  Multiply(c, qb, m, n, n, false, product);
-  MultiplyTransposed(qa, product, m, m, n, c);
-  for (int64_t k = 0; k < mn; ++k) c[k] = -c[k];
+  Gemm(1, c, false, qb, false, m, n, n, 0, Block{product, n});
+  Gemm(-1, qa, true, product, false, m, m, n, 0, Block{c, n});
   SolveTransformedSylvester(a, m, b, n, c, y, system, rhs, reinterpret_cast<int32_t*>(small));
 
   // X = Qa Y Qb'.
-  Multiply(y, qb, m, n, n, true, product);
-  Multiply(qa, product, m, m, n, false, c);
+  Gemm(1, y, false, qb, true, m, n, n, 0, Block{product, n});
+  Gemm(1, qa, false, product, false, m, m, n, 0, Block{c, n});
   return true;
 }
 
@@ -134,9 +115,9 @@ bool SolveDiscreteLyapunov(double* a, int n, double* c, double* work) {
   }
   SolveRealLinearSystem(shifted, a, n, n, perm, false);
   // C := (Z - I) C (Z - I)' / 2.
-  Multiply(a, c, n, n, n, false, product);
+  Gemm(1, a, false, c, false, n, n, n, 0, Block{product, n});
   for (int64_t k = 0; k < nn; ++k) product[k] -= c[k];
-  Multiply(product, a, n, n, n, true, c);
+  Gemm(1, product, false, a, true, n, n, n, 0, Block{c, n});
   for (int64_t k = 0; k < nn; ++k) c[k] = (c[k] - product[k]) * 0.5;
   return SolveLyapunov(a, n, nullptr, n, c, work);
 }

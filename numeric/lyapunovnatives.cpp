@@ -9,11 +9,14 @@
 #include <complex>
 #include <cstring>
 
+#include "numeric/dense.h"
 #include "numeric/nativeargs.h"
 #include "numeric/numeric.h"
 
 namespace {
 
+using numeric::Block;
+using numeric::Gemm;
 using numeric::Matrix;
 using numeric::PopValues;
 using numeric::PushResult;
@@ -24,32 +27,6 @@ constexpr StatusCode kNoConvergence = 9;
 constexpr StatusCode kNonSquareMatrix = 26;
 
 bool IsSquare(const Matrix& a, int n) { return a.m == n && a.n == n; }
-
-// ---------------------------------------------------------------------------
-// Dense helpers on row-major blocks; (rows x cols) sub-blocks of a matrix
-// whose rows are stride doubles apart.
-
-struct Block {
-  double* p;
-  int64_t stride;
-  double& operator()(int i, int j) const { return p[i * stride + j]; }
-};
-
-// D := alpha A B + beta D for A (rows x inner), B (inner x cols); A' or B'
-// where asked (A is then inner x rows, B cols x inner).
-void Gemm(double alpha, const double* a, bool ta, const double* b, bool tb, int rows, int inner, int cols, double beta,
-          Block d) {
-  for (int i = 0; i < rows; ++i)
-    for (int j = 0; j < cols; ++j) {
-      double s = 0;
-      for (int k = 0; k < inner; ++k) {
-        const double x = ta ? a[int64_t{k} * rows + i] : a[int64_t{i} * inner + k];
-        const double y = tb ? b[int64_t{j} * inner + k] : b[int64_t{k} * cols + j];
-        s += x * y;
-      }
-      d(i, j) = alpha * s + (beta == 0 ? 0.0 : beta * d(i, j));
-    }
-}
 
 void CopyInto(const double* src, int rows, int cols, double scale, Block d) {
   for (int i = 0; i < rows; ++i)
@@ -170,17 +147,17 @@ StatusCode CheckRiccatiArgs(EngineContext* ctx, int nargin, bool care, RiccatiAr
 
 // Pointers into the one scratch area of a Riccati native.
 struct RiccatiWork {
-  SplitMatrix h, u;        // 2n x 2n, the form and its unitary factor
-  double *t1, *t2;         // n x m, and m x m (a copy of R)
-  double *w1, *w2, *w3;    // n x n temporaries
-  double *xc, *u11;        // 2n^2 each: complex X and the copy of U11
-  double *keys, *schur;    // 2n each
-  double *km, *kb, *krhs;  // dare's gain: m x m, n x m, m x n
-  int32_t* perm;           // max(2n, m)
+  SplitMatrix h, u;      // 2n x 2n, the form and its unitary factor
+  double *t1, *t2;       // n x m, and m x m (a copy of R)
+  double *w1, *w2, *w3;  // n x n temporaries
+  double *xc, *u11;      // 2n^2 each: complex X and the copy of U11
+  double *keys, *schur;  // 2n each
+  double *km, *kb;       // dare's gain: m x m and n x m
+  int32_t* perm;         // max(2n, m)
 
   static int64_t Size(int n, int m) {
     const int64_t n2 = 2 * int64_t{n}, nn = int64_t{n} * n, mm = int64_t{m} * m, nm = int64_t{n} * m;
-    return 4 * n2 * n2 + nm + mm + 3 * nn + 4 * nn + 2 * n2 + mm + 2 * nm + std::max<int64_t>(n2, m);
+    return 4 * n2 * n2 + nm + mm + 3 * nn + 4 * nn + 2 * n2 + mm + nm + std::max<int64_t>(n2, m);
   }
 
   RiccatiWork(double* p, int n, int m) {
@@ -206,7 +183,6 @@ struct RiccatiWork {
     schur = take(n2);
     km = take(mm);
     kb = take(nm);
-    krhs = take(nm);
     perm = reinterpret_cast<int32_t*>(take(std::max<int64_t>(n2, m)));
   }
 };
@@ -256,7 +232,6 @@ void BuildSymplectic(const RiccatiArgs& x, const RiccatiWork& w) {
   TimesInverseR(x, w);
   Gemm(1.0, w.t1, false, x.b.re, true, n, m, n, 0.0, Block{w.w3, n});
   // H21 = Z solving (-A') Z = Q.
-  CopyInto(x.a.re, n, n, 1.0, Block{w.w1, n});
   for (int i = 0; i < n; ++i)
     for (int j = 0; j < n; ++j) w.w2[int64_t{i} * n + j] = -x.a.re[int64_t{j} * n + i];
   std::memcpy(w.w1, x.q.re, nn * sizeof(double));

@@ -60,7 +60,7 @@ int32_t CallingLibrary(EngineContext* ctx) { return GetCurrentLibraryIndex(ctx);
 // Calls from the host and from natives.
 
 StatusCode RunFunctionByName(EngineContext* ctx, const char* name, const char* qualifier, int nargin, int nargout,
-                             bool sandboxed, uint8_t pollAtBackwardJumps) {
+                             bool sandboxed, uint8_t pollAtBackwardJumps, int32_t library) {
   const int length = static_cast<int>(strnlen(name, kMaxNameLength + 1));
   const int qualifierLength = qualifier != nullptr ? static_cast<int>(strnlen(qualifier, kMaxNameLength + 1)) : 0;
   StatusCode st = length > kMaxNameLength || qualifierLength > kMaxNameLength ? kUndefFun : kOk;
@@ -69,10 +69,10 @@ StatusCode RunFunctionByName(EngineContext* ctx, const char* name, const char* q
     ctx->pc.offset = 0;
     if (qualifierLength > 0) {
       // A class's function: found with its qualifier, entered directly.
-      const int32_t entry = FindUserFunction(ctx, name, length, qualifier, qualifierLength, 0, true, nullptr);
+      const int32_t entry = FindUserFunction(ctx, name, length, qualifier, qualifierLength, library, true, nullptr);
       st = entry < 0 ? kUndefFun : EnterUserFunction(ctx, entry, 0, nargin, nargout, false, false);
     } else {
-      st = CallFunctionByName(ctx, name, length, 0, nargin, nargout, true, false, false);
+      st = CallFunctionByName(ctx, name, length, library, nargin, nargout, true, false, false);
     }
   }
   // Only a user function with code runs here.

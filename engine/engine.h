@@ -710,6 +710,14 @@ extern const NativeFunctionRecord kEngineMessageTables[];
 // or -1; t: a text or null. Answers the code raised.
 [[nodiscard]] StatusCode RaiseError(EngineContext* ctx, StatusCode code, int v, SymbolId s, int64_t k, const char* t);
 [[nodiscard]] StatusCode PrintError(EngineContext* ctx, StatusCode code, bool store);
+// Where the current error happened: the innermost function frame and the
+// position (0: that frame's line).
+void SetErrorLocation(EngineContext* ctx, StatusCode code, int32_t position);
+// The failing function's name as text and the failing operation's name;
+// answers the error's line, 0 or less without one.
+int32_t GetErrorLocationText(EngineContext* ctx, char* buffer, int size, char* name, int nameSize);
+// The last error's text for the code, NUL-terminated inside size.
+void GetLastErrorText(EngineContext* ctx, StatusCode code, bool raise, char* buffer, int64_t size, int64_t* length);
 [[nodiscard]] StatusCode RaiseErrorWithIdentifier(EngineContext* ctx, const char* identifier, int identifierLength,
                                                   const char* message, int64_t messageLength);
 
@@ -898,6 +906,15 @@ const NativeFunctionRecord* FindNativeFunction(EngineContext* ctx, const char* n
 // with pollAtBackwardJumps every backward jump also suspends the run (500,
 // the program counter at the jump's target) once the test finds no break.
 [[nodiscard]] StatusCode RunInterpreter(EngineContext* ctx, uint8_t pollAtBackwardJumps);
+// Calls the user function `name` (a class's with a qualifier) of the library
+// and runs it to its end: a host's call that needs no stepping. A failure to
+// set up the call is printed on descriptor 2; the run's own failures are
+// printed by the run.
+[[nodiscard]] StatusCode RunFunctionByName(EngineContext* ctx, const char* name, const char* qualifier, int nargin,
+                                           int nargout, bool sandboxed, uint8_t pollAtBackwardJumps,
+                                           int32_t library = 0);
+// The innermost frame and what it calls run in the sandbox.
+void MarkFrameSandboxed(EngineContext* ctx);
 
 // ---------------------------------------------------------------------------
 // Command lines and text compiled to run in a frame of its own.
@@ -1065,8 +1082,7 @@ bool IsDebuggerStopped(EngineContext* ctx);
 // when nothing is stopped.
 [[nodiscard]] StatusCode ResumeFromDebugger(EngineContext* ctx);
 // Line 0 is the function's entry. Functions are found as seen from library.
-[[nodiscard]] StatusCode AddBreakpoint(EngineContext* ctx, const char* name, int length, int32_t library,
-                                       int32_t line);
+[[nodiscard]] StatusCode AddBreakpoint(EngineContext* ctx, const char* name, int length, int32_t library, int32_t line);
 // Without a name a line of 0 or more is a position in the list (103 beyond
 // it) and a negative one clears all; with a name a negative line clears all
 // of that function's.

@@ -29,8 +29,6 @@ using OpcodeHandler = BuiltinHandler;
 // ---------------------------------------------------------------------------
 // The loop, calls and returns (engine/vm.cpp, engine/calls.cpp).
 
-[[nodiscard]] StatusCode RunFunctionByName(EngineContext* ctx, const char* name, const char* qualifier, int nargin,
-                                           int nargout, bool sandboxed, uint8_t pollAtBackwardJumps);
 [[nodiscard]] StatusCode CallNativeByOpcode(EngineContext* ctx, int opcode, int nargin, int nargout);
 // Free lists among the top n values are spread in place into their elements;
 // *count receives the number of values they then make.

@@ -381,7 +381,7 @@ const Row* Rows() {
       Todo("kvtitle", 0, 1, 0, 1),
       Todo("kvversion", 0, 1, 0, 1),
       Todo("kvhelp", 0, 1, 0, 1),
-      Todo("cancel", 0, 1, 0, 0),
+      Fn("cancel", &CancelNative, 0, 1, 0, 0),
       Todo("clf", 0, 0, 0, 0),
       Todo("redraw", 0, 0, 0, 0),
       Todo("idlestate", 0, 1, 0, 1),

@@ -59,6 +59,41 @@ using RunningStatusCallback = void (*)(int32_t state, double seconds, void* user
 using BreakTestCallback = bool (*)(void* userData);
 using PostHandlerCallback = void (*)(RuntimeBlock* block, int32_t instance, void* userData);
 
+// The current event, from which the handler calls build their special inputs.
+struct EventRecord {
+  int32_t subplot;
+  int32_t kind;  // the handler kind being called, 0 outside calls
+  double pressPixel[2];
+  double x, y;        // the pointer at the hit, in data coordinates
+  double x0, y0, z0;  // the hit element's point
+  double dragPixel[2];
+  double x1, y1, z1;  // the pointer during a drag, or a control's new value
+  double dx, dy;
+  double q, q2;
+  int32_t element;
+  int32_t item;
+  int32_t index;
+  uint32_t flags;
+};
+// Availability bits of the event's fields.
+enum : uint32_t {
+  kEventX = 0x1,
+  kEventX0 = 0x2,
+  kEventX1 = 0x4,
+  kEventY = 0x8,
+  kEventY0 = 0x10,
+  kEventY1 = 0x20,
+  kEventZ0 = 0x40,
+  kEventZ1 = 0x80,
+  kEventQ = 0x100,
+  kEventQPair = 0x200,
+  kEventShift = 0x400,
+  kEventElement = 0x800,
+  kEventItem = 0x1000,
+  kEventIndex = 0x2000,
+  kEventDelta = 0x4000,
+};
+
 // Standard input of a plain-code application: 0 idle, 1 waiting, 2 text available.
 enum : int32_t { kInputIdle = 0, kInputWaiting = 1, kInputAvailable = 2 };
 
@@ -99,6 +134,7 @@ struct RuntimeBlock {
   int32_t manipulatedSubplot;
   uint8_t elementCursor;
   int32_t lastHandlerSubplot;
+  EventRecord event;
   uint8_t outlinesShown;
   double outlineOffset[2];
   PostHandlerCallback postHandler;
@@ -407,3 +443,101 @@ bool GetSubplotFigureTitle(RuntimeBlock* block, int32_t instance, int32_t row, i
 // Display lists of instances.
 bool FindSectionMarker(RuntimeBlock* block, int32_t instance, int32_t n, int32_t* position);
 void FreeInstanceDisplayList(RuntimeBlock* block, int32_t instance);
+
+// ---------------------------------------------------------------------------
+// The display list being written: the instance's block of the store, open
+// between OpenDisplayList and CloseDisplayList (no other store operation in
+// between), described by the header's current list.
+
+// fresh: the instance's block is freed and the largest free block becomes the
+// list, empty; otherwise the existing block is opened for appending.
+void OpenDisplayList(RuntimeBlock* block, int32_t instance, bool fresh);
+void SetCurrentSubplot(RuntimeBlock* block, int32_t index);
+void CloseDisplayList(RuntimeBlock* block);
+
+// ---------------------------------------------------------------------------
+// Handler calls. A handler payload {function; n inputs; n outputs; output
+// ids; input ids} is named by its word offset from the instance's head.
+
+// Special variable ids of handler inputs and outputs.
+enum SpecialId : int32_t {
+  kSpecialZ = 2,
+  kSpecialX = 5,
+  kSpecialTheta = 11,
+  kSpecialRho = 14,
+  kSpecialP0 = 17,
+  kSpecialP1 = 18,
+  kSpecialKx = 19,
+  kSpecialKy = 20,
+  kSpecialKz = 21,
+  kSpecialDx = 22,
+  kSpecialDy = 23,
+  kSpecialDz = 24,
+  kSpecialQ = 25,
+  kSpecialM = 26,
+  kSpecialAction = 27,
+  kSpecialId = 28,
+  kSpecialNb = 29,
+  kSpecialIx = 30,
+  kSpecialParam = 31,
+  kSpecialKey = 32,
+  kSpecialFd = 33,
+  kSpecialWidth = 34,
+  kSpecialHeight = 35,
+  kSpecialXdata = 36,
+  kSpecialXdatatype = 37,
+  kSpecialMsg = 38,
+  kSpecialCursor = 39,
+  kSpecialIdleRate = 40,
+  kSpecialIdleAmount = 41,
+  kSpecialPpl = 101,
+};
+// Event kinds of handler calls besides the item kinds.
+constexpr int32_t kEventMake = 16;
+constexpr int32_t kEventMouseDrag = 27;
+// Runtime statuses of handler calls.
+constexpr StatusCode kCancelled = 402;
+constexpr StatusCode kCircularMake = 10007;
+
+// The handler's text buffer (_xdata, _xdatatype) and message buffer (_msg).
+struct HandlerTexts {
+  int32_t link = -1;
+  char* text = nullptr;
+  int32_t textSize = 0;
+  int32_t* textLength = nullptr;
+  char* message = nullptr;
+  int32_t messageSize = 0;
+  int32_t* messageLength = nullptr;  // null: the message ends with a NUL
+};
+
+// back: inputs (and in a nested call outputs) in the state before the
+// current one; retry: grow the block and run again on a grow-and-retry
+// status; nested: inside another handler call (no busy flag, no status
+// reports, no make handlers). 402 when another top-level call runs.
+[[nodiscard]] StatusCode CallApplicationHandler(RuntimeBlock** pp, int32_t instance, int32_t payload, bool back,
+                                                bool retry, bool nested, int32_t subplot, int32_t eventKind,
+                                                bool eventData, int32_t key, int32_t fd, HandlerTexts* texts);
+[[nodiscard]] StatusCode PushHandlerSpecialValue(RuntimeBlock* block, int32_t instance, int32_t id, bool back);
+[[nodiscard]] StatusCode PushHandlerInput(RuntimeBlock* block, int32_t instance, bool back, int32_t id);
+// The top value into the variable; the caller pops it.
+[[nodiscard]] StatusCode StoreHandlerOutput(RuntimeBlock* block, int32_t instance, bool back, int32_t id);
+[[nodiscard]] StatusCode PushXdataInput(RuntimeBlock* block, int32_t id, const char* text, int32_t length);
+[[nodiscard]] StatusCode PushSubplotParameter(RuntimeBlock* block, int32_t instance, int32_t subplot, bool back);
+// Element subplot + 1 of the _ppl list := the top value, which is popped.
+[[nodiscard]] StatusCode StoreSubplotParameter(RuntimeBlock* block, int32_t instance, int32_t subplot);
+
+// Make handlers: variables whose values a make handler computes on demand.
+[[nodiscard]] StatusCode RunPendingMakeHandlers(RuntimeBlock** pp, int32_t instance, int32_t payload, bool back,
+                                                bool retry);
+// payload -1: every variable of the set. True when something was marked.
+bool MarkVariablesToMake(RuntimeBlock* block, int32_t instance, int32_t payload, bool back);
+void UndefineDependents(RuntimeBlock* block, int32_t instance, int32_t payload);
+
+// A static text of at most 255 bytes, good until the next call; the block
+// may be null for statuses below 10000.
+const char* FormatRuntimeErrorText(RuntimeBlock* block, StatusCode status);
+// Lets the interpreter threads and posted calls run on.
+[[nodiscard]] StatusCode RunInterpreterSlice(RuntimeBlock* block);
+// cancel(), cancel(b): stops the handler with 402; cancel(false) makes the
+// call a success that stores no outputs.
+[[nodiscard]] StatusCode CancelNative(EngineContext* ctx, int nargin, int nargout, void* userData);

@@ -385,3 +385,89 @@ bool FindSectionMarker(RuntimeBlock* block, int32_t instance, int32_t n, int32_t
 }
 
 void FreeInstanceDisplayList(RuntimeBlock* block, int32_t instance) { FreeBlock(RuntimeBlockStore(block), instance); }
+
+// ---------------------------------------------------------------------------
+// Reset and deletion: the init handlers start an application, the terminate
+// handlers end it.
+
+namespace {
+
+// Runs every handler of the kind in block order as its event; the end of the
+// items is success.
+StatusCode RunHandlersOfKind(RuntimeBlock** pp, int32_t instance, int32_t kind) {
+  int32_t head = 0;
+  if (StatusCode st = FindInstanceCodeBlock(*pp, instance, &head); st != kOk) return st;
+  int32_t p = -1;
+  while (FindNextCodeItem(*pp, instance, &p, kind) == kOk) {
+    // Positions stay valid across a growth: region 2 keeps its words in place.
+    if (StatusCode st =
+            CallApplicationHandler(pp, instance, p + 2 - head, false, true, false, -1, kind, false, 0, 1, nullptr);
+        st != kOk)
+      return st;
+  }
+  return kOk;
+}
+
+bool HasItem(RuntimeBlock* block, int32_t instance, int32_t kind) {
+  int32_t p = -1;
+  return FindNextCodeItem(block, instance, &p, kind) == kOk;
+}
+
+}  // namespace
+
+StatusCode RunTerminateHandlers(RuntimeBlock** pp, int32_t instance, InstanceRecord* record) {
+  if (record == nullptr || !record->started) return kOk;
+  record->started = 0;
+  record->idleState = 0;
+  return RunHandlersOfKind(pp, instance, kItemTerminate);
+}
+
+StatusCode ResetInstance(RuntimeBlock** pp, int32_t instance) {
+  RuntimeBlock* b = *pp;
+  InstanceRecord* r = FindInstanceRecord(b, instance);
+  if (r == nullptr) return kNonexistentInstance;
+  int32_t plain = instance;
+  if (IsPlainCodeInstance(b, &plain)) {
+    r->firstRun = 1;
+    InitInstanceState(b, instance, false);
+    return kOk;
+  }
+  int32_t head = 0;
+  if (StatusCode st = FindInstanceCodeBlock(b, instance, &head); st != kOk) return st;
+  r->nextIdleTime = r->lastIdleTime = -1.0;
+  r->idleState = 1;
+  (void)RunTerminateHandlers(pp, instance, r);
+  b = *pp;
+  r = FindInstanceRecord(b, instance);
+  r->selection = 0;
+  StatusCode st = ResetVariableSetHistory(RuntimeVariableStore(b), instance);
+  InitInstanceState(b, instance, false);
+  if (st == kOk) {
+    int32_t p = -1;
+    if (FindNextCodeItem(b, instance, &p, kItemFigure) == kOk) st = SetSubplotFigure(b, instance, 0, 0, p - head, true);
+    p = -1;
+    if (st == kOk && FindNextCodeItem(b, instance, &p, kItemOptions) == kOk)
+      r->optionBits = static_cast<uint32_t>(RuntimeCodeWords(b)[p + 2]);
+  }
+  if (st == kOk) st = RunHandlersOfKind(pp, instance, kItemInit);
+  b = *pp;
+  r = FindInstanceRecord(b, instance);
+  FreeInstanceDisplayList(b, instance);
+  r->idleMode = 0;
+  if (st != kOk) {
+    r->idleState = 0;
+    return st;
+  }
+  r->started = 1;
+  r->idleState = HasItem(b, instance, kItemIdle) ? 2 : 0;
+  return kOk;
+}
+
+StatusCode DeleteInstance(RuntimeBlock** pp, int32_t instance) {
+  InstanceRecord* r = FindInstanceRecord(*pp, instance);
+  if (r == nullptr) return kNonexistentInstance;
+  const StatusCode st = RunTerminateHandlers(pp, instance, r);
+  (void)RemoveInstanceCodeBlock(*pp, instance);
+  DeleteInstanceRecord(*pp, instance);
+  return st;
+}

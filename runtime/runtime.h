@@ -332,6 +332,13 @@ InstanceRecord* FindInstanceRecord(RuntimeBlock* block, int32_t instance);
 void InitDefaultInstance(RuntimeBlock* block);
 void InitInstanceState(RuntimeBlock* block, int32_t instance, bool resetBox);
 void DeleteInstanceRecord(RuntimeBlock* block, int32_t instance);
+// The shell's reset-data command and the start of an application: the
+// variables anew, then the init handlers; started only when they all succeed.
+[[nodiscard]] StatusCode ResetInstance(RuntimeBlock** pp, int32_t instance);
+// Nothing when the instance was not started.
+[[nodiscard]] StatusCode RunTerminateHandlers(RuntimeBlock** pp, int32_t instance, InstanceRecord* record);
+// Terminate handlers, code block, record; the terminate handlers' status.
+[[nodiscard]] StatusCode DeleteInstance(RuntimeBlock** pp, int32_t instance);
 // Copies count records from below oldEnd to below newEnd, the highest first.
 void MoveInstanceRecords(uint8_t* newEnd, uint8_t* oldEnd, int32_t count);
 

@@ -672,3 +672,51 @@ TEST_F(HandlerCallTest, AFullListGrowsTheBlockAndTheHandlerRunsAgain) {
 }
 
 }  // namespace
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Reset and deletion.
+
+TEST_F(HandlerCallTest, ResetRunsInitHandlersAndEndsWithTerminateHandlers) {
+  const int32_t init = Function("initone", "function y = initone\ny = 4;\n");
+  const int32_t bye = Function("bye", "function bye\nglobal ended; ended = [ended 1];\n");
+  const int32_t flaky =
+      Function("flaky", "function y = flaky\nglobal failnow; if failnow, error('init failed'); end\ny = 5;\n");
+  const int32_t ended = Function("getended", "function e = getended\nglobal ended; e = ended;\n");
+  Handler(kItemInit, {init, {}, {kA}});
+  Handler(kItemInit, {flaky, {}, {kB}});
+  Handler(kItemTerminate, {bye, {}, {}});
+  Handler(kItemIdle, {-1, {}, {}});
+  const int32_t read = Handler(kItemMenuItem, {ended, {}, {kE}});
+  Load();
+  ASSERT_EQ(RunCommand(rt.ctx(), "global failnow ended; failnow = true; ended = [];"), kOk);
+  InstanceRecord* r = FindInstanceRecord(rt.block, instance);
+  EXPECT_NE(ResetInstance(&rt.block, instance), kOk);
+  r = FindInstanceRecord(rt.block, instance);
+  EXPECT_EQ(r->started, 0);
+  EXPECT_EQ(r->idleState, 0);
+  EXPECT_EQ(Value(kA), std::vector<double>{4}) << "the first init handler ran";
+  EXPECT_FALSE(Defined(kB));
+
+  ASSERT_EQ(RunCommand(rt.ctx(), "global failnow; failnow = false;"), kOk);
+  ASSERT_EQ(ResetInstance(&rt.block, instance), kOk) << errors;
+  r = FindInstanceRecord(rt.block, instance);
+  EXPECT_EQ(r->started, 1);
+  EXPECT_EQ(r->idleState, 2);
+  EXPECT_EQ(r->idleMode, 0);
+  EXPECT_EQ(Value(kB), std::vector<double>{5});
+  ASSERT_EQ(Call(read), kOk) << errors;
+  EXPECT_EQ(Value(kE), std::vector<double>{}) << "no terminate handler before a start";
+
+  // A started instance ends before it starts again, and when it is deleted.
+  ASSERT_EQ(ResetInstance(&rt.block, instance), kOk) << errors;
+  ASSERT_EQ(Call(read), kOk) << errors;
+  EXPECT_EQ(Value(kE), std::vector<double>{1});
+  ASSERT_EQ(DeleteInstance(&rt.block, instance), kOk) << errors;
+  EXPECT_EQ(FindInstanceRecord(rt.block, instance), nullptr);
+  EXPECT_EQ(DeleteInstance(&rt.block, instance), kNonexistentInstance);
+  ASSERT_EQ(RunCommand(rt.ctx(), "global ended; assert(numel(ended) == 2);"), kOk) << errors;
+}
+
+}  // namespace

@@ -801,6 +801,8 @@ StatusCode CallApplicationHandler(RuntimeBlock** pp, int32_t instance, int32_t p
 
     const Payload h = ReadPayload(b, head, payload);
     int32_t written = 0;
+    int32_t mark = 0;
+    (void)GetDescriptorStackLength(ctx, &mark);
     st = PushInputs(c, h);
     if (st == kOk) {
       if (h.function >= 0) {
@@ -826,8 +828,8 @@ StatusCode CallApplicationHandler(RuntimeBlock** pp, int32_t instance, int32_t p
           b->postHandler(b, instance, b->postHandlerData);
       }
     } else {
-      // Inputs pushed so far go.
-      (void)UnwindFrames(ctx, 0);
+      // The inputs pushed so far go, and any frame a pasted expression left.
+      (void)UnwindFrames(ctx, mark);
     }
     if (!retry || !IsGrowAndRetryStatus(st)) break;
     if (!GrowForRetry(pp, st)) break;

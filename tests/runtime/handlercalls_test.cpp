@@ -512,6 +512,7 @@ TEST_F(HandlerCallTest, FailuresArePrintedOnceAndLeaveTheEngineUsable) {
   const int32_t stopped = Handler(kItemMenuItem, {stop, {}, {kA}});
   const int32_t fine = Handler(kItemMenuItem, {ok, {}, {kA}});
   const int32_t missing = Handler(kItemMenuItem, {999, {}, {kA}});
+  const int32_t badInput = Handler(kItemMenuItem, {ok, {CodeItemBuilder::Constant(1), 150}, {kA}});
   Load();
   for (bool withBreakTest : {false, true}) {
     Ticker ticker;
@@ -528,6 +529,8 @@ TEST_F(HandlerCallTest, FailuresArePrintedOnceAndLeaveTheEngineUsable) {
     EXPECT_EQ(Call(stopped), kDebugStop);
     EXPECT_NE(errors.find("Cannot step in KV handlers.\nLocal variables:\n"), std::string::npos) << errors;
     EXPECT_EQ(Call(missing), kVarNotInSet);
+    EXPECT_EQ(Call(badInput), kVarNotInSet);
+    EXPECT_EQ(StackValues(), 0) << "the inputs pushed before the failing one go";
     EXPECT_FALSE(IsAnyFunctionActive(rt.ctx()));
     EXPECT_EQ(Call(fine), kOk) << errors;
     EXPECT_EQ(Value(kA), std::vector<double>{6});

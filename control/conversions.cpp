@@ -34,7 +34,7 @@ void ConvertSsToTf(const double* a, const double* b, const double* c, const doub
   double* x = work;
   double* p = x + n * n;
   double* poly = p + n + 1;
-  std::memcpy(x, a, sizeof(double) * n * n);
+  if (n > 0) std::memcpy(x, a, sizeof(double) * n * n);
   CharPoly(x, n, den, poly);
   if (!num) return;
   const int cols = d ? n + 1 : n;

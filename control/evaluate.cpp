@@ -103,7 +103,7 @@ double* SolveResolvent(const double* a, const double* c, int n, int ny, double s
     mi[i * n + i] = si;
   }
   double* x = scratch + 2 * n * n;
-  std::memcpy(x, c, sizeof(double) * ny * n);
+  if (ny * n > 0) std::memcpy(x, c, sizeof(double) * ny * n);
   std::fill_n(x + ny * n, ny * n, 0.0);
   int32_t* pivots = reinterpret_cast<int32_t*>(x + 2 * ny * n);
   SolveComplexRightLinearSystem(scratch, x, n, ny, pivots);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "control/control.h"
 #include "corelib/corelib.h"
 #include "numeric/numeric.h"
 #include "runtime/runtime.h"
@@ -285,7 +286,7 @@ const Row* Rows() {
       // offer applications.
       Lib("!Korvatil"),
       Table(kRuntimeTable),
-      Todo("movezero", 3, 3, 1, 2),
+      Fn("movezero", &MovezeroNative, 3, 3, 1, 2),
       Todo("plot", 1, 4, 0, 0),
       Todo("area", 1, 4, 0, 0),
       Todo("polar", 2, 4, 0, 0),
@@ -363,12 +364,12 @@ const Row* Rows() {
       Todo("camva", 0, 1, 0, 1),
       Todo("camzoom", 1, 1, 0, 0),
       Todo("daspect", 0, 1, 0, 1),
-      Todo("c2dm", 3, 6, 1, 4),
-      Todo("d2cm", 3, 6, 1, 4),
-      Todo("ss2tf", 4, 5, 1, 2),
-      Todo("tf2ss", 2, 2, 1, 4),
-      Todo("margin", 2, 2, 1, 4),
-      Todo("dmargin", 2, 3, 1, 4),
+      Fn("c2dm", &ConvertDiscreteNative, 3, 6, 1, 4, 'c'),
+      Fn("d2cm", &ConvertDiscreteNative, 3, 6, 1, 4, 'd'),
+      Fn("ss2tf", &Ss2tfNative, 4, 5, 1, 2),
+      Fn("tf2ss", &Tf2ssNative, 2, 2, 1, 4),
+      Fn("margin", &ComputeStabilityMargins, 2, 2, 1, 4, 'c'),
+      Fn("dmargin", &ComputeStabilityMargins, 2, 3, 1, 4, 'd'),
 
       // The subplot, instance and event natives, and embedded data files.
       Lib("!Korvatil"),

@@ -335,6 +335,27 @@ bool ComputeJacobiElliptic(double u, double m, double tol, double* am, double* s
 [[nodiscard]] StatusCode FftNative(EngineContext* ctx, int nargin, int nargout, void* selector);
 [[nodiscard]] StatusCode FftMultiNative(EngineContext* ctx, int nargin, int nargout, void* selector);
 [[nodiscard]] StatusCode LinprogNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+
+// The "!lapack" natives: solves and factorisations computed by LAPACK in the
+// free data-stack space. The run starts with its header record and ends with
+// an empty name; a host installs it in front of the static table.
+[[nodiscard]] StatusCode HandleLapackLu(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode HandleLapackInv(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode HandleLapackPinv(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode HandleLapackMldivide(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode HandleLapackMrdivide(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode HandleLapackDet(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode HandleLapackRcond(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode HandleLapackChol(EngineContext* ctx, int nargin, int nargout, void* selector);
+const NativeFunctionRecord* GetLapackNativeTable();
+
+namespace numeric {
+// LAPACK's report of an illegal argument since the last clear: 12 with the
+// routine's name and the parameter's position, else 0. The handlers clear it
+// before each call and fail with it after.
+void ClearLapackError();
+[[nodiscard]] StatusCode LapackStatus(const char** routine, int* parameter);
+}  // namespace numeric
 [[nodiscard]] StatusCode EigNative(EngineContext* ctx, int nargin, int nargout, void* selector);
 [[nodiscard]] StatusCode LyapNative(EngineContext* ctx, int nargin, int nargout, void* selector);
 [[nodiscard]] StatusCode DlyapNative(EngineContext* ctx, int nargin, int nargout, void* selector);

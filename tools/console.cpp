@@ -22,6 +22,7 @@
 #include "corelib/corelib.h"
 #include "engine/engine.h"
 #include "engine/searchpath.h"
+#include "numeric/numeric.h"
 #include "platform/reservedblock.h"
 #include "runtime/nativetable.h"
 
@@ -249,6 +250,12 @@ const NativeFunctionRecord kStandardInputHooks[] = {
   EngineContext* ctx = *out;
   if (StatusCode st = InstallCoreLibrary(ctx, GetCoreLibraryTable()); st != kOk) return st;
   if (StatusCode st = InstallStaticNativeTable(ctx, false); st != kOk) return st;
+  // The LAPACK-backed natives go in front, so that their names reach them;
+  // RVO_LAPACK=0 leaves them out and the static natives of those names
+  // answer. Native numbers then differ: code compiled so must not be saved.
+  const char* lapack = std::getenv("RVO_LAPACK");
+  if (lapack == nullptr || std::strcmp(lapack, "0") != 0)
+    if (StatusCode st = InstallNativeLibrary(ctx, GetLapackNativeTable(), true); st != kOk) return st;
   if (StatusCode st = InstallNativeLibrary(ctx, kConsoleNatives, true); st != kOk) return st;
   // Extension libraries from the folder RVOExt beside the executable, before
   // any code; a file that does not load is left out.

@@ -136,20 +136,21 @@ std::vector<double> LapackValues(const M& a) {
     std::vector<double> x;
     for (const Cx& z : a.v) x.push_back(z.real());
     double size = 0;
-    dgesvd_("N", "N", &m, &n, x.data(), &m, s.data(), nullptr, &one, nullptr, &one, &size, &lwork, &info);
+    dgesvd_("N", "N", &m, &n, x.data(), &m, s.data(), nullptr, &one, nullptr, &one, &size, &lwork, &info, 1, 1);
     lwork = static_cast<int>(size);
     std::vector<double> work(lwork);
-    dgesvd_("N", "N", &m, &n, x.data(), &m, s.data(), nullptr, &one, nullptr, &one, work.data(), &lwork, &info);
+    dgesvd_("N", "N", &m, &n, x.data(), &m, s.data(), nullptr, &one, nullptr, &one, work.data(), &lwork, &info, 1, 1);
   } else {
     std::vector<Cx> x;
     for (const Cx& z : a.v) x.push_back(std::conj(z));
     Cx size = 0;
     std::vector<double> rwork(5 * std::min(m, n));
-    zgesvd_("N", "N", &m, &n, x.data(), &m, s.data(), nullptr, &one, nullptr, &one, &size, &lwork, rwork.data(), &info);
+    zgesvd_("N", "N", &m, &n, x.data(), &m, s.data(), nullptr, &one, nullptr, &one, &size, &lwork, rwork.data(), &info,
+            1, 1);
     lwork = static_cast<int>(size.real());
     std::vector<Cx> work(lwork);
     zgesvd_("N", "N", &m, &n, x.data(), &m, s.data(), nullptr, &one, nullptr, &one, work.data(), &lwork, rwork.data(),
-            &info);
+            &info, 1, 1);
   }
   EXPECT_EQ(info, 0);
   return s;
@@ -459,13 +460,14 @@ std::vector<Cx> LapackEigenvalues(const M& a) {
   if (!a.complex) {
     std::vector<double> x, wr(n), wi(n), work(lwork);
     for (const Cx& z : a.v) x.push_back(z.real());
-    dgeev_("N", "N", &n, x.data(), &n, wr.data(), wi.data(), nullptr, &one, nullptr, &one, work.data(), &lwork, &info);
+    dgeev_("N", "N", &n, x.data(), &n, wr.data(), wi.data(), nullptr, &one, nullptr, &one, work.data(), &lwork, &info,
+           1, 1);
     for (int i = 0; i < n; ++i) out[i] = Cx(wr[i], wi[i]);
   } else {
     std::vector<Cx> x(a.v), work(lwork);
     std::vector<double> rwork(2 * n);
     zgeev_("N", "N", &n, x.data(), &n, out.data(), nullptr, &one, nullptr, &one, work.data(), &lwork, rwork.data(),
-           &info);
+           &info, 1, 1);
   }
   EXPECT_EQ(info, 0);
   return out;

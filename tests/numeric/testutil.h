@@ -1,6 +1,6 @@
 // Shared helpers of the numeric kernel tests: seeded random matrices, dense
 // products and norms on the kernels' row-major layout, and the LAPACK routines
-// that serve as the independent reference.
+// that serve as the independent reference (declared in numeric/lapack.h).
 #pragma once
 
 #include <algorithm>
@@ -9,20 +9,10 @@
 #include <random>
 #include <vector>
 
+#include "numeric/lapack.h"
+
 using Cx = std::complex<double>;
 using Vec = std::vector<double>;
-
-extern "C" {
-void dgetrf_(const int* m, const int* n, double* a, const int* lda, int* ipiv, int* info);
-void dgeev_(const char* jobvl, const char* jobvr, const int* n, double* a, const int* lda, double* wr, double* wi,
-            double* vl, const int* ldvl, double* vr, const int* ldvr, double* work, const int* lwork, int* info);
-void zgeev_(const char* jobvl, const char* jobvr, const int* n, Cx* a, const int* lda, Cx* w, Cx* vl, const int* ldvl,
-            Cx* vr, const int* ldvr, Cx* work, const int* lwork, double* rwork, int* info);
-void dgesvd_(const char* jobu, const char* jobvt, const int* m, const int* n, double* a, const int* lda, double* s,
-             double* u, const int* ldu, double* vt, const int* ldvt, double* work, const int* lwork, int* info);
-void zgesvd_(const char* jobu, const char* jobvt, const int* m, const int* n, Cx* a, const int* lda, double* s, Cx* u,
-             const int* ldu, Cx* vt, const int* ldvt, Cx* work, const int* lwork, double* rwork, int* info);
-}
 
 namespace testutil {
 
@@ -128,7 +118,8 @@ inline std::vector<Cx> LapackEigenvalues(const Vec& a, int n) {
   for (int i = 0; i < n; ++i)
     for (int j = 0; j < n; ++j) cm[j * n + i] = a[i * n + j];
   int lwork = static_cast<int>(work.size()), info = 0, one = 1;
-  dgeev_("N", "N", &n, cm.data(), &n, wr.data(), wi.data(), nullptr, &one, nullptr, &one, work.data(), &lwork, &info);
+  dgeev_("N", "N", &n, cm.data(), &n, wr.data(), wi.data(), nullptr, &one, nullptr, &one, work.data(), &lwork, &info, 1,
+         1);
   std::vector<Cx> out;
   for (int i = 0; i < n; ++i) out.emplace_back(wr[i], wi[i]);
   return out;
@@ -141,7 +132,8 @@ inline std::vector<Cx> LapackEigenvalues(const CMat& a) {
   for (int i = 0; i < n; ++i)
     for (int j = 0; j < n; ++j) cm[j * n + i] = a(i, j);
   int lwork = static_cast<int>(work.size()), info = 0, one = 1;
-  zgeev_("N", "N", &n, cm.data(), &n, w.data(), nullptr, &one, nullptr, &one, work.data(), &lwork, rwork.data(), &info);
+  zgeev_("N", "N", &n, cm.data(), &n, w.data(), nullptr, &one, nullptr, &one, work.data(), &lwork, rwork.data(), &info,
+         1, 1);
   return w;
 }
 
@@ -150,7 +142,7 @@ inline Vec LapackSingularValues(const Vec& a, int m, int n) {
   for (int i = 0; i < m; ++i)
     for (int j = 0; j < n; ++j) cm[j * m + i] = a[i * n + j];
   int lwork = static_cast<int>(work.size()), info = 0, one = 1;
-  dgesvd_("N", "N", &m, &n, cm.data(), &m, s.data(), nullptr, &one, nullptr, &one, work.data(), &lwork, &info);
+  dgesvd_("N", "N", &m, &n, cm.data(), &m, s.data(), nullptr, &one, nullptr, &one, work.data(), &lwork, &info, 1, 1);
   return s;
 }
 
@@ -162,7 +154,7 @@ inline Vec LapackSingularValues(const CMat& a) {
     for (int j = 0; j < n; ++j) cm[j * m + i] = a(i, j);
   int lwork = static_cast<int>(work.size()), info = 0, one = 1;
   zgesvd_("N", "N", &m, &n, cm.data(), &m, s.data(), nullptr, &one, nullptr, &one, work.data(), &lwork, rwork.data(),
-          &info);
+          &info, 1, 1);
   return s;
 }
 

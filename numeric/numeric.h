@@ -368,6 +368,13 @@ void ClearLapackError();
 // sqrtm ('s'), logm ('l') and funm ('f'), which is entered again with a
 // negative nargin after each call of its function.
 [[nodiscard]] StatusCode MatrixFunctionNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+// Functions of functions, re-entered like funm: optimset, fminbnd,
+// fminsearch, fzero and quad.
+[[nodiscard]] StatusCode OptimsetNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode FminbndNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode FminsearchNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode FzeroNative(EngineContext* ctx, int nargin, int nargout, void* selector);
+[[nodiscard]] StatusCode QuadNative(EngineContext* ctx, int nargin, int nargout, void* selector);
 
 // Special functions, probability distributions and integer functions, on the
 // same terms. The selector picks the function where a handler is shared;

@@ -159,10 +159,10 @@ const Row* Rows() {
       Fn("fftn", &FftMultiNative, 1, 2, 1, 1, 'f'),
       Fn("ifftn", &FftMultiNative, 1, 2, 1, 1, 'i'),
       // Minimisation and roots of functions.
-      Todo("optimset", 0, kAny, 1, 1),
-      Todo("fminbnd", 2, kAny, 1, 3),
-      Todo("fminsearch", 2, kAny, 1, 3),
-      Todo("fzero", 2, kAny, 1, 1),
+      Fn("optimset", &OptimsetNative, 0, kAny, 1, 1),
+      Fn("fminbnd", &FminbndNative, 2, kAny, 1, 3),
+      Fn("fminsearch", &FminsearchNative, 2, kAny, 1, 3),
+      Fn("fzero", &FzeroNative, 2, kAny, 1, 1),
       // Polynomials.
       Fn("polyval", &PolyvalNative, 2, 2, 1, 1),
       Fn("roots", &RootsNative, 1, 2, 1, 1),
@@ -173,7 +173,7 @@ const Row* Rows() {
       Todo("odeset", 0, kAny, 1, 1),
       Todo("ode45", 3, kAny, 0, 5),
       Todo("ode23", 3, kAny, 0, 5),
-      Todo("quad", 3, kAny, 1, 1),
+      Fn("quad", &QuadNative, 3, kAny, 1, 1),
       // Special functions and distributions.
       Fn("erf", &ErfNative, 1, 1, 1, 1, 1),
       Fn("erfc", &ErfNative, 1, 1, 1, 1, 2),

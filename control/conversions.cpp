@@ -209,21 +209,14 @@ StatusCode Tf2ssNative(EngineContext* ctx, int nargin, int nargout, void*) {
   // D, C, B, A: the first output ends on top.
   const int32_t shapes[4][2] = {{rows, 1}, {rows, n}, {n, 1}, {n, n}};
   Matrix out[4];
-  int pushed = 0;
-  for (int k = 4 - outs; k < 4; ++k) {
-    if (StatusCode st = numeric::PushResult(ctx, shapes[k][0], shapes[k][1], false, &out[k]); st != kOk) {
-      numeric::PopValues(ctx, pushed);
-      return st;
-    }
-    ++pushed;
-  }
+  if (StatusCode st = numeric::PushRealResults(ctx, shapes + 4 - outs, outs, out + 4 - outs); st != kOk) return st;
   for (int k = 4 - outs; k < 4; ++k) (void)ReadMatrix(ctx, 3 - k, &out[k]);
-  (void)ReadMatrix(ctx, pushed + 1, &num);
-  (void)ReadMatrix(ctx, pushed, &den);
+  (void)ReadMatrix(ctx, outs + 1, &num);
+  (void)ReadMatrix(ctx, outs, &den);
   auto cells = [&](int k) { return k >= 4 - outs && out[k].count() > 0 ? out[k].re : nullptr; };
   double* a = out[3].count() > 0 ? out[3].re : nullptr;
   if (n > 0) ConvertTfToSs(num.re, m, rows, den.re, n, a, cells(2), cells(1), nullptr);
   if (double* d = cells(0))
     for (int i = 0; i < rows; ++i) d[i] = m == n ? num.re[i * (m + 1)] / den.re[0] : 0;
-  return DropArgsUnderResults(ctx, pushed, nargin);
+  return DropArgsUnderResults(ctx, outs, nargin);
 }

@@ -208,16 +208,26 @@ void ApplyBilinearSubstitution(const double* num, int m, double* den, int n, dou
 // ---------------------------------------------------------------------------
 // State-space kernels.
 
-void DiscretizeSsZoh(const double* a, const double* b, int n, int nu, double ts, double* ad, double* bd, double* work) {
-  const int q = n + nu;
-  double* mm = work;
-  double* e = mm + q * q;
-  double* rest = e + q * q;
+namespace {
+
+// The q x q matrix with Ts·[A B] in its first n rows and zeros elsewhere,
+// whose exponential holds the held-input discretisation.
+void FillScaledBlock(const double* a, const double* b, int n, int nu, int q, double ts, double* mm) {
   std::fill_n(mm, q * q, 0.0);
   for (int i = 0; i < n; ++i) {
     for (int j = 0; j < n; ++j) mm[i * q + j] = ts * a[i * n + j];
     for (int j = 0; j < nu; ++j) mm[i * q + n + j] = ts * b[i * nu + j];
   }
+}
+
+}  // namespace
+
+void DiscretizeSsZoh(const double* a, const double* b, int n, int nu, double ts, double* ad, double* bd, double* work) {
+  const int q = n + nu;
+  double* mm = work;
+  double* e = mm + q * q;
+  double* rest = e + q * q;
+  FillScaledBlock(a, b, n, nu, q, ts, mm);
   ComputeRealMatrixExponential(mm, q, e, rest);
   for (int i = 0; i < n; ++i) {
     for (int j = 0; j < n; ++j) ad[i * n + j] = e[i * q + j];
@@ -231,11 +241,7 @@ void DiscretizeSsFoh(const double* a, const double* b, const double* c, const do
   double* mm = work;
   double* e = mm + q * q;
   double* rest = e + q * q;
-  std::fill_n(mm, q * q, 0.0);
-  for (int i = 0; i < n; ++i) {
-    for (int j = 0; j < n; ++j) mm[i * q + j] = ts * a[i * n + j];
-    for (int j = 0; j < nu; ++j) mm[i * q + n + j] = ts * b[i * nu + j];
-  }
+  FillScaledBlock(a, b, n, nu, q, ts, mm);
   for (int i = 0; i < nu; ++i) mm[(n + i) * q + n + nu + i] = 1;
   ComputeRealMatrixExponential(mm, q, e, rest);
   const Block phi{e, q}, g1{e + n, q}, g2{e + n + nu, q};
@@ -397,20 +403,13 @@ StatusCode ConvertSs(EngineContext* ctx, int nargin, int nargout, char method, b
   const int outs = std::max(nargout, 1);
   const int32_t shapes[4][2] = {{ny, nu}, {ny, n}, {n, nu}, {n, n}};  // Dd, Cd, Bd, Ad
   Matrix out[4];
-  int pushed = 0;
-  for (int k = 4 - outs; k < 4; ++k) {
-    if (StatusCode st = numeric::PushResult(ctx, shapes[k][0], shapes[k][1], false, &out[k]); st != kOk) {
-      numeric::PopValues(ctx, pushed);
-      return st;
-    }
-    ++pushed;
-  }
+  if (StatusCode st = numeric::PushRealResults(ctx, shapes + 4 - outs, outs, out + 4 - outs); st != kOk) return st;
   const int64_t nn = int64_t{n} * n, nb = int64_t{n} * nu, nc = int64_t{ny} * n, nd = int64_t{ny} * nu;
   const int q = n + 2 * nu;
   const int64_t kernel = std::max<int64_t>(4 * int64_t{q} * q + q, SsTustinWork(n));
   double* work = nullptr;
   if (StatusCode st = numeric::Scratch(ctx, nn + nb + nc + nd + kernel, &work); st != kOk) {
-    numeric::PopValues(ctx, pushed);
+    numeric::PopValues(ctx, outs);
     return st;
   }
   double* ad = work;
@@ -418,10 +417,10 @@ StatusCode ConvertSs(EngineContext* ctx, int nargin, int nargout, char method, b
   double* cd = bd + nb;
   double* dd = cd + nc;
   double* rest = dd + nd;
-  (void)ReadMatrix(ctx, extra + pushed + 3, &a);
-  (void)ReadMatrix(ctx, extra + pushed + 2, &b);
-  (void)ReadMatrix(ctx, extra + pushed + 1, &c);
-  (void)ReadMatrix(ctx, extra + pushed, &d);
+  (void)ReadMatrix(ctx, extra + outs + 3, &a);
+  (void)ReadMatrix(ctx, extra + outs + 2, &b);
+  (void)ReadMatrix(ctx, extra + outs + 1, &c);
+  (void)ReadMatrix(ctx, extra + outs, &d);
   if (method == 't') {
     SsTustin(a.re, b.re, c.re, d.re, n, nu, ny, ts, toDiscrete, ad, bd, cd, dd, rest);
   } else {
@@ -438,7 +437,7 @@ StatusCode ConvertSs(EngineContext* ctx, int nargin, int nargout, char method, b
     (void)ReadMatrix(ctx, 3 - k, &out[k]);
     if (out[k].count() > 0) std::memcpy(out[k].re, sources[k], sizeof(double) * out[k].count());
   }
-  return DropArgsUnderResults(ctx, pushed, nargin);
+  return DropArgsUnderResults(ctx, outs, nargin);
 }
 
 }  // namespace

@@ -37,6 +37,19 @@ struct Matrix {
 
 inline void PopValues(EngineContext* ctx, int k) { (void)DropArgsUnderResults(ctx, 0, k); }
 
+// Pushes real results of the given shapes in order, the last on top; after a
+// failure none of them stays.
+[[nodiscard]] inline StatusCode PushRealResults(EngineContext* ctx, const int32_t (*shapes)[2], int count,
+                                                Matrix* out) {
+  for (int k = 0; k < count; ++k) {
+    if (StatusCode st = PushResult(ctx, shapes[k][0], shapes[k][1], false, &out[k]); st != kOk) {
+      PopValues(ctx, k);
+      return st;
+    }
+  }
+  return kOk;
+}
+
 // The first letter of the text at position (0 for an empty text), which stays
 // where it is: GetStringArg spends the value it reads, so it reads a copy.
 [[nodiscard]] inline StatusCode ReadFirstLetter(EngineContext* ctx, int position, char* letter) {
